@@ -1,0 +1,47 @@
+#include "ServerOptions.h"
+
+#include <CLI/CLI.hpp>
+
+#include <unistd.h>
+
+#include <array>
+#include <iostream>
+
+namespace qor::app {
+
+std::filesystem::path executableFolder() {
+  std::array<char, 4096> buffer{};
+  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return std::filesystem::current_path();
+  return std::filesystem::path(std::string(buffer.data(), static_cast<std::size_t>(n))).parent_path();
+}
+
+std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
+  ServerOptions options;
+  options.modulePath = executableFolder() / "libqorserver-livesound.so";
+
+  CLI::App app{
+      "qorserver - the live-sound control server.\n"
+      "Serves a live-sound project to control clients. Without a command it starts on a new,\n"
+      "empty project and runs until interrupted (Ctrl-C)."};
+  app.set_version_flag("--version", std::string(QOR_VERSION));
+  app.add_option("--module", options.modulePath, "The live-sound module library to load")
+      ->check(CLI::ExistingFile)
+      ->capture_default_str();
+  app.add_option("--log-level", options.logLevel, "trace, debug, info, warn, error, critical or off")
+      ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}))
+      ->capture_default_str();
+
+  auto* catalogue = app.add_subcommand("catalogue", "Print the entity catalogue (types, fields, enumerations)");
+  catalogue->add_flag("--json", options.catalogueJson, "Print it as one JSON document");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+  if (catalogue->parsed()) options.command = ServerOptions::Command::Catalogue;
+  return options;
+}
+
+}  // namespace qor::app

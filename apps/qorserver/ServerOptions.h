@@ -1,0 +1,27 @@
+#pragma once
+// Command line of qorserver.
+
+#include <filesystem>
+#include <optional>
+#include <variant>
+#include <string>
+
+namespace qor::app {
+
+struct ServerOptions {
+  enum class Command { Serve, Catalogue };
+
+  Command command = Command::Serve;
+  std::filesystem::path modulePath;
+  std::string logLevel = "info";
+  bool catalogueJson = false;
+};
+
+// Parses argv. Returns the options, or an exit code when parsing ended the
+// program (--help, or an error already reported on stderr).
+std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv);
+
+// The folder of the running executable (the module and plug-ins sit beside it).
+std::filesystem::path executableFolder();
+
+}  // namespace qor::app

@@ -1,0 +1,71 @@
+// qorserver: loads the live-sound module, serves a project until interrupted.
+
+#include "Host.h"
+#include "ServerOptions.h"
+
+#include "fennik/server/core/Logging.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+using fennik::server::getLogger;
+using fennik::server::HOST_LOGGER;
+
+int printCatalogue(const qor::app::ServerOptions& options) {
+  // The catalogue comes from the module itself, so it shows what the code has.
+  auto globals = std::make_shared<fennik::server::SingletonRegistry>();
+  auto loaded = fennik::server::loadModule(options.modulePath, globals);
+  using CatalogueFn = const char* (*)();
+  auto fn = reinterpret_cast<CatalogueFn>(loaded->symbol("qorLivesoundCatalogueJson"));
+  if (!fn) {
+    std::cerr << "qorserver: the module has no catalogue\n";
+    return 1;
+  }
+  std::cout << fn() << '\n';
+  return 0;
+}
+
+int serve(const qor::app::ServerOptions& options) {
+  // Block the stop signals before any thread starts, then wait for them here.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  qor::app::Host host(options.modulePath);
+  host.start();
+  host.newProject();
+  getLogger(HOST_LOGGER)->info("qorserver is running; press Ctrl-C to stop");
+
+  int received = 0;
+  sigwait(&stopSignals, &received);
+  getLogger(HOST_LOGGER)->info("Received {}, shutting down", received == SIGINT ? "SIGINT" : "SIGTERM");
+  host.stop();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  auto parsed = qor::app::parseServerOptions(argc, argv);
+  if (auto* code = std::get_if<int>(&parsed)) return *code;
+  const auto& options = std::get<qor::app::ServerOptions>(parsed);
+  fennik::server::setLogLevel(spdlog::level::from_str(options.logLevel));
+  try {
+    if (options.command == qor::app::ServerOptions::Command::Catalogue) {
+      // Keep stdout clean for the JSON document.
+      fennik::server::setLogLevel(spdlog::level::warn);
+      return printCatalogue(options);
+    }
+    int rc = serve(options);
+    getLogger(HOST_LOGGER)->info("qorserver stopped");
+    return rc;
+  } catch (const std::exception& e) {
+    getLogger(HOST_LOGGER)->critical("qorserver failed: {}", e.what());
+    return 1;
+  }
+}

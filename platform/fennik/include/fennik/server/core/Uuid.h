@@ -1,0 +1,41 @@
+#pragma once
+// UUID helpers shared by the host and its modules. Entity ids, job ids and
+// throttle keys are all boost UUIDs; the text form is the canonical
+// lower-case 8-4-4-4-12 form.
+
+#include <boost/functional/hash.hpp>
+#include <boost/uuid/uuid.hpp>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fennik::server {
+
+using Uuid = boost::uuids::uuid;
+
+// Strict text-to-UUID conversion: exactly 36 characters in 8-4-4-4-12 form,
+// hexadecimal digits of either case. Throws std::invalid_argument otherwise.
+Uuid UuidFromS(std::string_view text);
+
+// Canonical lower-case text of a UUID.
+std::string UuidToS(const Uuid& id);
+
+// A random (version 4) UUID from a per-thread generator.
+Uuid random_uuid();
+
+// The nil UUID and its text, used for empty references.
+inline constexpr const char* NIL_UUID_TEXT = "00000000-0000-0000-0000-000000000000";
+inline Uuid nilUuid() { return Uuid{}; }
+
+// Name-based (SHA-1, version 5) UUID of a name within a namespace.
+Uuid nameUuid(const Uuid& nameSpace, std::string_view name);
+
+std::vector<Uuid> uuidVectorFromStringVector(const std::vector<std::string>& texts);
+std::vector<std::string> uuidVectorToStringVector(const std::vector<Uuid>& ids);
+
+struct UuidHash {
+  std::size_t operator()(const Uuid& id) const noexcept { return boost::hash<Uuid>()(id); }
+};
+
+}  // namespace fennik::server

@@ -1,0 +1,90 @@
+#pragma once
+// The entity database: owns every entity, finds it by id in O(1), lists the
+// entities of one class in insertion order, and signals additions and
+// removals per class. It also keeps the serializers registered per class.
+
+#include "fennik/server/core/Uuid.h"
+#include "fennik/server/entity/Entity.h"
+#include "fennik/server/entity/EntitySerializer.h"
+
+#include <boost/signals2/connection.hpp>
+
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace fennik::server {
+
+class Database {
+ public:
+  using EntitySlot = std::function<void(Entity*)>;
+
+  Database();
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  // Adds an entity; an entity whose id is already present is rejected
+  // (std::invalid_argument), so ids stay unique.
+  void add(EntityPtr entity);
+  // Deletes by pointer or id; false when the entity is not in the database.
+  bool deleteEntity(const Entity* entity);
+  bool deleteEntity(const Uuid& id);
+  // Removes every entity (project close); fires the removal signals.
+  void clear();
+
+  Entity* find(const Uuid& id) const;
+  EntityPtr findShared(const Uuid& id) const;
+  template <class T>
+  T* get(const Uuid& id) const {
+    return dynamic_cast<T*>(find(id));
+  }
+
+  // Every entity of the class, in insertion order.
+  std::vector<Entity*> ofClass(std::string_view className) const;
+  template <class T>
+  std::vector<T*> all() const {
+    std::vector<T*> result;
+    forEachOfClass(T::CLASS_NAME, [&](Entity* e) { result.push_back(static_cast<T*>(e)); });
+    return result;
+  }
+  void forEachOfClass(std::string_view className, const std::function<void(Entity*)>& fn) const;
+  std::size_t countOfClass(std::string_view className) const;
+  std::size_t size() const { return byId_.size(); }
+
+  boost::signals2::connection onAdded(std::string_view className, EntitySlot slot);
+  boost::signals2::connection onRemoved(std::string_view className, EntitySlot slot);
+
+  // Serializers, keyed by family and entity class; registering again replaces.
+  void registerSerializer(std::shared_ptr<EntitySerializer> serializer);
+  void deregisterSerializer(std::type_index family, std::string_view className);
+  std::shared_ptr<EntitySerializer> serializer(std::type_index family, std::string_view className) const;
+  template <class Family>
+  std::shared_ptr<Family> serializer(std::string_view className) const {
+    return std::static_pointer_cast<Family>(serializer(std::type_index(typeid(Family)), className));
+  }
+  std::size_t serializerCount() const { return serializers_.size(); }
+
+ private:
+  struct ClassBucket;
+  struct Slot {
+    EntityPtr entity;
+    ClassBucket* bucket;
+    std::list<EntityPtr>::iterator position;
+  };
+
+  ClassBucket& bucket(std::string_view className);
+  const ClassBucket* findBucket(std::string_view className) const;
+  bool erase(std::unordered_map<Uuid, Slot, UuidHash>::iterator it);
+
+  std::unordered_map<Uuid, Slot, UuidHash> byId_;
+  std::map<std::string, std::unique_ptr<ClassBucket>, std::less<>> buckets_;
+  std::map<std::pair<std::type_index, std::string>, std::shared_ptr<EntitySerializer>, std::less<>> serializers_;
+};
+
+}  // namespace fennik::server

@@ -1,0 +1,50 @@
+#pragma once
+// The signals of one entity, created only when somebody connects: most
+// entities are never observed and so carry a single null pointer.
+
+#include <boost/signals2/connection.hpp>
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace fennik::server {
+
+class Entity;
+
+namespace detail {
+
+// A type-erased slot of the table; the typed signal lives in the subclass.
+class SignalBase {
+ public:
+  virtual ~SignalBase() = default;
+  // Fires with a pointer to the value (field signals) or to the entity pointer
+  // (relation signals); the subclass knows the type.
+  virtual void fire(const void* value, bool external) = 0;
+};
+
+using ChangeSlot = std::function<void(Entity*, std::string_view key, bool external)>;
+
+class SignalTable {
+ public:
+  SignalTable();
+  ~SignalTable();
+
+  SignalBase* find(std::size_t slot) const { return slot < slots_.size() ? slots_[slot].get() : nullptr; }
+  // Installs a signal in an empty slot; returns the slot's signal.
+  SignalBase& install(std::size_t slot, std::unique_ptr<SignalBase> signal);
+
+  boost::signals2::connection connectChange(ChangeSlot slot);
+  void fireChange(Entity* entity, std::string_view key, bool external);
+  bool hasChangeListeners() const;
+
+ private:
+  struct ChangeSignal;
+  std::vector<std::unique_ptr<SignalBase>> slots_;
+  std::unique_ptr<ChangeSignal> change_;
+};
+
+}  // namespace detail
+}  // namespace fennik::server

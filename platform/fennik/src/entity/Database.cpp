@@ -1,0 +1,121 @@
+#include "fennik/server/entity/Database.h"
+
+#include <boost/signals2/signal.hpp>
+
+#include <stdexcept>
+
+namespace fennik::server {
+
+struct Database::ClassBucket {
+  std::list<EntityPtr> entities;
+  boost::signals2::signal<void(Entity*)> added;
+  boost::signals2::signal<void(Entity*)> removed;
+};
+
+Database::Database() = default;
+
+Database::~Database() {
+  // Entities hold raw pointers to each other; drop them without signals.
+  byId_.clear();
+  buckets_.clear();
+}
+
+Database::ClassBucket& Database::bucket(std::string_view className) {
+  auto it = buckets_.find(className);
+  if (it == buckets_.end()) it = buckets_.emplace(std::string(className), std::make_unique<ClassBucket>()).first;
+  return *it->second;
+}
+
+const Database::ClassBucket* Database::findBucket(std::string_view className) const {
+  auto it = buckets_.find(className);
+  return it == buckets_.end() ? nullptr : it->second.get();
+}
+
+void Database::add(EntityPtr entity) {
+  if (!entity) throw std::invalid_argument("Database::add: null entity");
+  if (byId_.count(entity->id())) {
+    throw std::invalid_argument("Database::add: an entity with id " + entity->strId() + " already exists");
+  }
+  auto& b = bucket(entity->className());
+  b.entities.push_back(entity);
+  byId_.emplace(entity->id(), Slot{entity, &b, std::prev(b.entities.end())});
+  b.added(entity.get());
+}
+
+bool Database::erase(std::unordered_map<Uuid, Slot, UuidHash>::iterator it) {
+  // Keep the entity alive until the listeners have seen it go.
+  EntityPtr keep = it->second.entity;
+  ClassBucket* b = it->second.bucket;
+  b->entities.erase(it->second.position);
+  byId_.erase(it);
+  b->removed(keep.get());
+  return true;
+}
+
+bool Database::deleteEntity(const Entity* entity) {
+  if (!entity) return false;
+  auto it = byId_.find(entity->id());
+  if (it == byId_.end() || it->second.entity.get() != entity) return false;
+  return erase(it);
+}
+
+bool Database::deleteEntity(const Uuid& id) {
+  auto it = byId_.find(id);
+  if (it == byId_.end()) return false;
+  return erase(it);
+}
+
+void Database::clear() {
+  while (!byId_.empty()) erase(byId_.begin());
+}
+
+Entity* Database::find(const Uuid& id) const {
+  auto it = byId_.find(id);
+  return it == byId_.end() ? nullptr : it->second.entity.get();
+}
+
+EntityPtr Database::findShared(const Uuid& id) const {
+  auto it = byId_.find(id);
+  return it == byId_.end() ? nullptr : it->second.entity;
+}
+
+std::vector<Entity*> Database::ofClass(std::string_view className) const {
+  std::vector<Entity*> result;
+  forEachOfClass(className, [&](Entity* e) { result.push_back(e); });
+  return result;
+}
+
+void Database::forEachOfClass(std::string_view className, const std::function<void(Entity*)>& fn) const {
+  const auto* b = findBucket(className);
+  if (!b) return;
+  for (const auto& e : b->entities) fn(e.get());
+}
+
+std::size_t Database::countOfClass(std::string_view className) const {
+  const auto* b = findBucket(className);
+  return b ? b->entities.size() : 0;
+}
+
+boost::signals2::connection Database::onAdded(std::string_view className, EntitySlot slot) {
+  return bucket(className).added.connect(std::move(slot));
+}
+
+boost::signals2::connection Database::onRemoved(std::string_view className, EntitySlot slot) {
+  return bucket(className).removed.connect(std::move(slot));
+}
+
+void Database::registerSerializer(std::shared_ptr<EntitySerializer> serializer) {
+  if (!serializer) return;
+  serializers_[{serializer->family(), std::string(serializer->entityClassName())}] = std::move(serializer);
+}
+
+void Database::deregisterSerializer(std::type_index family, std::string_view className) {
+  serializers_.erase({family, std::string(className)});
+}
+
+std::shared_ptr<EntitySerializer> Database::serializer(std::type_index family, std::string_view className) const {
+  auto it = serializers_.find({family, std::string(className)});
+  return it == serializers_.end() ? nullptr : it->second;
+}
+
+}  // namespace fennik::server

@@ -1,0 +1,31 @@
+#include "fennik/server/entity/SignalTable.h"
+
+#include <boost/signals2/signal.hpp>
+
+namespace fennik::server::detail {
+
+struct SignalTable::ChangeSignal {
+  boost::signals2::signal<void(Entity*, std::string_view, bool)> signal;
+};
+
+SignalTable::SignalTable() = default;
+SignalTable::~SignalTable() = default;
+
+SignalBase& SignalTable::install(std::size_t slot, std::unique_ptr<SignalBase> signal) {
+  if (slots_.size() <= slot) slots_.resize(slot + 1);
+  slots_[slot] = std::move(signal);
+  return *slots_[slot];
+}
+
+boost::signals2::connection SignalTable::connectChange(ChangeSlot slot) {
+  if (!change_) change_ = std::make_unique<ChangeSignal>();
+  return change_->signal.connect(std::move(slot));
+}
+
+void SignalTable::fireChange(Entity* entity, std::string_view key, bool external) {
+  if (change_) change_->signal(entity, key, external);
+}
+
+bool SignalTable::hasChangeListeners() const { return change_ && !change_->signal.empty(); }
+
+}  // namespace fennik::server::detail

@@ -1,0 +1,58 @@
+#include "module/HandWrittenServices.h"
+
+#include "fennik/server/service/DebounceService.h"
+#include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/ServiceResolver.h"
+#include "fennik/server/service/TimerService.h"
+
+#include <functional>
+#include <vector>
+
+namespace qor::server {
+
+namespace {
+
+using fennik::server::EntityContext;
+using Step = std::function<void(const std::shared_ptr<EntityContext>&)>;
+
+template <class S>
+Step adding() {
+  return [](const std::shared_ptr<EntityContext>& c) {
+    c->services()->add(std::make_shared<S>(c->db(), c->loop(), c->services()));
+  };
+}
+
+template <class S>
+Step removing() {
+  return [](const std::shared_ptr<EntityContext>& c) { c->services()->remove<S>(); };
+}
+
+// The order in which the hand-written services join; the host runs the
+// project hooks in resolver order, so it matters.
+const std::vector<Step>& addOrder() {
+  static const std::vector<Step> steps{
+      adding<fennik::server::TimerService>(),
+      adding<fennik::server::DebounceService>(),
+  };
+  return steps;
+}
+
+const std::vector<Step>& removeOrder() {
+  static const std::vector<Step> steps{
+      removing<fennik::server::DebounceService>(),
+      removing<fennik::server::TimerService>(),
+  };
+  return steps;
+}
+
+}  // namespace
+
+void addHandWrittenServices(const std::shared_ptr<EntityContext>& context) {
+  for (const auto& step : addOrder()) step(context);
+}
+
+void removeHandWrittenServices(const std::shared_ptr<EntityContext>& context) {
+  for (const auto& step : removeOrder()) step(context);
+}
+
+}  // namespace qor::server
