@@ -63,7 +63,7 @@ class SingleRelation {
 
  private:
   T* pointer_ = nullptr;
-  Uuid id_;
+  Uuid id_{};
 };
 
 }  // namespace fennik::server

@@ -7,6 +7,7 @@
 #include "fennik/server/core/Uuid.h"
 #include "fennik/server/loop/Clock.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -97,7 +98,7 @@ class JobLoop {
   bool running_ = false;
   bool stopping_ = false;
   std::thread thread_;
-  std::thread::id loopThreadId_;
+  std::atomic<std::thread::id> loopThreadId_{};
 };
 
 }  // namespace fennik::server

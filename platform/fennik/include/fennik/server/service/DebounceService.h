@@ -35,7 +35,7 @@ class DebounceService : public Service {
     Clock::time_point lastRun{};
     bool hasRun = false;
     std::function<void()> pending;
-    Uuid timer;
+    Uuid timer{};
   };
   std::map<Key, Clock::time_point> blockedUntil_;
   std::map<Key, RateState> rates_;

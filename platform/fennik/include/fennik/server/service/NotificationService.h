@@ -20,7 +20,7 @@ enum class NotificationType { Info = 0, Warning = 1, Error = 2 };
 const char* toString(NotificationType type);
 
 struct Notification {
-  Uuid id;
+  Uuid id{};
   std::string title;
   std::string text;
   NotificationType type;

@@ -1,0 +1,69 @@
+#include "fennik/server/core/Uuid.h"
+
+#include <boost/uuid/name_generator_sha1.hpp>
+#include <boost/uuid/random_generator.hpp>
+#include <boost/uuid/uuid_io.hpp>
+
+#include <stdexcept>
+
+namespace fennik::server {
+
+namespace {
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+Uuid UuidFromS(std::string_view text) {
+  auto fail = [&] { throw std::invalid_argument("Not a UUID: '" + std::string(text) + "'"); };
+  if (text.size() != 36) fail();
+  Uuid id{};
+  std::size_t byte = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (text[i] != '-') fail();
+      ++i;
+      continue;
+    }
+    int hi = hexValue(text[i]);
+    int lo = hexValue(text[i + 1]);
+    if (hi < 0 || lo < 0) fail();
+    id.data[byte++] = static_cast<std::uint8_t>(hi * 16 + lo);
+    i += 2;
+  }
+  return id;
+}
+
+std::string UuidToS(const Uuid& id) { return boost::uuids::to_string(id); }
+
+Uuid random_uuid() {
+  // Seeded once per thread: drawing an id must be cheap, it happens per entity.
+  thread_local boost::uuids::random_generator_mt19937 generator;
+  return generator();
+}
+
+Uuid nameUuid(const Uuid& nameSpace, std::string_view name) {
+  boost::uuids::name_generator_sha1 generator(nameSpace);
+  return generator(name.data(), name.size());
+}
+
+std::vector<Uuid> uuidVectorFromStringVector(const std::vector<std::string>& texts) {
+  std::vector<Uuid> ids;
+  ids.reserve(texts.size());
+  for (const auto& t : texts) ids.push_back(UuidFromS(t));
+  return ids;
+}
+
+std::vector<std::string> uuidVectorToStringVector(const std::vector<Uuid>& ids) {
+  std::vector<std::string> texts;
+  texts.reserve(ids.size());
+  for (const auto& id : ids) texts.push_back(UuidToS(id));
+  return texts;
+}
+
+}  // namespace fennik::server

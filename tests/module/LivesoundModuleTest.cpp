@@ -1,0 +1,76 @@
+// Registration of the module with a host: services in type order, lookups by
+// interface, deregistration, and what needs the host's entity context.
+
+#include "module/LivesoundModule.h"
+
+#include "model/GeneratedServices.h"
+#include "qor/server/services/DeviceService.h"
+#include "qor/server/services/FtDelayService.h"
+#include "qor/server/services/FtLoadService.h"
+#include "qor/server/services/ServerInfoService.h"
+
+#include "fennik/server/service/DebounceService.h"
+#include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/ServiceResolver.h"
+#include "fennik/server/service/TimerService.h"
+
+#include <boost/algorithm/string/case_conv.hpp>
+#include <gtest/gtest.h>
+
+namespace qor::server {
+namespace {
+
+using namespace fennik::server;
+
+class LivesoundModuleTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<SingletonRegistry> globals = std::make_shared<SingletonRegistry>();
+  std::shared_ptr<EntityContext> context = EntityContext::create(JobLoop::Mode::Manual);
+  LivesoundModule module{globals};
+
+  void SetUp() override { globals->add(context); }
+};
+
+TEST_F(LivesoundModuleTest, ModuleIdIsTheFixedUuid) {
+  EXPECT_EQ(boost::to_upper_copy(UuidToS(module.moduleId())), LivesoundModule::MODULE_ID);
+}
+
+TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrittenOnes) {
+  module.registerServices();
+  const auto& ordered = context->services()->ordered();
+  ASSERT_EQ(ordered.size(), generatedServiceCount() + 2);
+  EXPECT_EQ(ordered.front().first, std::type_index(typeid(ServerInfoService)));
+  EXPECT_EQ(ordered[9].first, std::type_index(typeid(DeviceService)));
+  EXPECT_EQ(ordered[39].first, std::type_index(typeid(FtLoadService)));
+  EXPECT_EQ(ordered[40].first, std::type_index(typeid(TimerService)));
+  EXPECT_EQ(ordered[41].first, std::type_index(typeid(DebounceService)));
+
+  auto byInterface = context->services()->get<IFtDelayService>();
+  ASSERT_TRUE(byInterface);
+  EXPECT_EQ(byInterface, context->services()->get<FtDelayService>());
+  EXPECT_EQ(byInterface->serviceName(), "qor::server::FtDelayService");
+  EXPECT_EQ(byInterface->db(), context->db());
+
+  // Registering again replaces by type; nothing is duplicated.
+  module.registerServices();
+  EXPECT_EQ(context->services()->size(), generatedServiceCount() + 2);
+
+  module.deregisterServices();
+  EXPECT_EQ(context->services()->size(), 0u);
+}
+
+TEST_F(LivesoundModuleTest, ModuleStateMachineRegistersOnCreateAndDeregistersLeavingUncreate) {
+  module.transition(ModuleState::Create);
+  EXPECT_EQ(context->services()->size(), generatedServiceCount() + 2);
+  module.transition(ModuleState::Uncreate);
+  module.transition(ModuleState::Off);
+  EXPECT_EQ(context->services()->size(), 0u);
+}
+
+TEST_F(LivesoundModuleTest, RegistrationWithoutAHostContextFails) {
+  LivesoundModule orphan{std::make_shared<SingletonRegistry>()};
+  EXPECT_THROW(orphan.registerServices(), std::logic_error);
+}
+
+}  // namespace
+}  // namespace qor::server
