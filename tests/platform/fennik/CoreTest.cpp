@@ -1,0 +1,67 @@
+// UUID texts, rounding and module loading failures.
+
+#include "fennik/server/core/Math.h"
+#include "fennik/server/core/Uuid.h"
+#include "fennik/server/module/ModuleLoader.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace fennik::server {
+namespace {
+
+TEST(UuidTest, TextConversionIsStrictAndCanonical) {
+  const std::string text = "79fd76f4-1899-4826-b3c9-e0f8cdf81d9e";
+  const Uuid id = UuidFromS("79FD76F4-1899-4826-B3C9-E0F8CDF81D9E");
+  EXPECT_EQ(UuidToS(id), text) << "canonical text is lower case";
+  EXPECT_EQ(UuidFromS(text), id);
+  EXPECT_TRUE(UuidFromS(NIL_UUID_TEXT).is_nil());
+  for (const char* bad : {"{79fd76f4-1899-4826-b3c9-e0f8cdf81d9e}", "79fd76f418994826b3c9e0f8cdf81d9e",
+                          "79fd76f4-1899-4826-b3c9-e0f8cdf81d9", "79fd76f4-1899-4826-b3c9-e0f8cdf81d9ef",
+                          "79fd76f4-1899-4826-b3c9-e0f8cdf81d9g", "79fd76f4+1899-4826-b3c9-e0f8cdf81d9e", ""}) {
+    EXPECT_THROW(UuidFromS(bad), std::invalid_argument) << bad;
+  }
+  const auto texts = uuidVectorToStringVector({id, Uuid{}});
+  EXPECT_EQ(texts, (std::vector<std::string>{text, NIL_UUID_TEXT}));
+  EXPECT_EQ(uuidVectorFromStringVector(texts), (std::vector<Uuid>{id, Uuid{}}));
+  EXPECT_THROW(uuidVectorFromStringVector({"x"}), std::invalid_argument);
+}
+
+TEST(UuidTest, RandomIdsDifferAndNameBasedIdsAreStableVersion5) {
+  std::set<Uuid> seen;
+  for (int i = 0; i < 1000; ++i) seen.insert(random_uuid());
+  EXPECT_EQ(seen.size(), 1000u);
+  EXPECT_EQ(random_uuid().version(), Uuid::version_random_number_based);
+
+  const Uuid ns = UuidFromS("8b4dd393-2273-4b17-9ca2-f63f88153d23");
+  const Uuid key = nameUuid(ns, "delayInMs");
+  EXPECT_EQ(key, nameUuid(ns, "delayInMs"));
+  EXPECT_NE(key, nameUuid(ns, "isBypassed"));
+  EXPECT_NE(key, nameUuid(random_uuid(), "delayInMs"));
+  EXPECT_EQ(key.version(), Uuid::version_name_based_sha1);
+}
+
+TEST(MathTest, RoundToPlacesRoundsHalfAwayFromZero) {
+  EXPECT_DOUBLE_EQ(roundToPlaces(2.346, 2), 2.35);
+  EXPECT_DOUBLE_EQ(roundToPlaces(-2.346, 2), -2.35);
+  EXPECT_DOUBLE_EQ(roundToPlaces(0.5, 0), 1.0);
+  EXPECT_DOUBLE_EQ(roundToPlaces(-0.5, 0), -1.0);
+  EXPECT_DOUBLE_EQ(roundToPlaces(1234.5, -2), 1200.0);
+  EXPECT_DOUBLE_EQ(roundToPlaces(7.0, 3), 7.0);
+}
+
+TEST(ModuleLoaderTest, MissingOrForeignLibrariesFailWithTheirPath) {
+  auto globals = std::make_shared<SingletonRegistry>();
+  try {
+    loadModule("/nonexistent/libnothing.so", globals);
+    FAIL() << "expected a failure";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("/nonexistent/libnothing.so"), std::string::npos) << e.what();
+  }
+  // A real shared library without the entry point.
+  EXPECT_THROW(loadModule("libm.so.6", globals), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace fennik::server
