@@ -3,8 +3,8 @@
 
 #include <filesystem>
 #include <optional>
-#include <variant>
 #include <string>
+#include <variant>
 
 namespace qor::app {
 

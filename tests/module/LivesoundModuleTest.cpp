@@ -14,8 +14,8 @@
 #include "fennik/server/service/ServiceResolver.h"
 #include "fennik/server/service/TimerService.h"
 
-#include <boost/algorithm/string/case_conv.hpp>
 #include <gtest/gtest.h>
+#include <boost/algorithm/string/case_conv.hpp>
 
 namespace qor::server {
 namespace {

@@ -15,10 +15,14 @@ std::atomic<spdlog::level::level_enum> currentLevel{spdlog::level::info};
 
 std::string loggerName(LoggerID id) {
   switch (id) {
-    case HOST_LOGGER: return "host";
-    case MODULE_LOGGER: return "livesound";
-    case DEVICE_LOGGER: return "devices";
-    default: return "logger" + std::to_string(id);
+    case HOST_LOGGER:
+      return "host";
+    case MODULE_LOGGER:
+      return "livesound";
+    case DEVICE_LOGGER:
+      return "devices";
+    default:
+      return "logger" + std::to_string(id);
   }
 }
 

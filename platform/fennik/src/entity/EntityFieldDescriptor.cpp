@@ -6,11 +6,16 @@ namespace fennik::server {
 
 char flagLetter(FieldFlag flag) {
   switch (flag) {
-    case FieldFlag::File: return 'F';
-    case FieldFlag::Interface: return 'I';
-    case FieldFlag::ReadOnlyIf: return 'R';
-    case FieldFlag::Throttle: return 'T';
-    case FieldFlag::Consistent: return 'C';
+    case FieldFlag::File:
+      return 'F';
+    case FieldFlag::Interface:
+      return 'I';
+    case FieldFlag::ReadOnlyIf:
+      return 'R';
+    case FieldFlag::Throttle:
+      return 'T';
+    case FieldFlag::Consistent:
+      return 'C';
   }
   return '?';
 }

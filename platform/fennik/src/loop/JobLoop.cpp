@@ -200,11 +200,11 @@ void JobLoop::runEntry(const EntryPtr& entry) {
   try {
     entry->job();
   } catch (const std::exception& e) {
-    getLogger(HOST_LOGGER)->error("Job '{}' failed: {}", entry->label.empty() ? "unlabelled job" : entry->label,
-                                  e.what());
+    getLogger(HOST_LOGGER)
+        ->error("Job '{}' failed: {}", entry->label.empty() ? "unlabelled job" : entry->label, e.what());
   } catch (...) {
-    getLogger(HOST_LOGGER)->error("Job '{}' failed with an unknown exception",
-                                  entry->label.empty() ? "unlabelled job" : entry->label);
+    getLogger(HOST_LOGGER)
+        ->error("Job '{}' failed with an unknown exception", entry->label.empty() ? "unlabelled job" : entry->label);
   }
 }
 

@@ -4,23 +4,40 @@ namespace fennik::server {
 
 const char* toString(ModuleState state) {
   switch (state) {
-    case ModuleState::Unknown: return "Unknown";
-    case ModuleState::Off: return "Off";
-    case ModuleState::Ready: return "Ready";
-    case ModuleState::Create: return "Create";
-    case ModuleState::Initialize: return "Initialize";
-    case ModuleState::RegisterPluginInterfaces: return "RegisterPluginInterfaces";
-    case ModuleState::RegisterPlugins: return "RegisterPlugins";
-    case ModuleState::ProjectLoad: return "ProjectLoad";
-    case ModuleState::ProjectSave: return "ProjectSave";
-    case ModuleState::ProjectUnload: return "ProjectUnload";
-    case ModuleState::ProjectLoaded: return "ProjectLoaded";
-    case ModuleState::DeregisterPlugins: return "DeregisterPlugins";
-    case ModuleState::DeregisterPluginInterfaces: return "DeregisterPluginInterfaces";
-    case ModuleState::Uninitialize: return "Uninitialize";
-    case ModuleState::Uncreate: return "Uncreate";
-    case ModuleState::Shutdown: return "Shutdown";
-    case ModuleState::Error: return "Error";
+    case ModuleState::Unknown:
+      return "Unknown";
+    case ModuleState::Off:
+      return "Off";
+    case ModuleState::Ready:
+      return "Ready";
+    case ModuleState::Create:
+      return "Create";
+    case ModuleState::Initialize:
+      return "Initialize";
+    case ModuleState::RegisterPluginInterfaces:
+      return "RegisterPluginInterfaces";
+    case ModuleState::RegisterPlugins:
+      return "RegisterPlugins";
+    case ModuleState::ProjectLoad:
+      return "ProjectLoad";
+    case ModuleState::ProjectSave:
+      return "ProjectSave";
+    case ModuleState::ProjectUnload:
+      return "ProjectUnload";
+    case ModuleState::ProjectLoaded:
+      return "ProjectLoaded";
+    case ModuleState::DeregisterPlugins:
+      return "DeregisterPlugins";
+    case ModuleState::DeregisterPluginInterfaces:
+      return "DeregisterPluginInterfaces";
+    case ModuleState::Uninitialize:
+      return "Uninitialize";
+    case ModuleState::Uncreate:
+      return "Uncreate";
+    case ModuleState::Shutdown:
+      return "Shutdown";
+    case ModuleState::Error:
+      return "Error";
   }
   return "Unknown";
 }

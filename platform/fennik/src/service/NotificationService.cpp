@@ -6,9 +6,12 @@ namespace fennik::server {
 
 const char* toString(NotificationType type) {
   switch (type) {
-    case NotificationType::Info: return "info";
-    case NotificationType::Warning: return "warning";
-    case NotificationType::Error: return "error";
+    case NotificationType::Info:
+      return "info";
+    case NotificationType::Warning:
+      return "warning";
+    case NotificationType::Error:
+      return "error";
   }
   return "info";
 }

@@ -38,8 +38,8 @@ class Entity : public std::enable_shared_from_this<Entity> {
   virtual bool hasProperty(std::string_view name) const;
   virtual std::optional<PropertyValue> getProperty(std::string_view name) const;
   virtual bool setProperty(std::string_view name, const PropertyValue& value);
-  virtual std::optional<boost::signals2::connection> onPropertyChanged(
-      std::string_view name, std::function<void(const PropertyValue&)> slot);
+  virtual std::optional<boost::signals2::connection> onPropertyChanged(std::string_view name,
+                                                                       std::function<void(const PropertyValue&)> slot);
   virtual std::string_view className() const = 0;
   virtual bool hasProperties() const { return false; }
   virtual bool isFileFlagSet() const = 0;

@@ -16,8 +16,8 @@ struct PropertyNull {
   bool operator==(const PropertyNull&) const = default;
 };
 
-using PropertyValue = std::variant<PropertyError, PropertyNull, bool, std::int64_t, double, std::string,
-                                   std::vector<bool>, std::vector<std::int64_t>, std::vector<double>,
-                                   std::vector<std::string>>;
+using PropertyValue =
+    std::variant<PropertyError, PropertyNull, bool, std::int64_t, double, std::string, std::vector<bool>,
+                 std::vector<std::int64_t>, std::vector<double>, std::vector<std::string>>;
 
 }  // namespace fennik::server

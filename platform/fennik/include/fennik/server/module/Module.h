@@ -91,5 +91,6 @@ class IFennikModule : public ChildModule {
 // Every module library exports this entry point (see ModuleLoader).
 #define FENNIK_MODULE_ENTRY_POINT "fennikCreateModule"
 extern "C" {
-using FennikCreateModuleFn = fennik::server::IFennikModule* (*)(const std::shared_ptr<fennik::server::SingletonRegistry>*);
+using FennikCreateModuleFn =
+    fennik::server::IFennikModule* (*)(const std::shared_ptr<fennik::server::SingletonRegistry>*);
 }
