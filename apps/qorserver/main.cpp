@@ -5,6 +5,8 @@
 
 #include "fennik/server/core/Logging.h"
 
+#include <nlohmann/json.hpp>
+
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -24,7 +26,17 @@ int printCatalogue(const qor::app::ServerOptions& options) {
     std::cerr << "qorserver: the module has no catalogue\n";
     return 1;
   }
-  std::cout << fn() << '\n';
+  if (options.catalogueJson) {
+    std::cout << fn() << '\n';
+    return 0;
+  }
+  // A readable summary; --json gives the whole document.
+  const auto doc = nlohmann::json::parse(fn());
+  std::cout << doc["types"].size() << " entity types, " << doc["enums"].size() << " enumerations\n";
+  for (const auto& type : doc["types"]) {
+    std::cout << "  " << type["className"].get<std::string>() << ": " << type["fields"].size() << " fields, "
+              << type["references"].size() << " references, " << type["wire"].size() << " wire fields\n";
+  }
   return 0;
 }
 
@@ -36,6 +48,7 @@ int serve(const qor::app::ServerOptions& options) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  getLogger(HOST_LOGGER)->info("qorserver {} starting", QOR_VERSION);
   qor::app::Host host(options.modulePath);
   host.start();
   host.newProject();

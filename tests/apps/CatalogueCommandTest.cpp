@@ -116,5 +116,12 @@ TEST_F(CatalogueCommandTest, ListsEveryEnumerationWithItsValuesInNumberOrder) {
   }
 }
 
+TEST_F(CatalogueCommandTest, WithoutJsonPrintsASummary) {
+  std::string out;
+  ASSERT_EQ(runToCompletion({QORSERVER_PATH, "catalogue"}, out), 0) << out;
+  EXPECT_EQ(out.rfind("40 entity types, 26 enumerations\n", 0), 0u) << out;
+  EXPECT_NE(out.find("  qor::server::FtDelay: 17 fields, 5 references, 18 wire fields\n"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace qor::testing
