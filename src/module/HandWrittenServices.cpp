@@ -1,5 +1,9 @@
 #include "module/HandWrittenServices.h"
 
+#include "custom/HighlightService.h"
+#include "custom/LivesoundService.h"
+#include "custom/VisualTreeService.h"
+
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/ServiceResolver.h"
@@ -31,6 +35,9 @@ Step removing() {
 // project hooks in resolver order, so it matters.
 const std::vector<Step>& addOrder() {
   static const std::vector<Step> steps{
+      adding<LivesoundService>(),
+      adding<VisualTreeService>(),
+      adding<HighlightService>(),
       adding<fennik::server::TimerService>(),
       adding<fennik::server::DebounceService>(),
   };
@@ -39,6 +46,9 @@ const std::vector<Step>& addOrder() {
 
 const std::vector<Step>& removeOrder() {
   static const std::vector<Step> steps{
+      removing<LivesoundService>(),
+      removing<VisualTreeService>(),
+      removing<HighlightService>(),
       removing<fennik::server::DebounceService>(),
       removing<fennik::server::TimerService>(),
   };
@@ -50,6 +60,8 @@ const std::vector<Step>& removeOrder() {
 void addHandWrittenServices(const std::shared_ptr<EntityContext>& context) {
   for (const auto& step : addOrder()) step(context);
 }
+
+std::size_t handWrittenServiceCount() { return addOrder().size(); }
 
 void removeHandWrittenServices(const std::shared_ptr<EntityContext>& context) {
   for (const auto& step : removeOrder()) step(context);

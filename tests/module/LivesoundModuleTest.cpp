@@ -3,7 +3,9 @@
 
 #include "module/LivesoundModule.h"
 
+#include "custom/LivesoundService.h"
 #include "model/GeneratedServices.h"
+#include "module/HandWrittenServices.h"
 #include "qor/server/services/DeviceService.h"
 #include "qor/server/services/FtDelayService.h"
 #include "qor/server/services/FtLoadService.h"
@@ -38,12 +40,13 @@ TEST_F(LivesoundModuleTest, ModuleIdIsTheFixedUuid) {
 TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrittenOnes) {
   module.registerServices();
   const auto& ordered = context->services()->ordered();
-  ASSERT_EQ(ordered.size(), generatedServiceCount() + 2);
+  ASSERT_EQ(ordered.size(), generatedServiceCount() + handWrittenServiceCount());
   EXPECT_EQ(ordered.front().first, std::type_index(typeid(ServerInfoService)));
   EXPECT_EQ(ordered[9].first, std::type_index(typeid(DeviceService)));
   EXPECT_EQ(ordered[39].first, std::type_index(typeid(FtLoadService)));
-  EXPECT_EQ(ordered[40].first, std::type_index(typeid(TimerService)));
-  EXPECT_EQ(ordered[41].first, std::type_index(typeid(DebounceService)));
+  EXPECT_EQ(ordered[40].first, std::type_index(typeid(LivesoundService)));
+  EXPECT_EQ(ordered[ordered.size() - 2].first, std::type_index(typeid(TimerService)));
+  EXPECT_EQ(ordered.back().first, std::type_index(typeid(DebounceService)));
 
   auto byInterface = context->services()->get<IFtDelayService>();
   ASSERT_TRUE(byInterface);
@@ -53,7 +56,7 @@ TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrit
 
   // Registering again replaces by type; nothing is duplicated.
   module.registerServices();
-  EXPECT_EQ(context->services()->size(), generatedServiceCount() + 2);
+  EXPECT_EQ(context->services()->size(), generatedServiceCount() + handWrittenServiceCount());
 
   module.deregisterServices();
   EXPECT_EQ(context->services()->size(), 0u);
@@ -61,7 +64,7 @@ TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrit
 
 TEST_F(LivesoundModuleTest, ModuleStateMachineRegistersOnCreateAndDeregistersLeavingUncreate) {
   module.transition(ModuleState::Create);
-  EXPECT_EQ(context->services()->size(), generatedServiceCount() + 2);
+  EXPECT_EQ(context->services()->size(), generatedServiceCount() + handWrittenServiceCount());
   module.transition(ModuleState::Uncreate);
   module.transition(ModuleState::Off);
   EXPECT_EQ(context->services()->size(), 0u);
