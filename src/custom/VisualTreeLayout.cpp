@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <numeric>
 
 namespace qor::server {
@@ -127,45 +128,59 @@ void VisualTreeService::resize(VisualItem* item, int x, int y, int w, int h) {
 void VisualTreeService::autoPlace(VisualItem* item, int margin) {
   if (!item) return;
   Rect r = rectOf(*item);
+  // Without an area the item overlaps nothing: it stays.
+  if (r.width() <= 0 || r.height() <= 0) return;
   auto s = sessions();
   const VisualItem* treeRoot = findRoot(item);
   const SessionWindow* window = s ? s->getSessionWindow(treeRoot->id()) : nullptr;
   std::vector<Rect> obstacles;
+  int widest = 0;
   for (const VisualItem* other : getTopLevelItemsOnLayer(window ? window->getSelectedLayer() : nullptr)) {
     if (other == item) continue;
     const Rect o = rectOf(*other);
-    obstacles.push_back(Rect{o.left - margin, o.right + margin, o.top - margin, o.bottom + margin});
+    const Rect grown{o.left - margin, o.right + margin, o.top - margin, o.bottom + margin};
+    if (grown.width() <= 0 || grown.height() <= 0) continue;  // blocks nothing
+    obstacles.push_back(grown);
+    widest = std::max(widest, grown.width());
   }
-  // Landing on an obstacle's bottom never skips a free spot, so the search
-  // may test the obstacles of the current column in any order: only those
-  // that share columns with R can ever block it.
-  std::vector<const Rect*> column;
-  auto collectColumn = [&] {
-    column.clear();
-    for (const Rect& o : obstacles) {
-      if (std::max(o.left, r.left) < std::min(o.right, r.right)) column.push_back(&o);
-    }
-  };
-  collectColumn();
+  std::sort(obstacles.begin(), obstacles.end(), [](const Rect& a, const Rect& b) { return a.left < b.left; });
+
+  // The search walks R down its column and, when the column is full, starts
+  // again at the top 8 units to the right. Jumping to the lowest bottom of
+  // the obstacles that overlap R never passes a free spot, so the column's
+  // obstacles are taken in order of their tops and R lands on the first free
+  // spot in one pass per column.
+  std::vector<Rect> column;
   const int height = r.height();
   for (;;) {
-    const Rect* blocking = nullptr;
-    for (const Rect* o : column) {
-      if (overlaps(*o, r)) {
-        blocking = o;
+    column.clear();
+    // Only obstacles that share columns with R can block it.
+    auto from = std::lower_bound(obstacles.begin(), obstacles.end(), r.left - widest + 1,
+                                 [](const Rect& o, int left) { return o.left < left; });
+    for (auto it = from; it != obstacles.end() && it->left < r.right; ++it) {
+      if (it->right > r.left) column.push_back(*it);
+    }
+    std::sort(column.begin(), column.end(), [](const Rect& a, const Rect& b) { return a.top < b.top; });
+    std::size_t next = 0;
+    int lowestBottom = std::numeric_limits<int>::min();
+    bool full = false;
+    for (;;) {
+      while (next < column.size() && column[next].top < r.bottom)
+        lowestBottom = std::max(lowestBottom, column[next++].bottom);
+      if (lowestBottom <= r.top) break;  // nothing overlaps: a free spot
+      r.top = lowestBottom;
+      r.bottom = r.top + height;
+      if (r.bottom >= CANVAS_HEIGHT) {
+        full = true;
         break;
       }
     }
-    if (!blocking) break;
-    r.top = blocking->bottom;
-    r.bottom = r.top + height;
-    if (r.bottom < CANVAS_HEIGHT) continue;
+    if (!full) break;
     r.top = 0;
     r.bottom = height;
     r.left += GRID;
     r.right += GRID;
     if (r.right > CANVAS_WIDTH - 1) return;
-    collectColumn();
   }
   clampedMove({item}, r.left - item->getX(), r.top - item->getY());
 }

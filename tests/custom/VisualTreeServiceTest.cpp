@@ -4,6 +4,8 @@
 #include "custom/CanvasFixture.h"
 #include "custom/LogCapture.h"
 
+#include <random>
+
 namespace qor::server::testing {
 namespace {
 
@@ -268,6 +270,56 @@ TEST_F(VisualTreeTest, AutoPlaceFindsTheFirstFreeSpotColumnByColumn) {
   tree().autoPlace(next, 8);
   EXPECT_EQ(next->getY(), 104);
   (void)top;
+}
+
+// The placement rule in its plain form: first obstacle in list order,
+// one step at a time. The service takes shortcuts; both must agree.
+Box placeByTheRule(const std::vector<Box>& others, Box r, int margin) {
+  auto hit = [](const Box& o, const Box& p) {
+    return std::max(o.x, p.x) < std::min(o.x + o.w, p.x + p.w) && std::max(o.y, p.y) < std::min(o.y + o.h, p.y + p.h);
+  };
+  for (;;) {
+    const Box* blocking = nullptr;
+    for (const Box& o : others) {
+      const Box grown{o.x - margin, o.y - margin, o.w + 2 * margin, o.h + 2 * margin};
+      if (hit(grown, r)) {
+        blocking = &o;
+        break;
+      }
+    }
+    if (!blocking) return r;
+    r.y = blocking->y + blocking->h + margin;
+    if (r.y + r.h < 10000) continue;
+    r.y = 0;
+    r.x += 8;
+    if (r.x + r.w > 15999) return Box{-1, -1, -1, -1};
+  }
+}
+
+TEST_F(VisualTreeTest, AutoPlaceAgreesWithThePlainRuleOnScatteredLayouts) {
+  std::mt19937 random(7);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  std::vector<Box> others;
+  for (int i = 0; i < 300; ++i)
+    others.push_back(boxOf(item(pick(0, 2000) * 8, pick(0, 1240) * 8, pick(1, 60) * 8, pick(1, 200) * 8)));
+  int shiftedRight = 0;
+  for (int round = 0; round < 40; ++round) {
+    const int margin = round % 3 == 0 ? 0 : pick(0, 16);
+    // Every other item is tall enough to fill whole columns.
+    const int tall = round % 2 ? pick(300, 900) : pick(1, 100);
+    VisualItem* fresh = item(pick(0, 1990) * 8, pick(0, 1240) * 8, pick(1, 40) * 8, tall * 8);
+    const Box start = boxOf(fresh);
+    Box expected = placeByTheRule(others, start, margin);
+    if (expected.x < 0) expected = start;  // no room: the item stays
+    // The item gets there by a move truncated to the grid.
+    expected.x = start.x + canvas::truncToGrid(expected.x - start.x);
+    expected.y = start.y + canvas::truncToGrid(expected.y - start.y);
+    tree().autoPlace(fresh, margin);
+    EXPECT_EQ(boxOf(fresh), expected) << "round " << round << " from " << start;
+    shiftedRight += expected.x != start.x ? 1 : 0;
+    tree().destroy(fresh);
+  }
+  EXPECT_GT(shiftedRight, 5);  // the layouts really exercise the column change
 }
 
 TEST_F(VisualTreeTest, SelectionFollowsTheLayerAndRootRules) {
