@@ -6,6 +6,7 @@
 #include "service/LayerService.h"
 #include "service/SessionService.h"
 
+#include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/service/ServiceResolver.h"
 
@@ -190,6 +191,11 @@ void VisualTreeService::autoPlace(VisualItem* item, int margin) {
 void VisualTreeService::alignSelected(VisualItemAlignMode mode) { applyAlignment(getSelectedItems(), mode); }
 
 void VisualTreeService::applyAlignment(const std::vector<VisualItem*>& items, VisualItemAlignMode mode) {
+  const auto value = static_cast<std::int32_t>(mode);
+  if (value < 0 || value > static_cast<std::int32_t>(VisualItemAlignMode::MOVE_BOTTOM)) {
+    fennik::server::getLogger(fennik::server::MODULE_LOGGER)->error("Unknown VisualItemAlignMode is used");
+    return;
+  }
   if (items.empty() || !shareOneParent(items)) return;
   switch (mode) {
     case VisualItemAlignMode::DISTRIBUTE_H:

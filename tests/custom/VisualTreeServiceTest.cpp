@@ -129,7 +129,12 @@ TEST_F(VisualTreeTest, EdgeAndCentreAlignmentsUseTheBoundingBoxAndTheGrid) {
   EXPECT_EQ(a->getX(), 144);  // 104 + (160 - 80) / 2
   EXPECT_EQ(b->getX(), 104);
 
-  // Offsets are floored to the grid: a 12-unit step up becomes 16.
+  LogCapture log;
+  tree().applyAlignment({a, b}, static_cast<VisualItemAlignMode>(42));
+  EXPECT_TRUE(log.contains("Unknown VisualItemAlignMode is used"));
+  EXPECT_EQ(a->getX(), 144);
+
+  // Offsets are floored to the grid: a 12-unit step becomes 8.
   VisualItem* c = item(2000, 2000, 80, 40);
   VisualItem* e = item(2200, 2000, 80, 64);
   tree().applyAlignment({c, e}, VisualItemAlignMode::CENTER_V);  // c: (24 / 2) = 12 -> 8
