@@ -27,6 +27,14 @@ TEST_F(SessionLayerTest, ANewProjectHasTheMasterSessionWindowAndLayerCurrent) {
   EXPECT_EQ(db().countOfClass(Session::CLASS_NAME), 1u);
   EXPECT_EQ(db().countOfClass(SessionWindow::CLASS_NAME), 1u);
   EXPECT_EQ(sessions().createMaster(), sessions().currentSession());
+
+  // A project file without the master window gets it back, current.
+  const auto masterRoot = UuidFromS(SessionService::MASTER_ROOT_ID);
+  sessions().destroySessionWindow(masterRoot);
+  EXPECT_EQ(sessions().currentWindow(), nullptr);
+  livesound().loaded();
+  ASSERT_NE(sessions().getSessionWindow(masterRoot), nullptr);
+  EXPECT_EQ(sessions().currentWindow(), sessions().getSessionWindow(masterRoot));
 }
 
 TEST_F(SessionLayerTest, SelectionListsKeepOrderPerMode) {
