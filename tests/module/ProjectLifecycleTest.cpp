@@ -220,28 +220,23 @@ TEST_F(ProjectLifecycleTest, FilesThatCannotBeOpenedChangeNothing) {
   }
   expectRefused(edited, {"damaged", "checksum"});
 
-  // Not JSON inside, foreign zips, newer schemas, plain text, nothing.
-  const fs::path notJson = scratch_ / "not-json.qor";
-  {
+  // Not JSON inside, foreign zips, newer schemas, plain text, nothing. A file
+  // of one entry, with a version record when a schema is given:
+  auto packedWith = [&](const std::string& name, const std::string& entry, const std::string& bytes,
+                        const std::string& schema) {
+    const fs::path file = scratch_ / name;
     ScratchFolder folder;
-    FileContainer(folder.path()).set("entities.json", "{broken");
-    packProject(folder.path(), notJson, "1.3.0");
-  }
-  expectRefused(notJson, {"entities.json", "no valid JSON"});
-  const fs::path foreign = scratch_ / "foreign.zip";
-  {
-    ScratchFolder folder;
-    FileContainer(folder.path()).set("readme.txt", "hello");
-    fennik::server::HostInterface::zip(folder.path(), foreign);
-  }
-  expectRefused(foreign, {"no qorserver project"});
-  const fs::path newer = scratch_ / "newer.qor";
-  {
-    ScratchFolder folder;
-    FileContainer(folder.path()).set("entities.json", "{}");
-    packProject(folder.path(), newer, "9.0.0");
-  }
-  expectRefused(newer, {"9.0.0", "1.3.0"});
+    FileContainer(folder.path()).set(entry, bytes);
+    if (schema.empty()) {
+      fennik::server::HostInterface::zip(folder.path(), file);
+    } else {
+      packProject(folder.path(), file, schema);
+    }
+    return file;
+  };
+  expectRefused(packedWith("not-json.qor", "entities.json", "{broken", "1.3.0"), {"entities.json", "no valid JSON"});
+  expectRefused(packedWith("foreign.zip", "readme.txt", "hello", ""), {"no qorserver project"});
+  expectRefused(packedWith("newer.qor", "entities.json", "{}", "9.0.0"), {"9.0.0", "1.3.0"});
   const fs::path text = scratch_ / "notes.txt";
   { std::ofstream(text) << "just some notes\n"; }
   expectRefused(text, {});
