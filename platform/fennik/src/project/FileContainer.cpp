@@ -2,7 +2,7 @@
 
 #include "fennik/server/project/HostInterface.h"
 
-#include <boost/crc.hpp>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -103,14 +103,17 @@ std::string FileContainer::checksum(const std::vector<std::string>& skip) const 
     if (std::find(skip.begin(), skip.end(), relative) == skip.end()) files.push_back(std::move(relative));
   }
   std::sort(files.begin(), files.end());
-  boost::crc_32_type crc;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  auto add = [&crc](const std::string& bytes, std::size_t size) {
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes.data()), size);
+  };
   for (const auto& name : files) {
-    crc.process_bytes(name.data(), name.size() + 1);  // with the terminating zero as separator
+    add(name, name.size() + 1);  // with the terminating zero as separator
     const std::string bytes = get(name);
-    crc.process_bytes(bytes.data(), bytes.size());
+    add(bytes, bytes.size());
   }
   char text[9];
-  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(crc.checksum()));
+  std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(crc));
   return text;
 }
 

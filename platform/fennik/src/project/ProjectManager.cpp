@@ -101,6 +101,34 @@ std::vector<EntityPtr> readEntities(const Database& db, const FileContainer& con
   return entities;
 }
 
+// "entities.json" written entity by entity: the same text as dumping one
+// document, without holding the whole project as a JSON tree.
+std::string entitiesDocument(const Database& db) {
+  std::string text = "{";
+  for (const auto& base : db.serializers(JSON_FAMILY)) {
+    const auto& serializer = static_cast<const EntityJsonSerializer&>(*base);
+    const auto className = serializer.entityClassName();
+    bool first = true;
+    db.forEachOfClass(className, [&](Entity* e) {
+      if (!e->isFileFlagSet()) return;
+      if (first) {
+        if (text.size() > 1) text += ',';
+        text += Json(std::string(className)).dump();
+        text += ":[";
+        first = false;
+      } else {
+        text += ',';
+      }
+      Json object = Json::object();
+      serializer.serialize(e, object, false);
+      text += object.dump();
+    });
+    if (!first) text += ']';
+  }
+  text += '}';
+  return text;
+}
+
 }  // namespace
 
 struct ProjectManager::Prepared {
@@ -258,21 +286,7 @@ void ProjectManager::writeContainer(EntityContext& context, const fs::path& file
   auto& container = *container_;
   context.services()->forEach([](Service& s) { s.beforeSave(); });
   context.services()->forEach([&](Service& s) { s.save(container); });
-  Json doc = Json::object();
-  const auto& db = *context.db();
-  for (const auto& base : db.serializers(JSON_FAMILY)) {
-    const auto& serializer = static_cast<const EntityJsonSerializer&>(*base);
-    const auto className = serializer.entityClassName();
-    Json list = Json::array();
-    db.forEachOfClass(className, [&](Entity* e) {
-      if (!e->isFileFlagSet()) return;
-      Json object = Json::object();
-      serializer.serialize(e, object, false);
-      list.push_back(std::move(object));
-    });
-    if (!list.empty()) doc[std::string(className)] = std::move(list);
-  }
-  container.store(ENTITIES_ENTRY, doc);
+  container.set(ENTITIES_ENTRY, entitiesDocument(*context.db()));
   Json record = Json::object();
   record["format"] = FORMAT;
   record["schemaVersion"] = currentVersion().toString();
