@@ -84,6 +84,9 @@ TEST(ProjectCommandTest, KilledWhileSavingLeavesThePreviousFileOpenable) {
     fennik::server::ProjectManager project(context, "test");
     ASSERT_NO_THROW(project.open(file)) << "round " << round;
     EXPECT_EQ(context->db()->size(), entities);
+    // The next save clears what the killed one left behind.
+    project.save();
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path()), fs::directory_iterator()), 1);
     project.close();
     context->services()->clear();
   }

@@ -37,6 +37,20 @@ fs::path siblingTemporary(const fs::path& target) {
                                  std::to_string(random()) + "-" + std::to_string(counter++) + ".saving");
 }
 
+// Temporary files a save that was killed half-way left beside the project.
+void removeStaleTemporaries(const fs::path& target) {
+  const std::string prefix = "." + target.filename().string() + ".";
+  std::error_code ec;
+  for (fs::directory_iterator it(target.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    // libzip itself writes through a temporary named after ours plus a suffix.
+    if (name.starts_with(prefix) && name.find(".saving") != std::string::npos) {
+      std::error_code ignored;
+      fs::remove(it->path(), ignored);
+    }
+  }
+}
+
 struct ZipCloser {
   void operator()(zip_t* archive) const {
     if (archive) zip_discard(archive);
@@ -128,6 +142,7 @@ void HostInterface::zip(const fs::path& folder, const fs::path& zipFile) {
     flushToDisk(temporary);
     fs::rename(temporary, zipFile);
     flushToDisk(zipFile.parent_path().empty() ? fs::path(".") : zipFile.parent_path());
+    removeStaleTemporaries(zipFile);
   } catch (...) {
     std::error_code ignored;
     fs::remove(temporary, ignored);

@@ -15,7 +15,8 @@ class HostInterface {
   static void unzip(const std::filesystem::path& zipFile, const std::filesystem::path& folder);
   // Packs every file under `folder` into `zipFile`, replacing it atomically:
   // the zip is written to a temporary file beside it, flushed to disk and
-  // renamed over the old one, so a crash leaves either file whole.
+  // renamed over the old one, so a crash leaves either file whole. Temporary
+  // files that an interrupted save left beside it are removed.
   static void zip(const std::filesystem::path& folder, const std::filesystem::path& zipFile);
   // Writes bytes to a file atomically (temporary file, rename); with flush the
   // bytes are on disk before the rename.
