@@ -220,7 +220,15 @@ void ProjectManager::open(const fs::path& requested) {
   getLogger(HOST_LOGGER)->info("Opening project {}", file.string());
   const auto started = std::chrono::steady_clock::now();
   context_->loop()->work([&](const std::shared_ptr<EntityContext>& c) {
-    Prepared p = prepare(file);
+    Prepared p;
+    try {
+      p = prepare(file);
+    } catch (const ProjectError&) {
+      throw;
+    } catch (const std::exception& e) {
+      // Whatever else went wrong while reading aside still names the file.
+      throw ProjectError("Cannot open " + quoted(file) + ": " + e.what());
+    }
     FolderGuard guard{p.folder};
     // From here on the new project replaces the running one.
     closeOnLoop();
