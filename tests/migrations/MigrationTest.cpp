@@ -238,8 +238,12 @@ TEST(MigrationTest, OpeningAnOldProjectMigratesAndLoadsIt) {
   ASSERT_TRUE(groupGpio);
   EXPECT_EQ(groupGpio->childrenShareds().size(), 2u);
 
-  // Saved again, it is a current project that opens without migrating.
+  // Saved again, it is a current project that opens without migrating; the
+  // file the older server wrote is kept beside it, once.
   project.save();
+  EXPECT_EQ(readBytes(scratch / "arena-2019.schema-1.0.0.qor"), original);
+  project.save();
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path()), fs::directory_iterator()), 2);
   fennik::server::ProjectManager again(makeProjectContext(), "test");
   again.open(file);
   EXPECT_EQ(again.storedVersion(), (fennik::server::SchemaVersion{1, 3, 0}));

@@ -275,6 +275,7 @@ void ProjectManager::saveOnLoop(EntityContext& c, const fs::path& requested) {
   getLogger(HOST_LOGGER)->info("Saving project to {}", file.string());
   const auto started = std::chrono::steady_clock::now();
   try {
+    keepOlderSchemaCopy(file);
     writeContainer(c, file);
   } catch (const ProjectError&) {
     throw;
@@ -284,10 +285,23 @@ void ProjectManager::saveOnLoop(EntityContext& c, const fs::path& requested) {
   {
     std::lock_guard lock(mutex_);
     file_ = file;
+    storedVersion_ = currentVersion();
   }
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
   getLogger(HOST_LOGGER)->info("Project saved: {} ({} ms)", file.string(), ms);
+}
+
+void ProjectManager::keepOlderSchemaCopy(const fs::path& file) const {
+  // Overwriting a project an older server wrote would lock that server out
+  // of it; its file is kept once, beside the new one.
+  if (!storedVersion_ || *storedVersion_ >= currentVersion() || !file_ || *file_ != file || !fs::exists(file)) return;
+  const fs::path copy =
+      file.parent_path() / (file.stem().string() + ".schema-" + storedVersion_->toString() + file.extension().string());
+  if (fs::exists(copy)) return;
+  fs::copy_file(file, copy);
+  HostInterface::flushToDisk(copy);
+  getLogger(HOST_LOGGER)->info("Kept the project as schema {} wrote it: {}", storedVersion_->toString(), copy.string());
 }
 
 void ProjectManager::writeContainer(EntityContext& context, const fs::path& file) {

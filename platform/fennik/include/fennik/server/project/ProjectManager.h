@@ -59,7 +59,9 @@ class ProjectManager {
   void open(const std::filesystem::path& file);
   // Saves to the project's file; throws ProjectError when it has none yet.
   void save();
-  // Saves to `file` (atomically) and makes it the project's file.
+  // Saves to `file` (atomically) and makes it the project's file. The first
+  // save over a file of an older schema keeps that file as
+  // "<name>.schema-<version><ext>" beside it.
   void saveAs(const std::filesystem::path& file);
   // Runs the unload hooks, empties the database and drops the working folder.
   void close();
@@ -67,7 +69,8 @@ class ProjectManager {
   bool isOpen() const;
   std::optional<std::filesystem::path> file() const;
   std::shared_ptr<FileContainer> container() const;
-  // The schema version the open project was stored with (before migration).
+  // The schema version of the project's file: as opened (before migration),
+  // the current one once saved.
   std::optional<SchemaVersion> storedVersion() const;
   // The schema version projects are saved with: the newest migration's.
   SchemaVersion currentVersion() const;
@@ -77,6 +80,7 @@ class ProjectManager {
   Prepared prepare(const std::filesystem::path& file) const;
   void closeOnLoop();
   void saveOnLoop(EntityContext& context, const std::filesystem::path& file);
+  void keepOlderSchemaCopy(const std::filesystem::path& file) const;
   void writeContainer(EntityContext& context, const std::filesystem::path& file);
 
   std::shared_ptr<EntityContext> context_;
