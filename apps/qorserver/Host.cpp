@@ -17,6 +17,7 @@ Host::Host(const std::filesystem::path& modulePath)
   globals_->add(context_->subscriptions());
   context_->jobs()->start();
   module_ = loadModule(modulePath, globals_);
+  project_ = std::make_unique<ProjectManager>(context_, std::string("qorserver ") + QOR_VERSION);
   getLogger(HOST_LOGGER)->info("Loaded module {} from {}", UuidToS(module_->module().moduleId()), modulePath.string());
 }
 
@@ -26,6 +27,7 @@ Host::~Host() {
   } catch (const std::exception& e) {
     getLogger(HOST_LOGGER)->error("Shutdown failed: {}", e.what());
   }
+  project_.reset();
   module_.reset();
   context_->jobs()->stop();
 }
@@ -38,26 +40,19 @@ void Host::start() {
   getLogger(HOST_LOGGER)->info("Module registered: {} services", context_->services()->size());
 }
 
-void Host::newProject() {
-  context_->loop()->work([](const std::shared_ptr<EntityContext>& c) {
-    c->services()->forEach([](Service& s) { s.initialize(); });
-    c->services()->forEach([](Service& s) { s.loaded(); });
-    c->services()->forEach([](Service& s) { s.loadedFinished(); });
-    getLogger(HOST_LOGGER)->info("New project ready: {} entities", c->db()->size());
-  });
-  projectOpen_ = true;
+void Host::newProject() { project_->newProject(); }
+
+void Host::openOrCreate(const std::filesystem::path& file) {
+  if (std::filesystem::exists(file)) {
+    project_->open(file);
+    return;
+  }
+  project_->newProject();
+  project_->saveAs(file);
 }
 
 void Host::stop() {
-  if (projectOpen_) {
-    context_->loop()->work([](const std::shared_ptr<EntityContext>& c) {
-      c->services()->forEach([](Service& s) { s.unload(); });
-      c->db()->clear();
-      c->services()->forEach([](Service& s) { s.unloaded(); });
-    });
-    projectOpen_ = false;
-    getLogger(HOST_LOGGER)->info("Project closed");
-  }
+  if (project_->isOpen()) project_->close();
   if (started_) {
     auto& module = module_->module();
     module.deregisterControllers();

@@ -5,6 +5,7 @@
 
 #include "fennik/server/core/SingletonRegistry.h"
 #include "fennik/server/module/ModuleLoader.h"
+#include "fennik/server/project/ProjectManager.h"
 #include "fennik/server/service/EntityContext.h"
 
 #include <filesystem>
@@ -22,18 +23,23 @@ class Host {
   // Starts a new, empty project: every service's initialize, loaded and
   // loadedFinished hooks, in resolver order.
   void newProject();
+  // Opens the project file, or, when there is none yet, starts a new project
+  // and saves it there. Throws fennik::server::ProjectError.
+  void openOrCreate(const std::filesystem::path& file);
   // Closes the project and takes the module's registrations back.
   void stop();
 
   const std::shared_ptr<fennik::server::EntityContext>& context() const { return context_; }
   fennik::server::LoadedModule& module() const { return *module_; }
+  // New, open, save, save as and close of the one open project.
+  fennik::server::ProjectManager& project() const { return *project_; }
 
  private:
   std::shared_ptr<fennik::server::SingletonRegistry> globals_;
   std::shared_ptr<fennik::server::EntityContext> context_;
   std::unique_ptr<fennik::server::LoadedModule> module_;
+  std::unique_ptr<fennik::server::ProjectManager> project_;
   bool started_ = false;
-  bool projectOpen_ = false;
 };
 
 }  // namespace qor::app

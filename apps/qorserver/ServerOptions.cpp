@@ -23,7 +23,7 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   CLI::App app{
       "qorserver - the live-sound control server.\n"
       "Serves a live-sound project to control clients. Without a command it starts on a new,\n"
-      "empty project and runs until interrupted (Ctrl-C)."};
+      "empty project (or the --project file) and runs until interrupted (Ctrl-C)."};
   app.set_version_flag("--version", std::string(QOR_VERSION));
   app.add_option("--module", options.modulePath, "The live-sound module library to load")
       ->check(CLI::ExistingFile)
@@ -31,6 +31,10 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   app.add_option("--log-level", options.logLevel, "trace, debug, info, warn, error, critical or off")
       ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}))
       ->capture_default_str();
+
+  app.add_option("--project", options.projectFile,
+                 "The project file to open, or to create when it does not exist yet. It is saved on\n"
+                 "SIGUSR1 and when the server stops.");
 
   auto* catalogue = app.add_subcommand("catalogue", "Print the entity catalogue (types, fields, enumerations)");
   catalogue->add_flag("--json", options.catalogueJson, "Print it as one JSON document");

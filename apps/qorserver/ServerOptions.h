@@ -15,6 +15,8 @@ struct ServerOptions {
   std::filesystem::path modulePath;
   std::string logLevel = "info";
   bool catalogueJson = false;
+  // Opened at start, or created there when missing; saved on SIGUSR1 and on stop.
+  std::optional<std::filesystem::path> projectFile;
 };
 
 // Parses argv. Returns the options, or an exit code when parsing ended the

@@ -40,23 +40,47 @@ int printCatalogue(const qor::app::ServerOptions& options) {
   return 0;
 }
 
+void saveProject(qor::app::Host& host) {
+  try {
+    host.project().save();
+  } catch (const std::exception& e) {
+    getLogger(HOST_LOGGER)->error("Saving failed: {}", e.what());
+  }
+}
+
 int serve(const qor::app::ServerOptions& options) {
   // Block the stop signals before any thread starts, then wait for them here.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   getLogger(HOST_LOGGER)->info("qorserver {} starting", QOR_VERSION);
   qor::app::Host host(options.modulePath);
   host.start();
-  host.newProject();
+  if (options.projectFile) {
+    try {
+      host.openOrCreate(*options.projectFile);
+    } catch (const fennik::server::ProjectError& e) {
+      // The file stays as it is; the user decides what to do with it.
+      getLogger(HOST_LOGGER)->critical("{}", e.what());
+      return 1;
+    }
+  } else {
+    host.newProject();
+  }
   getLogger(HOST_LOGGER)->info("qorserver is running; press Ctrl-C to stop");
 
   int received = 0;
-  sigwait(&stopSignals, &received);
+  for (;;) {
+    sigwait(&stopSignals, &received);
+    if (received != SIGUSR1) break;
+    saveProject(host);
+  }
   getLogger(HOST_LOGGER)->info("Received {}, shutting down", received == SIGINT ? "SIGINT" : "SIGTERM");
+  if (host.project().file()) saveProject(host);
   host.stop();
   return 0;
 }

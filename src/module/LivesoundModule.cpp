@@ -1,7 +1,9 @@
 #include "module/LivesoundModule.h"
 
+#include "migrations/Migrations.h"
 #include "model/GeneratedServices.h"
 #include "module/HandWrittenServices.h"
+#include "module/SerializerRegistration.h"
 
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
@@ -32,7 +34,7 @@ std::shared_ptr<EntityContext> LivesoundModule::entityContext() const {
 void LivesoundModule::registerSerializers() {
   auto context = entityContext();
   context->loop()->work([](const std::shared_ptr<EntityContext>& c) {
-    // The JSON and FlatBuffers serializer families register here per type.
+    registerEntitySerializers(*c->db());
     fennik::server::getLogger(fennik::server::MODULE_LOGGER)
         ->debug("Serializers registered: {}", c->db()->serializerCount());
   });
@@ -40,7 +42,7 @@ void LivesoundModule::registerSerializers() {
 
 void LivesoundModule::deregisterSerializers() {
   auto context = entityContext();
-  context->loop()->work([](const std::shared_ptr<EntityContext>&) {});
+  context->loop()->work([](const std::shared_ptr<EntityContext>& c) { deregisterEntitySerializers(*c->db()); });
 }
 
 void LivesoundModule::registerServices() {
@@ -64,6 +66,8 @@ void LivesoundModule::deregisterControllers() {}
 void registerLivesoundServices(const std::shared_ptr<EntityContext>& context) {
   addGeneratedServices(context);
   addHandWrittenServices(context);
+  // The migrations stay registered when the services are taken back.
+  addLivesoundMigrations(context);
   fennik::server::getLogger(fennik::server::MODULE_LOGGER)
       ->info("Live-sound services registered: {}", context->services()->size());
 }

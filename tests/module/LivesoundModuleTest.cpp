@@ -11,8 +11,11 @@
 #include "qor/server/services/FtLoadService.h"
 #include "qor/server/services/ServerInfoService.h"
 
+#include "fennik/server/entity/Database.h"
+#include "fennik/server/entity/EntityJsonSerializer.h"
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/Migration.h"
 #include "fennik/server/service/ServiceResolver.h"
 #include "fennik/server/service/TimerService.h"
 
@@ -60,6 +63,21 @@ TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrit
 
   module.deregisterServices();
   EXPECT_EQ(context->services()->size(), 0u);
+  // The migrations stay.
+  EXPECT_EQ(context->migrations().all().size(), 4u);
+}
+
+TEST_F(LivesoundModuleTest, RegistersOneJsonSerializerPerTypeInTypeOrder) {
+  module.registerSerializers();
+  module.registerSerializers();  // again: replaced, not doubled
+  const auto json = context->db()->serializers(std::type_index(typeid(EntityJsonSerializer)));
+  ASSERT_EQ(json.size(), generatedServiceCount());
+  EXPECT_EQ(json.front()->entityClassName(), "qor::server::ServerInfo");
+  EXPECT_EQ(json[9]->entityClassName(), "qor::server::Device");
+  EXPECT_EQ(json.back()->entityClassName(), "qor::server::FtLoad");
+  EXPECT_TRUE(context->db()->serializer<EntityJsonSerializer>("qor::server::FtDelay"));
+  module.deregisterSerializers();
+  EXPECT_EQ(context->db()->serializerCount(), 0u);
 }
 
 TEST_F(LivesoundModuleTest, ModuleStateMachineRegistersOnCreateAndDeregistersLeavingUncreate) {

@@ -145,7 +145,7 @@ class NamedMigration : public Migration {
  public:
   NamedMigration(SchemaVersion v, std::string name) : Migration(v), name_(std::move(name)) {}
   std::string name() const override { return name_; }
-  void migrate(nlohmann::json& doc) override { doc["ran"].push_back(name_); }
+  void migrate(const std::shared_ptr<FileContainer>&) override {}
 
  private:
   std::string name_;

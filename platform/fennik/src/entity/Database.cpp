@@ -106,16 +106,27 @@ boost::signals2::connection Database::onRemoved(std::string_view className, Enti
 
 void Database::registerSerializer(std::shared_ptr<EntitySerializer> serializer) {
   if (!serializer) return;
-  serializers_[{serializer->family(), std::string(serializer->entityClassName())}] = std::move(serializer);
+  std::pair<std::type_index, std::string> key{serializer->family(), std::string(serializer->entityClassName())};
+  if (!serializers_.contains(key)) serializerOrder_.push_back(key);
+  serializers_[std::move(key)] = std::move(serializer);
 }
 
 void Database::deregisterSerializer(std::type_index family, std::string_view className) {
-  serializers_.erase({family, std::string(className)});
+  const std::pair<std::type_index, std::string> key{family, std::string(className)};
+  if (serializers_.erase(key) > 0) std::erase(serializerOrder_, key);
 }
 
 std::shared_ptr<EntitySerializer> Database::serializer(std::type_index family, std::string_view className) const {
   auto it = serializers_.find({family, std::string(className)});
   return it == serializers_.end() ? nullptr : it->second;
+}
+
+std::vector<std::shared_ptr<EntitySerializer>> Database::serializers(std::type_index family) const {
+  std::vector<std::shared_ptr<EntitySerializer>> result;
+  for (const auto& key : serializerOrder_) {
+    if (key.first == family) result.push_back(serializers_.at(key));
+  }
+  return result;
 }
 
 }  // namespace fennik::server

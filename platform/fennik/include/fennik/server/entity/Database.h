@@ -69,6 +69,8 @@ class Database {
     return std::static_pointer_cast<Family>(serializer(std::type_index(typeid(Family)), className));
   }
   std::size_t serializerCount() const { return serializers_.size(); }
+  // The serializers of one family, in the order they were first registered.
+  std::vector<std::shared_ptr<EntitySerializer>> serializers(std::type_index family) const;
 
  private:
   struct ClassBucket;
@@ -85,6 +87,7 @@ class Database {
   std::unordered_map<Uuid, Slot, UuidHash> byId_;
   std::map<std::string, std::unique_ptr<ClassBucket>, std::less<>> buckets_;
   std::map<std::pair<std::type_index, std::string>, std::shared_ptr<EntitySerializer>, std::less<>> serializers_;
+  std::vector<std::pair<std::type_index, std::string>> serializerOrder_;
 };
 
 }  // namespace fennik::server

@@ -3,14 +3,14 @@
 // to its version; the host runs those newer than the stored version, in
 // version order, before the entities are read.
 
-#include <nlohmann/json.hpp>
-
 #include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
 namespace fennik::server {
+
+class FileContainer;
 
 struct SchemaVersion {
   int major = 0;
@@ -30,8 +30,9 @@ class Migration {
 
   const SchemaVersion& version() const { return version_; }
   virtual std::string name() const = 0;
-  // Rewrites the stored entity document ("entities.json", keyed by class name).
-  virtual void migrate(nlohmann::json& entities) = 0;
+  // Rewrites the opened project's container in place (its "entities.json",
+  // keyed by class name, and any entry it needs).
+  virtual void migrate(const std::shared_ptr<FileContainer>& container) = 0;
 
  private:
   SchemaVersion version_;

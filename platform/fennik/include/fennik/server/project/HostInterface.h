@@ -1,0 +1,32 @@
+#pragma once
+// The host's file and zip operations: packing a working folder into a
+// project file and back, atomic writes and temporary folders.
+
+#include <filesystem>
+#include <string>
+
+namespace fennik::server {
+
+class HostInterface {
+ public:
+  // Unpacks a zip file into `folder` (created). Throws std::runtime_error
+  // with the file name and the reason on a missing, damaged or foreign file,
+  // and on entries that would land outside the folder.
+  static void unzip(const std::filesystem::path& zipFile, const std::filesystem::path& folder);
+  // Packs every file under `folder` into `zipFile`, replacing it atomically:
+  // the zip is written to a temporary file beside it, flushed to disk and
+  // renamed over the old one, so a crash leaves either file whole. Temporary
+  // files that an interrupted save left beside it are removed.
+  static void zip(const std::filesystem::path& folder, const std::filesystem::path& zipFile);
+  // Writes bytes to a file atomically (temporary file, rename); with flush the
+  // bytes are on disk before the rename.
+  static void writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, bool flush = true);
+  // Flushes a file (or a folder's entries) to disk.
+  static void flushToDisk(const std::filesystem::path& path);
+  // A new, empty folder under the system's temporary folder.
+  static std::filesystem::path createTemporaryFolder(const std::string& prefix);
+  // Removes a folder with everything in it; errors are ignored.
+  static void removeFolder(const std::filesystem::path& folder);
+};
+
+}  // namespace fennik::server

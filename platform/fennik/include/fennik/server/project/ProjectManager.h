@@ -1,0 +1,97 @@
+#pragma once
+// The life cycle of the host's one open project: new, open, save, save as,
+// close. A project file is a zip container holding "entities.json" (the
+// entities keyed by class name), the services' own entries and the host's
+// version record. The opened project lives unpacked in a working folder.
+//
+// Opening runs in two halves. The first reads everything aside — unpack,
+// check the version record, run the migrations the stored schema calls for,
+// deserialize every entity — and any failure there throws a ProjectError
+// while the running project and the file stay as they were. Only then is the
+// running project closed and the new one put in place: entities added,
+// pointers resolved, every service's load, loaded and loadedFinished hooks
+// called in resolver order.
+//
+// Every operation may be called from any thread; it runs as a whole on the
+// entity context's loop (inline when called on the loop thread), so
+// operations never overlap and nothing else changes the model meanwhile.
+
+#include "fennik/server/project/FileContainer.h"
+#include "fennik/server/service/Migration.h"
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace fennik::server {
+
+class EntityContext;
+
+// A failure the user must see; the message names the file and what is wrong.
+class ProjectError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class ProjectManager {
+ public:
+  static constexpr const char* ENTITIES_ENTRY = "entities.json";
+  // The host's own record: format, schema version, who saved, checksum.
+  static constexpr const char* VERSION_ENTRY = "qorserver-project.json";
+  static constexpr const char* FORMAT = "qorserver-project";
+
+  // hostVersion goes into the version record of saved projects.
+  ProjectManager(std::shared_ptr<EntityContext> context, std::string hostVersion);
+  // Removes the working folder; the services' hooks are not called (close()
+  // first for an orderly end).
+  ~ProjectManager();
+  ProjectManager(const ProjectManager&) = delete;
+  ProjectManager& operator=(const ProjectManager&) = delete;
+
+  // Closes the running project and starts an empty one without a file: the
+  // services' initialize, load, loaded and loadedFinished hooks create what a
+  // project needs.
+  void newProject();
+  // Opens a project file; throws ProjectError and changes nothing on failure.
+  void open(const std::filesystem::path& file);
+  // Saves to the project's file; throws ProjectError when it has none yet.
+  void save();
+  // Saves to `file` (atomically) and makes it the project's file. The first
+  // save over a file of an older schema keeps that file as
+  // "<name>.schema-<version><ext>" beside it.
+  void saveAs(const std::filesystem::path& file);
+  // Runs the unload hooks, empties the database and drops the working folder.
+  void close();
+
+  bool isOpen() const;
+  std::optional<std::filesystem::path> file() const;
+  std::shared_ptr<FileContainer> container() const;
+  // The schema version of the project's file: as opened (before migration),
+  // the current one once saved.
+  std::optional<SchemaVersion> storedVersion() const;
+  // The schema version projects are saved with: the newest migration's.
+  SchemaVersion currentVersion() const;
+
+ private:
+  struct Prepared;
+  Prepared prepare(const std::filesystem::path& file) const;
+  void closeOnLoop();
+  void saveOnLoop(EntityContext& context, const std::filesystem::path& file);
+  void keepOlderSchemaCopy(const std::filesystem::path& file) const;
+  void writeContainer(EntityContext& context, const std::filesystem::path& file);
+
+  std::shared_ptr<EntityContext> context_;
+  std::string hostVersion_;
+  // Guards the state below for readers on other threads; the operations
+  // themselves run one at a time on the loop.
+  mutable std::mutex mutex_;
+  std::shared_ptr<FileContainer> container_;
+  std::optional<std::filesystem::path> file_;
+  std::optional<SchemaVersion> storedVersion_;
+  bool open_ = false;
+};
+
+}  // namespace fennik::server

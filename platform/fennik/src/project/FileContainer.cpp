@@ -1,0 +1,120 @@
+#include "fennik/server/project/FileContainer.h"
+
+#include "fennik/server/project/HostInterface.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace fennik::server {
+
+namespace fs = std::filesystem;
+
+FileContainer::FileContainer(fs::path folder) : folder_(std::move(folder)) {}
+
+fs::path FileContainer::path(const std::string& name) const {
+  const fs::path relative = fs::path(name).lexically_normal();
+  if (name.empty() || relative.is_absolute() || relative.empty() || *relative.begin() == "..") {
+    throw std::invalid_argument("Container entry name '" + name + "' leaves the project folder");
+  }
+  return folder_ / relative;
+}
+
+bool FileContainer::exists(const std::string& name) const {
+  std::error_code ec;
+  return fs::exists(path(name), ec);
+}
+
+bool FileContainer::has(const std::string& name) const {
+  std::error_code ec;
+  return fs::is_regular_file(path(name), ec);
+}
+
+void FileContainer::store(const std::string& name, const Json& document, int indent) const {
+  set(name, document.dump(indent));
+}
+
+Json FileContainer::load(const std::string& name) const {
+  if (!has(name)) throw std::runtime_error("The project has no entry '" + name + "'");
+  const std::string text = get(name);
+  try {
+    return Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    throw std::runtime_error("The project entry '" + name + "' is no valid JSON: " + e.what());
+  }
+}
+
+void FileContainer::set(const std::string& name, const std::string& bytes) const {
+  const fs::path file = path(name);
+  fs::create_directories(file.parent_path());
+  // The working folder is scratch space; only the packed project file is flushed.
+  HostInterface::writeFileAtomically(file, bytes, false);
+}
+
+std::string FileContainer::get(const std::string& name) const {
+  std::ifstream in(path(name), std::ios::binary);
+  if (!in) throw std::runtime_error("The project has no entry '" + name + "'");
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+bool FileContainer::unset(const std::string& name) const {
+  std::error_code ec;
+  const fs::path file = path(name);
+  if (!fs::is_regular_file(file, ec)) return false;
+  return fs::remove(file, ec);
+}
+
+bool FileContainer::rm(const std::string& name) const {
+  std::error_code ec;
+  const auto removed = fs::remove_all(path(name), ec);
+  return !ec && removed != static_cast<std::uintmax_t>(-1) && removed > 0;
+}
+
+std::vector<std::string> FileContainer::ls(const std::string& folder) const {
+  std::vector<std::string> names;
+  const fs::path dir = folder.empty() ? folder_ : path(folder);
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::shared_ptr<FileContainer> FileContainer::scopedContainer(const std::string& name) const {
+  const fs::path dir = path(name);
+  fs::create_directories(dir);
+  return std::make_shared<FileContainer>(dir);
+}
+
+std::string FileContainer::checksum(const std::vector<std::string>& skip) const {
+  // Sorted relative names make the sum independent of the folder's listing order.
+  std::vector<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder_)) {
+    if (!entry.is_regular_file()) continue;
+    std::string relative = entry.path().lexically_relative(folder_).generic_string();
+    if (std::find(skip.begin(), skip.end(), relative) == skip.end()) files.push_back(std::move(relative));
+  }
+  std::sort(files.begin(), files.end());
+  uLong crc = crc32(0L, Z_NULL, 0);
+  auto add = [&crc](const std::string& bytes, std::size_t size) {
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes.data()), size);
+  };
+  for (const auto& name : files) {
+    add(name, name.size() + 1);  // with the terminating zero as separator
+    const std::string bytes = get(name);
+    add(bytes, bytes.size());
+  }
+  char text[9];
+  std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(crc));
+  return text;
+}
+
+}  // namespace fennik::server

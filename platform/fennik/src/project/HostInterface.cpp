@@ -1,0 +1,191 @@
+#include "fennik/server/project/HostInterface.h"
+
+#include <zip.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+namespace fennik::server {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string zipErrorText(int code) {
+  zip_error_t error;
+  zip_error_init_with_code(&error, code);
+  std::string text = zip_error_strerror(&error);
+  zip_error_fini(&error);
+  return text;
+}
+
+// A name beside `target` that no other writer picks.
+fs::path siblingTemporary(const fs::path& target) {
+  static std::atomic<unsigned> counter{0};
+  std::random_device random;
+  return target.parent_path() / ("." + target.filename().string() + "." + std::to_string(::getpid()) + "-" +
+                                 std::to_string(random()) + "-" + std::to_string(counter++) + ".saving");
+}
+
+// Temporary files a save that was killed half-way left beside the project.
+void removeStaleTemporaries(const fs::path& target) {
+  const std::string prefix = "." + target.filename().string() + ".";
+  std::error_code ec;
+  for (fs::directory_iterator it(target.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    // libzip itself writes through a temporary named after ours plus a suffix.
+    if (name.starts_with(prefix) && name.find(".saving") != std::string::npos) {
+      std::error_code ignored;
+      fs::remove(it->path(), ignored);
+    }
+  }
+}
+
+struct ZipCloser {
+  void operator()(zip_t* archive) const {
+    if (archive) zip_discard(archive);
+  }
+};
+
+// An entry name that stays inside the folder it is unpacked into.
+bool isSafeEntryName(const std::string& name) {
+  if (name.empty() || name.front() == '/' || name.find('\\') != std::string::npos) return false;
+  const fs::path normal = fs::path(name).lexically_normal();
+  return !normal.is_absolute() && !normal.empty() && *normal.begin() != "..";
+}
+
+}  // namespace
+
+void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder) {
+  const std::string file = zipFile.string();
+  std::error_code ec;
+  if (!fs::is_regular_file(zipFile, ec)) throw std::runtime_error("'" + file + "' does not exist or is no file");
+  int code = 0;
+  std::unique_ptr<zip_t, ZipCloser> archive(zip_open(file.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
+  if (!archive) {
+    throw std::runtime_error("'" + file + "' is no readable project file (" + zipErrorText(code) + ")");
+  }
+  fs::create_directories(folder);
+  const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+  std::vector<char> buffer(1 << 16);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    zip_stat_t stat;
+    if (zip_stat_index(archive.get(), static_cast<zip_uint64_t>(i), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_NAME)) {
+      throw std::runtime_error("'" + file + "' is damaged: entry " + std::to_string(i) + " cannot be read");
+    }
+    const std::string name = stat.name;
+    if (!isSafeEntryName(name)) {
+      throw std::runtime_error("'" + file + "' holds an entry outside the project: '" + name + "'");
+    }
+    const fs::path target = folder / fs::path(name).lexically_normal();
+    if (name.back() == '/') {
+      fs::create_directories(target);
+      continue;
+    }
+    fs::create_directories(target.parent_path());
+    zip_file_t* entry = zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(i), 0);
+    if (!entry) {
+      throw std::runtime_error("'" + file + "' is damaged: entry '" + name + "' cannot be opened (" +
+                               zip_strerror(archive.get()) + ")");
+    }
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    zip_int64_t n = 0;
+    while ((n = zip_fread(entry, buffer.data(), buffer.size())) > 0) out.write(buffer.data(), n);
+    std::string reason = n < 0 ? zip_file_strerror(entry) : "";
+    zip_fclose(entry);
+    // zip_fread reports a CRC mismatch at the end of the entry.
+    if (n < 0) throw std::runtime_error("'" + file + "' is damaged: entry '" + name + "' (" + reason + ")");
+    if (!out) throw std::runtime_error("Cannot unpack '" + name + "' into " + folder.string());
+  }
+}
+
+void HostInterface::zip(const fs::path& folder, const fs::path& zipFile) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  if (files.empty()) throw std::runtime_error("Nothing to save in " + folder.string());
+
+  const fs::path temporary = siblingTemporary(zipFile);
+  try {
+    int code = 0;
+    std::unique_ptr<zip_t, ZipCloser> archive(zip_open(temporary.string().c_str(), ZIP_CREATE | ZIP_EXCL, &code));
+    if (!archive) throw std::runtime_error("Cannot create " + temporary.string() + " (" + zipErrorText(code) + ")");
+    for (const auto& path : files) {
+      const std::string name = path.lexically_relative(folder).generic_string();
+      zip_source_t* source = zip_source_file(archive.get(), path.string().c_str(), 0, -1);
+      if (!source) throw std::runtime_error("Cannot read " + path.string() + ": " + zip_strerror(archive.get()));
+      const zip_int64_t index = zip_file_add(archive.get(), name.c_str(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
+      if (index < 0) {
+        zip_source_free(source);
+        throw std::runtime_error("Cannot add " + name + ": " + zip_strerror(archive.get()));
+      }
+      // The fastest deflate level: project files shrink well at it, and
+      // saving stays quick for large projects.
+      zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
+    }
+    if (zip_close(archive.get()) != 0) {
+      throw std::runtime_error("Cannot write " + temporary.string() + ": " + zip_strerror(archive.get()));
+    }
+    archive.release();
+    flushToDisk(temporary);
+    fs::rename(temporary, zipFile);
+    flushToDisk(zipFile.parent_path().empty() ? fs::path(".") : zipFile.parent_path());
+    removeStaleTemporaries(zipFile);
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    throw;
+  }
+}
+
+void HostInterface::writeFileAtomically(const fs::path& file, const std::string& bytes, bool flush) {
+  const fs::path temporary = siblingTemporary(file);
+  try {
+    {
+      std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      out.close();
+      if (!out) throw std::runtime_error("Cannot write " + temporary.string());
+    }
+    if (flush) flushToDisk(temporary);
+    fs::rename(temporary, file);
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    throw;
+  }
+}
+
+void HostInterface::flushToDisk(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("Cannot open " + path.string() + ": " + std::strerror(errno));
+  const int rc = ::fsync(fd);
+  const int saved = errno;
+  ::close(fd);
+  if (rc != 0) throw std::runtime_error("Cannot flush " + path.string() + ": " + std::strerror(saved));
+}
+
+fs::path HostInterface::createTemporaryFolder(const std::string& prefix) {
+  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("Cannot create a temporary folder: " + pattern);
+  return pattern;
+}
+
+void HostInterface::removeFolder(const fs::path& folder) {
+  std::error_code ignored;
+  if (!folder.empty()) fs::remove_all(folder, ignored);
+}
+
+}  // namespace fennik::server

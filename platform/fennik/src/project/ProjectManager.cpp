@@ -1,0 +1,339 @@
+#include "fennik/server/project/ProjectManager.h"
+
+#include "fennik/server/core/Logging.h"
+#include "fennik/server/entity/Database.h"
+#include "fennik/server/entity/EntityJsonSerializer.h"
+#include "fennik/server/project/HostInterface.h"
+#include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/ServiceResolver.h"
+
+#include <chrono>
+#include <unordered_set>
+#include <vector>
+
+namespace fennik::server {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::type_index JSON_FAMILY{typeid(EntityJsonSerializer)};
+
+std::string quoted(const fs::path& file) { return "'" + file.string() + "'"; }
+
+// Unpacked folders of projects that never became the running one.
+struct FolderGuard {
+  fs::path folder;
+  ~FolderGuard() { HostInterface::removeFolder(folder); }
+};
+
+SchemaVersion readVersionRecord(const FileContainer& container, const fs::path& file) {
+  if (!container.has(ProjectManager::VERSION_ENTRY)) {
+    throw ProjectError(quoted(file) + " is no qorserver project: it has no " + ProjectManager::VERSION_ENTRY);
+  }
+  Json record;
+  try {
+    record = container.load(ProjectManager::VERSION_ENTRY);
+  } catch (const std::exception& e) {
+    throw ProjectError(quoted(file) + " is damaged: " + e.what());
+  }
+  if (!record.is_object() || record.value("format", "") != ProjectManager::FORMAT) {
+    throw ProjectError(quoted(file) + " is no qorserver project: its version record has another format");
+  }
+  SchemaVersion stored;
+  try {
+    stored = SchemaVersion::parse(record.at("schemaVersion").get<std::string>());
+  } catch (const std::exception& e) {
+    throw ProjectError(quoted(file) + " is damaged: its schema version cannot be read (" + e.what() + ")");
+  }
+  const std::string expected = record.value("checksum", "");
+  if (expected != container.checksum({ProjectManager::VERSION_ENTRY})) {
+    throw ProjectError(quoted(file) + " is damaged: its content does not match the checksum it was saved with");
+  }
+  return stored;
+}
+
+std::vector<EntityPtr> readEntities(const Database& db, const FileContainer& container, const fs::path& file) {
+  std::vector<EntityPtr> entities;
+  if (!container.has(ProjectManager::ENTITIES_ENTRY)) return entities;
+  Json doc;
+  try {
+    doc = container.load(ProjectManager::ENTITIES_ENTRY);
+  } catch (const std::exception& e) {
+    throw ProjectError("Cannot open " + quoted(file) + ": " + e.what());
+  }
+  if (!doc.is_object()) {
+    throw ProjectError("Cannot open " + quoted(file) + ": entities.json is no object keyed by class name");
+  }
+  std::unordered_set<Uuid, UuidHash> ids;
+  for (auto it = doc.begin(); it != doc.end(); ++it) {
+    const std::string& className = it.key();
+    auto serializer = db.serializer<EntityJsonSerializer>(className);
+    if (!serializer) {
+      if (!it.value().empty()) {
+        getLogger(HOST_LOGGER)
+            ->warn("{}: no serializer for class {}; its {} entities are skipped", file.string(), className,
+                   it.value().size());
+      }
+      continue;
+    }
+    if (!it.value().is_array()) {
+      throw ProjectError("Cannot open " + quoted(file) + ": the entities of class " + className + " are no list");
+    }
+    for (const auto& object : it.value()) {
+      EntityPtr entity;
+      try {
+        entity = serializer->deserialize(object, false);
+      } catch (const std::exception& e) {
+        const auto key = serializer->findBadKey(object);
+        const auto id = object.is_object() ? object.find("id") : object.end();
+        const std::string idText = (id != object.end() && id->is_string()) ? id->get<std::string>() : "without id";
+        throw ProjectError("Cannot open " + quoted(file) + ": entity " + idText + " of class " + className +
+                           (key ? " has a bad value for key '" + *key + "'" : " cannot be read") + ": " + e.what());
+      }
+      if (!ids.insert(entity->id()).second) {
+        throw ProjectError("Cannot open " + quoted(file) + ": the id " + entity->strId() + " (class " + className +
+                           ") is used twice");
+      }
+      entities.push_back(std::move(entity));
+    }
+  }
+  return entities;
+}
+
+// "entities.json" written entity by entity: the same text as dumping one
+// document, without holding the whole project as a JSON tree.
+std::string entitiesDocument(const Database& db) {
+  std::string text = "{";
+  for (const auto& base : db.serializers(JSON_FAMILY)) {
+    const auto& serializer = static_cast<const EntityJsonSerializer&>(*base);
+    const auto className = serializer.entityClassName();
+    bool first = true;
+    db.forEachOfClass(className, [&](Entity* e) {
+      if (!e->isFileFlagSet()) return;
+      if (first) {
+        if (text.size() > 1) text += ',';
+        text += Json(std::string(className)).dump();
+        text += ":[";
+        first = false;
+      } else {
+        text += ',';
+      }
+      Json object = Json::object();
+      serializer.serialize(e, object, false);
+      text += object.dump();
+    });
+    if (!first) text += ']';
+  }
+  text += '}';
+  return text;
+}
+
+}  // namespace
+
+struct ProjectManager::Prepared {
+  fs::path folder;
+  std::shared_ptr<FileContainer> container;
+  std::vector<EntityPtr> entities;
+  SchemaVersion stored;
+};
+
+ProjectManager::ProjectManager(std::shared_ptr<EntityContext> context, std::string hostVersion)
+    : context_(std::move(context)), hostVersion_(std::move(hostVersion)) {}
+
+ProjectManager::~ProjectManager() {
+  if (container_) HostInterface::removeFolder(container_->path());
+}
+
+bool ProjectManager::isOpen() const {
+  std::lock_guard lock(mutex_);
+  return open_;
+}
+
+std::optional<fs::path> ProjectManager::file() const {
+  std::lock_guard lock(mutex_);
+  return file_;
+}
+
+std::shared_ptr<FileContainer> ProjectManager::container() const {
+  std::lock_guard lock(mutex_);
+  return container_;
+}
+
+std::optional<SchemaVersion> ProjectManager::storedVersion() const {
+  std::lock_guard lock(mutex_);
+  return storedVersion_;
+}
+
+SchemaVersion ProjectManager::currentVersion() const { return context_->migrations().latest(); }
+
+void ProjectManager::newProject() {
+  FolderGuard guard{HostInterface::createTemporaryFolder("qorproject")};
+  auto container = std::make_shared<FileContainer>(guard.folder);
+  context_->loop()->work([&](const std::shared_ptr<EntityContext>& c) {
+    closeOnLoop();
+    {
+      std::lock_guard lock(mutex_);
+      container_ = container;
+      guard.folder.clear();
+      file_.reset();
+      storedVersion_.reset();
+      open_ = true;
+    }
+    c->services()->forEach([](Service& s) { s.initialize(); });
+    c->services()->forEach([&](Service& s) { s.load(*container); });
+    c->services()->forEach([](Service& s) { s.loaded(); });
+    c->services()->forEach([](Service& s) { s.loadedFinished(); });
+    getLogger(HOST_LOGGER)->info("New project ready: {} entities", c->db()->size());
+  });
+}
+
+ProjectManager::Prepared ProjectManager::prepare(const fs::path& file) const {
+  Prepared p;
+  p.folder = HostInterface::createTemporaryFolder("qorproject");
+  FolderGuard guard{p.folder};
+  try {
+    HostInterface::unzip(file, p.folder);
+  } catch (const std::exception& e) {
+    throw ProjectError(e.what());  // names the file and the reason
+  }
+  p.container = std::make_shared<FileContainer>(p.folder);
+  p.stored = readVersionRecord(*p.container, file);
+  const SchemaVersion current = currentVersion();
+  if (p.stored > current) {
+    throw ProjectError(quoted(file) + " was saved with the newer schema " + p.stored.toString() +
+                       "; this server reads projects up to schema " + current.toString());
+  }
+  // The migrations work on the unpacked copy: the file stays as it is.
+  for (const auto& migration : context_->migrations().pendingFor(p.stored)) {
+    getLogger(HOST_LOGGER)
+        ->info("Migrating {} to schema {} ({})", file.string(), migration->version().toString(), migration->name());
+    migration->migrate(p.container);
+  }
+  p.entities = readEntities(*context_->db(), *p.container, file);
+  guard.folder.clear();
+  return p;
+}
+
+void ProjectManager::open(const fs::path& requested) {
+  const fs::path file = fs::absolute(requested);
+  getLogger(HOST_LOGGER)->info("Opening project {}", file.string());
+  const auto started = std::chrono::steady_clock::now();
+  context_->loop()->work([&](const std::shared_ptr<EntityContext>& c) {
+    Prepared p;
+    try {
+      p = prepare(file);
+    } catch (const ProjectError&) {
+      throw;
+    } catch (const std::exception& e) {
+      // Whatever else went wrong while reading aside still names the file.
+      throw ProjectError("Cannot open " + quoted(file) + ": " + e.what());
+    }
+    FolderGuard guard{p.folder};
+    // From here on the new project replaces the running one.
+    closeOnLoop();
+    {
+      std::lock_guard lock(mutex_);
+      container_ = p.container;
+      guard.folder.clear();
+      file_ = file;
+      storedVersion_ = p.stored;
+      open_ = true;
+    }
+    const auto& db = c->db();
+    for (auto& entity : p.entities) db->add(entity);
+    const Entity::Lookup lookup = [&db](const Uuid& id) { return db->find(id); };
+    for (auto& entity : p.entities) entity->resolvePointers(lookup);
+    c->services()->forEach([&](Service& s) { s.load(*p.container); });
+    c->services()->forEach([](Service& s) { s.loaded(); });
+    c->services()->forEach([](Service& s) { s.loadedFinished(); });
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    getLogger(HOST_LOGGER)
+        ->info("Project opened: {} ({} entities, schema {}, {} ms)", file.string(), db->size(), p.stored.toString(),
+               ms);
+  });
+}
+
+void ProjectManager::save() {
+  const auto current = file();
+  if (!current) throw ProjectError("The project has no file yet; save it under a name first");
+  saveAs(*current);
+}
+
+void ProjectManager::saveAs(const fs::path& requested) {
+  context_->loop()->work([&](const std::shared_ptr<EntityContext>& c) { saveOnLoop(*c, requested); });
+}
+
+void ProjectManager::saveOnLoop(EntityContext& c, const fs::path& requested) {
+  if (!open_ || !container_) throw ProjectError("No project is open");
+  const fs::path file = fs::absolute(requested);
+  if (!fs::is_directory(file.parent_path())) {
+    throw ProjectError("Cannot save to " + quoted(file) + ": the folder " + quoted(file.parent_path()) +
+                       " does not exist");
+  }
+  getLogger(HOST_LOGGER)->info("Saving project to {}", file.string());
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    keepOlderSchemaCopy(file);
+    writeContainer(c, file);
+  } catch (const ProjectError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw ProjectError("Cannot save to " + quoted(file) + ": " + e.what());
+  }
+  {
+    std::lock_guard lock(mutex_);
+    file_ = file;
+    storedVersion_ = currentVersion();
+  }
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  getLogger(HOST_LOGGER)->info("Project saved: {} ({} ms)", file.string(), ms);
+}
+
+void ProjectManager::keepOlderSchemaCopy(const fs::path& file) const {
+  // Overwriting a project an older server wrote would lock that server out
+  // of it; its file is kept once, beside the new one.
+  if (!storedVersion_ || *storedVersion_ >= currentVersion() || !file_ || *file_ != file || !fs::exists(file)) return;
+  const fs::path copy =
+      file.parent_path() / (file.stem().string() + ".schema-" + storedVersion_->toString() + file.extension().string());
+  if (fs::exists(copy)) return;
+  fs::copy_file(file, copy);
+  HostInterface::flushToDisk(copy);
+  getLogger(HOST_LOGGER)->info("Kept the project as schema {} wrote it: {}", storedVersion_->toString(), copy.string());
+}
+
+void ProjectManager::writeContainer(EntityContext& context, const fs::path& file) {
+  auto& container = *container_;
+  context.services()->forEach([](Service& s) { s.beforeSave(); });
+  context.services()->forEach([&](Service& s) { s.save(container); });
+  container.set(ENTITIES_ENTRY, entitiesDocument(*context.db()));
+  Json record = Json::object();
+  record["format"] = FORMAT;
+  record["schemaVersion"] = currentVersion().toString();
+  record["savedBy"] = hostVersion_;
+  record["checksum"] = container.checksum({VERSION_ENTRY});
+  container.store(VERSION_ENTRY, record, 2);
+  HostInterface::zip(container.path(), file);
+}
+
+void ProjectManager::close() {
+  context_->loop()->work([this](const std::shared_ptr<EntityContext>&) { closeOnLoop(); });
+}
+
+void ProjectManager::closeOnLoop() {
+  if (!open_) return;
+  context_->services()->forEach([](Service& s) { s.unload(); });
+  context_->db()->clear();
+  context_->services()->forEach([](Service& s) { s.unloaded(); });
+  std::lock_guard lock(mutex_);
+  if (container_) HostInterface::removeFolder(container_->path());
+  container_.reset();
+  file_.reset();
+  storedVersion_.reset();
+  open_ = false;
+  getLogger(HOST_LOGGER)->info("Project closed");
+}
+
+}  // namespace fennik::server

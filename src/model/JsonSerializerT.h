@@ -1,0 +1,218 @@
+#pragma once
+// The machinery of every <T>JsonSerializer. The generated serializer only
+// lists its bindings (key, file flag, accessors) in field order; writing,
+// reading, enumerations by name and the failure rules live here once.
+
+#include "model/EnumText.h"
+
+#include "fennik/server/core/Uuid.h"
+#include "fennik/server/entity/EntityJsonSerializer.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+namespace qor::server {
+
+using fennik::server::Json;
+
+namespace json_detail {
+
+// One value of a field to JSON: enumerations by name, UUIDs as text, the
+// rest keeping their JSON type.
+template <class V>
+Json toJson(const V& value) {
+  if constexpr (std::is_enum_v<V>) {
+    return std::string(enumToString(value));
+  } else if constexpr (std::is_same_v<V, fennik::server::Uuid>) {
+    return fennik::server::UuidToS(value);
+  } else {
+    return value;
+  }
+}
+
+template <class V>
+Json toJson(const std::vector<V>& values) {
+  Json list = Json::array();
+  for (const auto& v : values) list.push_back(toJson<V>(v));
+  return list;
+}
+
+inline Json toJson(const std::vector<bool>& values) {
+  Json list = Json::array();
+  for (bool v : values) list.push_back(v);
+  return list;
+}
+
+// The JSON library's get<> throws its type error ("type must be number, but
+// is string") for a value of the wrong JSON type.
+template <class V>
+V fromJson(const Json& in) {
+  if constexpr (std::is_enum_v<V> || std::is_same_v<V, fennik::server::Uuid>) {
+    // get<std::string> raises the library's "type must be string" error.
+    if (!in.is_string()) (void)in.get<std::string>();
+    const auto& text = in.get_ref<const std::string&>();
+    if constexpr (std::is_enum_v<V>) {
+      return enumFromString<V>(text);
+    } else {
+      return fennik::server::UuidFromS(text);
+    }
+  } else {
+    return in.get<V>();
+  }
+}
+
+template <class V>
+struct IsVector : std::false_type {};
+template <class V>
+struct IsVector<std::vector<V>> : std::true_type {
+  using Item = V;
+};
+
+// Appends a key to an object that does not hold it yet, without the
+// ordered object's search for an existing key.
+inline void appendKey(Json& object, std::string_view key, Json&& value) {
+  auto& members = static_cast<Json::object_t::Container&>(object.get_ref<Json::object_t&>());
+  members.emplace_back(std::string(key), std::move(value));
+}
+
+template <class V>
+V read(const Json& in) {
+  if constexpr (IsVector<V>::value && !std::is_same_v<V, std::string>) {
+    using Item = typename IsVector<V>::Item;
+    if (!in.is_array()) {
+      // Let the library raise its own type error for a non-array.
+      (void)in.get<std::vector<std::string>>();
+    }
+    V out;
+    out.reserve(in.size());
+    for (const auto& item : in) out.push_back(fromJson<Item>(item));
+    return out;
+  } else {
+    return fromJson<V>(in);
+  }
+}
+
+}  // namespace json_detail
+
+// One key of an entity's JSON object.
+template <class T>
+struct JsonBinding {
+  std::string_view key;
+  bool file = true;  // written without runtime fields too
+  Json (*value)(const T&) = nullptr;
+  void (*read)(T&, const Json&) = nullptr;
+};
+
+// A value field: Get is the static <Name>Getter, Set the entity's own
+// set<Name>(value, external) — loading stores through it with external false.
+template <class T, auto Get, auto Set>
+JsonBinding<T> jsonField(std::string_view key, bool file) {
+  using V = std::decay_t<decltype(Get(static_cast<const T*>(nullptr)))>;
+  return {key, file, [](const T& e) { return json_detail::toJson(Get(&e)); },
+          [](T& e, const Json& in) { (e.*Set)(json_detail::read<V>(in), false); }};
+}
+
+// A list reference, stored as an array of UUID texts.
+template <class T, auto Ids, auto SetIds>
+JsonBinding<T> jsonIdList(std::string_view key) {
+  return {key, true, [](const T& e) { return Json(fennik::server::uuidVectorToStringVector((e.*Ids)())); },
+          [](T& e, const Json& in) {
+            (e.*SetIds)(fennik::server::uuidVectorFromStringVector(in.get<std::vector<std::string>>()));
+          }};
+}
+
+// A single reference, stored as one UUID text (the nil UUID when unset).
+template <class T, auto Id, auto SetId>
+JsonBinding<T> jsonId(std::string_view key) {
+  return {key, true, [](const T& e) { return Json(fennik::server::UuidToS((e.*Id)())); },
+          [](T& e, const Json& in) { (e.*SetId)(json_detail::fromJson<fennik::server::Uuid>(in)); }};
+}
+
+// Specialised in each generated <T>JsonSerializer.h.
+template <class T>
+struct JsonSerializerFor;
+template <class T>
+using JsonSerializerOf = typename JsonSerializerFor<T>::type;
+
+template <class T>
+class JsonSerializerT : public fennik::server::EntityJsonSerializer {
+ public:
+  // Value fields in field order, then references in writing order.
+  explicit JsonSerializerT(std::vector<JsonBinding<T>> bindings) : bindings_(std::move(bindings)) {
+    for (std::size_t i = 0; i < bindings_.size(); ++i) byKey_.emplace(bindings_[i].key, i);
+  }
+
+  std::string_view entityClassName() const override { return T::CLASS_NAME; }
+
+  void serialize(const fennik::server::Entity* entity, Json& out, bool withRuntimeFields) const override {
+    const auto& e = static_cast<const T&>(*entity);
+    if (!out.is_object() || out.empty()) {
+      // A fresh object: keys go straight to the end, in writing order.
+      out = Json::object();
+      json_detail::appendKey(out, "id", e.strId());
+      for (const auto& b : bindings_) {
+        if (b.file || withRuntimeFields) json_detail::appendKey(out, b.key, b.value(e));
+      }
+      return;
+    }
+    out["id"] = e.strId();
+    for (const auto& b : bindings_) {
+      if (b.file || withRuntimeFields) out[std::string(b.key)] = b.value(e);
+    }
+  }
+
+  fennik::server::EntityPtr deserialize(const Json& in, bool /*flag*/) const override {
+    auto entity = T::createDefaultInitialized(readId(in));
+    // One pass over the object finds the known keys; they are then stored in
+    // field order, so a setter that looks at an earlier field sees it set.
+    std::vector<const Json*> found(bindings_.size(), nullptr);
+    for (auto it = in.begin(); it != in.end(); ++it) {
+      auto hit = byKey_.find(it.key());
+      if (hit != byKey_.end()) found[hit->second] = &it.value();
+    }
+    for (std::size_t i = 0; i < bindings_.size(); ++i) {
+      if (found[i]) bindings_[i].read(*entity, *found[i]);
+    }
+    return entity;
+  }
+
+  std::optional<std::string> findBadKey(const Json& in) const override {
+    if (!in.is_object() || !in.contains("id")) return std::string("id");
+    try {
+      readId(in);
+    } catch (const std::exception&) {
+      return std::string("id");
+    }
+    T scratch{fennik::server::Uuid{}};
+    for (const auto& b : bindings_) {
+      auto it = in.find(std::string(b.key));
+      if (it == in.end()) continue;
+      try {
+        b.read(scratch, *it);
+      } catch (const std::exception&) {
+        return std::string(b.key);
+      }
+    }
+    return std::nullopt;
+  }
+
+  const std::vector<JsonBinding<T>>& bindings() const { return bindings_; }
+
+ private:
+  static fennik::server::Uuid readId(const Json& in) {
+    // at() throws for a missing key, get_ref for a non-string, UuidFromS for bad text.
+    return fennik::server::UuidFromS(in.at("id").template get_ref<const std::string&>());
+  }
+
+  std::vector<JsonBinding<T>> bindings_;
+  std::unordered_map<std::string_view, std::size_t> byKey_;
+};
+
+}  // namespace qor::server

@@ -1,0 +1,101 @@
+// The project container on disk: entries in the working folder, packing it
+// into a zip and back, and refusing what would leave the folder.
+
+#include "fennik/server/project/FileContainer.h"
+#include "fennik/server/project/HostInterface.h"
+
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <fstream>
+
+namespace fennik::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ProjectFilesTest : public ::testing::Test {
+ protected:
+  ProjectFilesTest() : root_(HostInterface::createTemporaryFolder("fenniktest")) {}
+  ~ProjectFilesTest() override { HostInterface::removeFolder(root_); }
+  fs::path root_;
+};
+
+TEST_F(ProjectFilesTest, ContainerEntriesAndSubContainers) {
+  FileContainer c(root_ / "work");
+  fs::create_directories(c.path());
+  EXPECT_FALSE(c.exists("entities.json"));
+  Json doc = Json::object();
+  doc["b"] = 1;
+  doc["a"] = Json::array({"x"});
+  c.store("entities.json", doc);
+  EXPECT_TRUE(c.has("entities.json"));
+  EXPECT_EQ(c.load("entities.json"), doc);
+  EXPECT_EQ(c.load("entities.json").begin().key(), "b");  // insertion order kept
+
+  auto panels = c.scopedContainer("PanelService");
+  panels->set("one.bin", std::string("\0\1\2", 3));
+  EXPECT_TRUE(c.exists("PanelService"));
+  EXPECT_FALSE(c.has("PanelService"));  // a folder, not a document
+  EXPECT_EQ(c.get("PanelService/one.bin"), std::string("\0\1\2", 3));
+  EXPECT_EQ(c.ls(), (std::vector<std::string>{"PanelService", "entities.json"}));
+  EXPECT_EQ(c.ls("PanelService"), std::vector<std::string>{"one.bin"});
+  EXPECT_EQ(c.path("PanelService/one.bin"), c.path() / "PanelService" / "one.bin");
+
+  const std::string sum = c.checksum();
+  EXPECT_EQ(sum.size(), 8u);
+  EXPECT_EQ(c.checksum(), sum);
+  EXPECT_NE(c.checksum({"entities.json"}), sum);
+  panels->set("one.bin", "changed");
+  EXPECT_NE(c.checksum(), sum);
+
+  EXPECT_FALSE(c.unset("PanelService"));  // unset removes files only
+  EXPECT_TRUE(c.rm("PanelService"));
+  EXPECT_FALSE(c.exists("PanelService"));
+  EXPECT_TRUE(c.unset("entities.json"));
+  EXPECT_FALSE(c.unset("entities.json"));
+  EXPECT_THROW(c.load("entities.json"), std::runtime_error);
+  c.set("bad.json", "{ nope");
+  EXPECT_THROW(c.load("bad.json"), std::runtime_error);
+
+  for (const char* outside : {"../x", "/etc/passwd", "a/../../x", ""}) {
+    EXPECT_THROW(c.path(outside), std::invalid_argument) << outside;
+  }
+}
+
+TEST_F(ProjectFilesTest, ZipRoundTripReplacesAtomicallyAndRefusesEscapingEntries) {
+  FileContainer c(root_ / "work");
+  c.scopedContainer("sps-file-cache")->set("a.sps", "speaker");
+  c.set("entities.json", "{}");
+  const fs::path file = root_ / "p.qor";
+  { std::ofstream(file) << "previous"; }
+  HostInterface::zip(c.path(), file);
+  // Only the project is there: the temporary file was renamed over it.
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 2);
+
+  HostInterface::unzip(file, root_ / "back");
+  FileContainer back(root_ / "back");
+  EXPECT_EQ(back.get("sps-file-cache/a.sps"), "speaker");
+  EXPECT_EQ(back.checksum(), c.checksum());
+
+  // An entry that would land outside the folder is refused.
+  const fs::path evil = root_ / "evil.zip";
+  int code = 0;
+  zip_t* z = zip_open(evil.c_str(), ZIP_CREATE, &code);
+  ASSERT_TRUE(z);
+  static const char text[] = "x";
+  zip_file_add(z, "../escaped.txt", zip_source_buffer(z, text, 1, 0), 0);
+  ASSERT_EQ(zip_close(z), 0);
+  try {
+    HostInterface::unzip(evil, root_ / "evil");
+    ADD_FAILURE() << "unpacked";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("outside the project"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(root_ / "escaped.txt"));
+  EXPECT_THROW(HostInterface::unzip(root_ / "missing.qor", root_ / "m"), std::runtime_error);
+  EXPECT_THROW(HostInterface::zip(root_ / "work", root_ / "no" / "such" / "p.qor"), std::exception);
+}
+
+}  // namespace
+}  // namespace fennik::server
