@@ -4,7 +4,10 @@
 // the life cycle of the open project.
 
 #include "fennik/server/core/SingletonRegistry.h"
+#include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/module/ModuleLoader.h"
+#include "fennik/server/net/KspServer.h"
+#include "fennik/server/net/SubscriptionHub.h"
 #include "fennik/server/service/EntityContext.h"
 
 #include <filesystem>
@@ -22,8 +25,13 @@ class Host {
   // Starts a new, empty project: every service's initialize, loaded and
   // loadedFinished hooks, in resolver order.
   void newProject();
-  // Closes the project and takes the module's registrations back.
+  // Serves Ksp over WebSocket; throws std::runtime_error when it cannot listen.
+  void serve(const fennik::server::net::KspServerOptions& options);
+  // Closes the connections, the project and takes the module's registrations back.
   void stop();
+
+  const fennik::server::net::KspServer* server() const { return server_.get(); }
+  const std::shared_ptr<fennik::server::KspDispatcher>& dispatcher() const { return dispatcher_; }
 
   const std::shared_ptr<fennik::server::EntityContext>& context() const { return context_; }
   fennik::server::LoadedModule& module() const { return *module_; }
@@ -31,6 +39,9 @@ class Host {
  private:
   std::shared_ptr<fennik::server::SingletonRegistry> globals_;
   std::shared_ptr<fennik::server::EntityContext> context_;
+  std::shared_ptr<fennik::server::KspDispatcher> dispatcher_;
+  std::shared_ptr<fennik::server::net::SubscriptionHub> hub_;
+  std::unique_ptr<fennik::server::net::KspServer> server_;
   std::unique_ptr<fennik::server::LoadedModule> module_;
   bool started_ = false;
   bool projectOpen_ = false;

@@ -32,6 +32,13 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
       ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}))
       ->capture_default_str();
 
+  app.add_option("--listen", options.listen, "Address to serve Ksp on; anything but loopback needs --token")
+      ->capture_default_str();
+  app.add_option("--port", options.port, "TCP port to serve on (0: any free port)")
+      ->check(CLI::Range(0, 65535))
+      ->capture_default_str();
+  app.add_option("--token", options.token, "Access token clients must present (Authorization: Bearer TOKEN)");
+
   auto* catalogue = app.add_subcommand("catalogue", "Print the entity catalogue (types, fields, enumerations)");
   catalogue->add_flag("--json", options.catalogueJson, "Print it as one JSON document");
 

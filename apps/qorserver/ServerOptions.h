@@ -15,6 +15,9 @@ struct ServerOptions {
   std::filesystem::path modulePath;
   std::string logLevel = "info";
   bool catalogueJson = false;
+  std::string listen = "127.0.0.1";
+  int port = 7411;
+  std::string token;
 };
 
 // Parses argv. Returns the options, or an exit code when parsing ended the

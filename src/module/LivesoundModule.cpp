@@ -1,10 +1,13 @@
 #include "module/LivesoundModule.h"
 
+#include "custom/LivesoundController.h"
 #include "model/GeneratedServices.h"
 #include "module/HandWrittenServices.h"
+#include "wire/GeneratedWire.h"
 
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
+#include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/ServiceResolver.h"
 
@@ -32,7 +35,8 @@ std::shared_ptr<EntityContext> LivesoundModule::entityContext() const {
 void LivesoundModule::registerSerializers() {
   auto context = entityContext();
   context->loop()->work([](const std::shared_ptr<EntityContext>& c) {
-    // The JSON and FlatBuffers serializer families register here per type.
+    // The JSON serializer family registers here per type, before the FlatBuffers one.
+    wire::addFlatbufferSerializers(*c->db());
     fennik::server::getLogger(fennik::server::MODULE_LOGGER)
         ->debug("Serializers registered: {}", c->db()->serializerCount());
   });
@@ -40,7 +44,7 @@ void LivesoundModule::registerSerializers() {
 
 void LivesoundModule::deregisterSerializers() {
   auto context = entityContext();
-  context->loop()->work([](const std::shared_ptr<EntityContext>&) {});
+  context->loop()->work([](const std::shared_ptr<EntityContext>& c) { wire::removeFlatbufferSerializers(*c->db()); });
 }
 
 void LivesoundModule::registerServices() {
@@ -54,12 +58,24 @@ void LivesoundModule::deregisterServices() {
 }
 
 void LivesoundModule::registerControllers() {
-  // The controllers come with the network layer; until then the list is
-  // rebuilt empty, which is what registering again must do anyway.
-  controllers_.clear();
+  auto context = entityContext();
+  auto dispatcher = globals()->get<fennik::server::IKspDispatcher>();
+  if (!dispatcher) throw std::logic_error("LivesoundModule: the host has not registered an IKspDispatcher");
+  auto list = wire::makeEntityControllers();
+  list.push_back(std::make_shared<LivesoundController>(LivesoundController::ROUTE));
+  controllers_ = std::move(list);
+  for (const auto& controller : controllers_) {
+    controller->inject(context);
+    dispatcher->mount(controller);
+  }
+  fennik::server::getLogger(fennik::server::MODULE_LOGGER)->info("Controllers mounted: {}", controllers_.size());
 }
 
-void LivesoundModule::deregisterControllers() {}
+void LivesoundModule::deregisterControllers() {
+  auto dispatcher = globals() ? globals()->get<fennik::server::IKspDispatcher>() : nullptr;
+  if (!dispatcher) return;
+  for (const auto& controller : controllers_) dispatcher->unmount(controller);
+}
 
 void registerLivesoundServices(const std::shared_ptr<EntityContext>& context) {
   addGeneratedServices(context);

@@ -19,6 +19,7 @@ import model
 from emit_entity import entity_header, entity_source
 from emit_service import service_headers, service_source
 from emit_catalogue import catalogue_source, enums_header, forward_header, all_header, registration_source
+from emit_wire import wire_outputs
 
 
 def outputs(schema):
@@ -34,6 +35,7 @@ def outputs(schema):
         for path, text in service_headers(schema, t).items():
             files[path] = (lambda text=text: text)
         files[f'qor/server/generated/{t.name}.cpp'] = (lambda t=t: entity_source(schema, t) + service_source(schema, t))
+    files.update(wire_outputs(schema))
     return files
 
 
