@@ -178,8 +178,9 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
   void enqueue(Frame frame) {
     if (closed_ || !accepted_) return;
     if (queue_.size() >= options_.sendQueueLimit) {
-      return shutdown("send queue overflow, " + std::to_string(queue_.size()) +
-                      " messages waiting: the client reads too slowly");
+      return shutdown(
+          "send queue overflow, " + std::to_string(queue_.size()) + " messages waiting: the client reads too slowly",
+          spdlog::level::warn);
     }
     queue_.push_back(std::move(frame));
     if (!writing_) write();
@@ -195,11 +196,11 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
     });
   }
 
-  void shutdown(const std::string& reason) {
+  void shutdown(const std::string& reason, spdlog::level::level_enum level = spdlog::level::info) {
     if (closed_) return;
     closed_ = true;
     if (accepted_) {
-      getLogger(HOST_LOGGER)->info("Client {} ({}) disconnected: {}", id_, peer_, reason);
+      getLogger(HOST_LOGGER)->log(level, "Client {} ({}) disconnected: {}", id_, peer_, reason);
       hub_->detach(id_);
     }
     queue_.clear();
