@@ -1,9 +1,13 @@
 // libFuzzer target: arbitrary bytes into the envelope decoder and, as an
 // update payload, into the update path of every entity controller (the
 // first byte picks the controller). Jobs the update posts are run too.
-// Build with the "fuzz" preset (clang); run: build/fuzz/bin/wire_fuzz -max_total_time=600
+// Build with the "fuzz" preset (clang); run:
+//   build/fuzz/bin/wire_fuzz -max_total_time=600 fuzz/corpus
 
 #include "model/GeneratedServices.h"
+#include "qor/server/entities/FtDelay.h"
+#include "qor/server/entities/Layer.h"
+#include "qor/server/entities/VisualItem.h"
 #include "wire/GeneratedWire.h"
 
 #include "fennik/server/core/Logging.h"
@@ -36,6 +40,11 @@ struct Harness {
     qor::server::wire::addFlatbufferSerializers(*context->db());
     controllers = qor::server::wire::makeEntityControllers();
     for (auto& c : controllers) c->inject(context);
+    // Entities the seed corpus (fuzz/corpus) names, so updates reach the setters.
+    auto& db = *context->db();
+    db.add(qor::server::FtDelay::createDefaultInitialized(UuidFromS("3f2c7d2e-5a55-4c39-9a52-6d8c5c3bd0e1")));
+    db.add(qor::server::VisualItem::createDefaultInitialized(UuidFromS("3f2c7d2e-5a55-4c39-9a52-6d8c5c3bd0e2")));
+    db.add(qor::server::Layer::createDefaultInitialized(UuidFromS("3f2c7d2e-5a55-4c39-9a52-6d8c5c3bd0e3")));
   }
 };
 
