@@ -37,7 +37,9 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   app.add_option("--port", options.port, "TCP port to serve on (0: any free port)")
       ->check(CLI::Range(0, 65535))
       ->capture_default_str();
-  app.add_option("--token", options.token, "Access token clients must present (Authorization: Bearer TOKEN)");
+  // From the environment too, so the token need not show in the process list.
+  app.add_option("--token", options.token, "Access token clients must present (Authorization: Bearer TOKEN)")
+      ->envname("QORSERVER_TOKEN");
 
   auto* catalogue = app.add_subcommand("catalogue", "Print the entity catalogue (types, fields, enumerations)");
   catalogue->add_flag("--json", options.catalogueJson, "Print it as one JSON document");
