@@ -10,7 +10,8 @@ packages=(
   libspdlog-dev libfmt-dev libzip-dev zlib1g-dev libcli11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
-optional=(ccache clang-format)
+# clang and its runtime (libFuzzer) build the fuzz targets (preset "fuzz").
+optional=(ccache clang-format clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}" "${optional[@]}"; do

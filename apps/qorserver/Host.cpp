@@ -2,6 +2,7 @@
 
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
+#include "fennik/server/net/EntityLookupRoute.h"
 #include "fennik/server/service/NotificationService.h"
 #include "fennik/server/service/ServiceResolver.h"
 #include "fennik/server/service/SubscriptionService.h"
@@ -11,10 +12,18 @@ namespace qor::app {
 using namespace fennik::server;
 
 Host::Host(const std::filesystem::path& modulePath)
-    : globals_(std::make_shared<SingletonRegistry>()), context_(EntityContext::create(JobLoop::Mode::Threaded)) {
+    : globals_(std::make_shared<SingletonRegistry>()),
+      context_(EntityContext::create(JobLoop::Mode::Threaded)),
+      dispatcher_(std::make_shared<KspDispatcher>()),
+      hub_(std::make_shared<net::SubscriptionHub>(context_)) {
   globals_->add(context_);
   globals_->add(context_->notifications());
   globals_->add(context_->subscriptions());
+  globals_->add<IKspDispatcher>(dispatcher_);
+  // The host's own routes; module controllers join them in start().
+  hub_->start();
+  dispatcher_->mount(hub_);
+  dispatcher_->mount(std::make_shared<net::EntityLookupRoute>(context_));
   context_->jobs()->start();
   module_ = loadModule(modulePath, globals_);
   project_ = std::make_unique<ProjectManager>(context_, std::string("qorserver ") + QOR_VERSION);
@@ -30,6 +39,13 @@ Host::~Host() {
   project_.reset();
   module_.reset();
   context_->jobs()->stop();
+  hub_->stop();
+}
+
+void Host::serve(const net::KspServerOptions& options) {
+  server_ = std::make_unique<net::KspServer>(options, dispatcher_, hub_);
+  server_->start();
+  getLogger(HOST_LOGGER)->info("Serving Ksp at {}", server_->url());
 }
 
 void Host::start() {
@@ -52,6 +68,11 @@ void Host::openOrCreate(const std::filesystem::path& file) {
 }
 
 void Host::stop() {
+  if (server_) {
+    server_->stop();
+    server_.reset();
+    getLogger(HOST_LOGGER)->info("Network stopped");
+  }
   if (project_->isOpen()) project_->close();
   if (started_) {
     auto& module = module_->module();

@@ -4,8 +4,11 @@
 // the life cycle of the open project.
 
 #include "fennik/server/core/SingletonRegistry.h"
+#include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/module/ModuleLoader.h"
 #include "fennik/server/project/ProjectManager.h"
+#include "fennik/server/net/KspServer.h"
+#include "fennik/server/net/SubscriptionHub.h"
 #include "fennik/server/service/EntityContext.h"
 
 #include <filesystem>
@@ -26,8 +29,13 @@ class Host {
   // Opens the project file, or, when there is none yet, starts a new project
   // and saves it there. Throws fennik::server::ProjectError.
   void openOrCreate(const std::filesystem::path& file);
-  // Closes the project and takes the module's registrations back.
+  // Serves Ksp over WebSocket; throws std::runtime_error when it cannot listen.
+  void serve(const fennik::server::net::KspServerOptions& options);
+  // Closes the connections, the project and takes the module's registrations back.
   void stop();
+
+  const fennik::server::net::KspServer* server() const { return server_.get(); }
+  const std::shared_ptr<fennik::server::KspDispatcher>& dispatcher() const { return dispatcher_; }
 
   const std::shared_ptr<fennik::server::EntityContext>& context() const { return context_; }
   fennik::server::LoadedModule& module() const { return *module_; }
@@ -37,6 +45,9 @@ class Host {
  private:
   std::shared_ptr<fennik::server::SingletonRegistry> globals_;
   std::shared_ptr<fennik::server::EntityContext> context_;
+  std::shared_ptr<fennik::server::KspDispatcher> dispatcher_;
+  std::shared_ptr<fennik::server::net::SubscriptionHub> hub_;
+  std::unique_ptr<fennik::server::net::KspServer> server_;
   std::unique_ptr<fennik::server::LoadedModule> module_;
   std::unique_ptr<fennik::server::ProjectManager> project_;
   bool started_ = false;

@@ -35,6 +35,14 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   app.add_option("--project", options.projectFile,
                  "The project file to open, or to create when it does not exist yet. It is saved on\n"
                  "SIGUSR1 and when the server stops.");
+  app.add_option("--listen", options.listen, "Address to serve Ksp on; anything but loopback needs --token")
+      ->capture_default_str();
+  app.add_option("--port", options.port, "TCP port to serve on (0: any free port)")
+      ->check(CLI::Range(0, 65535))
+      ->capture_default_str();
+  // From the environment too, so the token need not show in the process list.
+  app.add_option("--token", options.token, "Access token clients must present (Authorization: Bearer TOKEN)")
+      ->envname("QORSERVER_TOKEN");
 
   auto* catalogue = app.add_subcommand("catalogue", "Print the entity catalogue (types, fields, enumerations)");
   catalogue->add_flag("--json", options.catalogueJson, "Print it as one JSON document");

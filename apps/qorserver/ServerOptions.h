@@ -17,6 +17,9 @@ struct ServerOptions {
   bool catalogueJson = false;
   // Opened at start, or created there when missing; saved on SIGUSR1 and on stop.
   std::optional<std::filesystem::path> projectFile;
+  std::string listen = "127.0.0.1";
+  int port = 7411;
+  std::string token;
 };
 
 // Parses argv. Returns the options, or an exit code when parsing ended the

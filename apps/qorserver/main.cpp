@@ -71,6 +71,14 @@ int serve(const qor::app::ServerOptions& options) {
   } else {
     host.newProject();
   }
+  fennik::server::net::KspServerOptions net;
+  net.listen = options.listen;
+  net.port = static_cast<std::uint16_t>(options.port);
+  net.token = options.token;
+  host.serve(net);
+  // The one line a script or a client waits for.
+  std::printf("qorserver serving %s\n", host.server()->url().c_str());
+  std::fflush(stdout);
   getLogger(HOST_LOGGER)->info("qorserver is running; press Ctrl-C to stop");
 
   int received = 0;

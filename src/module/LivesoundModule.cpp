@@ -1,12 +1,15 @@
 #include "module/LivesoundModule.h"
 
+#include "custom/LivesoundController.h"
 #include "migrations/Migrations.h"
 #include "model/GeneratedServices.h"
 #include "module/HandWrittenServices.h"
 #include "module/SerializerRegistration.h"
+#include "wire/GeneratedWire.h"
 
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
+#include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/ServiceResolver.h"
 
@@ -56,12 +59,24 @@ void LivesoundModule::deregisterServices() {
 }
 
 void LivesoundModule::registerControllers() {
-  // The controllers come with the network layer; until then the list is
-  // rebuilt empty, which is what registering again must do anyway.
-  controllers_.clear();
+  auto context = entityContext();
+  auto dispatcher = globals()->get<fennik::server::IKspDispatcher>();
+  if (!dispatcher) throw std::logic_error("LivesoundModule: the host has not registered an IKspDispatcher");
+  auto list = wire::makeEntityControllers();
+  list.push_back(std::make_shared<LivesoundController>(LivesoundController::ROUTE));
+  controllers_ = std::move(list);
+  for (const auto& controller : controllers_) {
+    controller->inject(context);
+    dispatcher->mount(controller);
+  }
+  fennik::server::getLogger(fennik::server::MODULE_LOGGER)->info("Controllers mounted: {}", controllers_.size());
 }
 
-void LivesoundModule::deregisterControllers() {}
+void LivesoundModule::deregisterControllers() {
+  auto dispatcher = globals() ? globals()->get<fennik::server::IKspDispatcher>() : nullptr;
+  if (!dispatcher) return;
+  for (const auto& controller : controllers_) dispatcher->unmount(controller);
+}
 
 void registerLivesoundServices(const std::shared_ptr<EntityContext>& context) {
   addGeneratedServices(context);

@@ -10,7 +10,8 @@
 
 namespace fennik::server {
 class EntityContext;
-}
+class IFennikController;
+}  // namespace fennik::server
 
 namespace qor::server {
 
@@ -30,15 +31,15 @@ class LivesoundModule : public fennik::server::IFennikModule {
   void registerServices() override;
   void deregisterServices() override;
 
-  // Network controllers, filled by registerControllers (entity controllers
-  // and the livesound controller join in the issues that build them).
-  const std::vector<std::shared_ptr<void>>& controllers() const { return controllers_; }
+  // Network controllers, filled by registerControllers: one per entity type
+  // in type order, then the livesound controller.
+  const std::vector<std::shared_ptr<fennik::server::IFennikController>>& controllers() const { return controllers_; }
 
  private:
   std::shared_ptr<fennik::server::EntityContext> entityContext() const;
 
   fennik::server::Uuid moduleId_;
-  std::vector<std::shared_ptr<void>> controllers_;
+  std::vector<std::shared_ptr<fennik::server::IFennikController>> controllers_;
 };
 
 // The service work of registration; run on the event loop.

@@ -13,8 +13,9 @@ namespace qor::testing {
 namespace {
 
 void expectCleanStop(int sig, const char* name) {
-  ChildProcess server({QORSERVER_PATH});
+  ChildProcess server({QORSERVER_PATH, "--port", "0"});
   ASSERT_TRUE(server.waitForOutput("qorserver is running", 30000)) << server.output();
+  EXPECT_NE(server.output().find("qorserver serving ws://127.0.0.1:"), std::string::npos) << server.output();
   // The module and the host agree on how many services joined.
   std::smatch module;
   std::smatch host;
@@ -43,6 +44,9 @@ TEST(ServeCommandTest, HelpExplainsAndBadOptionsFail) {
   EXPECT_NE(runToCompletion({QORSERVER_PATH, "--log-level", "loud"}, out), 0);
   EXPECT_NE(runToCompletion({QORSERVER_PATH, "--module", "/nonexistent/module.so"}, out), 0);
   EXPECT_NE(out.find("/nonexistent/module.so"), std::string::npos) << out;
+  // Serving other machines needs a token; the server says so and stops.
+  EXPECT_NE(runToCompletion({QORSERVER_PATH, "--port", "0", "--listen", "0.0.0.0"}, out), 0);
+  EXPECT_NE(out.find("--token"), std::string::npos) << out;
 }
 
 }  // namespace

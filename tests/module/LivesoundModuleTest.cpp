@@ -13,6 +13,8 @@
 
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/entity/EntityJsonSerializer.h"
+#include "fennik/server/entity/EntityFlatbufferSerializer.h"
+#include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/Migration.h"
@@ -86,6 +88,29 @@ TEST_F(LivesoundModuleTest, ModuleStateMachineRegistersOnCreateAndDeregistersLea
   module.transition(ModuleState::Uncreate);
   module.transition(ModuleState::Off);
   EXPECT_EQ(context->services()->size(), 0u);
+}
+
+TEST_F(LivesoundModuleTest, MountsOneControllerPerTypeThenTheLivesoundOneAndRegistersWireSerializers) {
+  auto dispatcher = std::make_shared<KspDispatcher>();
+  globals->add<IKspDispatcher>(dispatcher);
+  module.registerControllers();
+  ASSERT_EQ(module.controllers().size(), generatedServiceCount() + 1);
+  EXPECT_EQ(dispatcher->size(), generatedServiceCount() + 1);
+  EXPECT_EQ(module.controllers().front()->route(), "qor::server::ServerInfo");
+  EXPECT_EQ(module.controllers().back()->route(), "qor::server::Livesound");
+  for (const auto& c : module.controllers()) EXPECT_EQ(c->entityContext(), context);
+  module.deregisterControllers();
+  EXPECT_EQ(dispatcher->size(), 0u);
+  EXPECT_EQ(module.controllers().size(), generatedServiceCount() + 1);
+
+  module.registerSerializers();
+  EXPECT_EQ(context->db()->serializerCount(), 2 * generatedServiceCount());
+  auto serializer = context->db()->serializer<EntityFlatbufferSerializer>("qor::server::FtDelay");
+  ASSERT_TRUE(serializer);
+  EXPECT_EQ(serializer->entityClassName(), "qor::server::FtDelay");
+  EXPECT_EQ(serializer->deserialize(), nullptr);
+  module.deregisterSerializers();
+  EXPECT_EQ(context->db()->serializerCount(), 0u);
 }
 
 TEST_F(LivesoundModuleTest, RegistrationWithoutAHostContextFails) {

@@ -20,6 +20,7 @@ from emit_entity import entity_header, entity_source
 from emit_service import service_headers, service_source
 from emit_catalogue import catalogue_source, enums_header, forward_header, all_header, registration_source
 from emit_json_serializer import json_serializer_outputs
+from emit_wire import wire_outputs
 
 
 def outputs(schema):
@@ -36,6 +37,7 @@ def outputs(schema):
             files[path] = (lambda text=text: text)
         files[f'qor/server/generated/{t.name}.cpp'] = (lambda t=t: entity_source(schema, t) + service_source(schema, t))
     files.update(json_serializer_outputs(schema))
+    files.update(wire_outputs(schema))
     return files
 
 

@@ -206,6 +206,22 @@ void JobLoop::runEntry(const EntryPtr& entry) {
     getLogger(HOST_LOGGER)
         ->error("Job '{}' failed with an unknown exception", entry->label.empty() ? "unlabelled job" : entry->label);
   }
+  std::shared_ptr<const Job> hook;
+  {
+    std::lock_guard lock(mutex_);
+    hook = afterJob_;
+  }
+  if (!hook) return;
+  try {
+    (*hook)();
+  } catch (const std::exception& e) {
+    getLogger(HOST_LOGGER)->error("After-job hook failed: {}", e.what());
+  }
+}
+
+void JobLoop::setAfterJobHook(Job hook) {
+  std::lock_guard lock(mutex_);
+  afterJob_ = hook ? std::make_shared<const Job>(std::move(hook)) : nullptr;
 }
 
 std::size_t JobLoop::runUntilIdle() {

@@ -68,6 +68,11 @@ class JobLoop {
   // ones those jobs post, until nothing is ready. Returns the number run.
   std::size_t runUntilIdle();
 
+  // Runs on the loop thread after every job (and after a failed one); the
+  // network layer batches the changes a job made into one notification each.
+  // Setting it again replaces it; an empty function removes it.
+  void setAfterJobHook(Job hook);
+
   // Jobs queued (not counting timed jobs that are not yet due).
   std::size_t pendingCount() const;
   std::size_t timedCount() const;
@@ -99,6 +104,7 @@ class JobLoop {
   bool stopping_ = false;
   std::thread thread_;
   std::atomic<std::thread::id> loopThreadId_{};
+  std::shared_ptr<const Job> afterJob_;
 };
 
 }  // namespace fennik::server

@@ -1,0 +1,109 @@
+#pragma once
+// The host's subscription route and the change notifications it sends.
+//
+// Clients subscribe to entity ids and to whole classes. Changes of a watched
+// entity are collected during a loop job and sent when the job ends, one
+// "changed" message per entity however many fields the job wrote; entities
+// that go away are announced as "deleted". User notifications go to every
+// client. All state lives on the event loop; the network side only posts.
+
+#include "fennik/server/core/Uuid.h"
+#include "fennik/server/ksp/IKspController.h"
+#include "fennik/server/net/Envelope.h"
+
+#include <boost/signals2/connection.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace fennik::server {
+class Entity;
+class EntityContext;
+}  // namespace fennik::server
+
+namespace fennik::server::net {
+
+// Where a client's messages go (the network session); thread-safe.
+class IClientSink {
+ public:
+  virtual ~IClientSink() = default;
+  virtual void send(Frame frame) = 0;
+};
+
+class SubscriptionHub : public IKspController, public std::enable_shared_from_this<SubscriptionHub> {
+ public:
+  static constexpr const char* ROUTE = "fennik::server::Subscription";
+
+  explicit SubscriptionHub(std::shared_ptr<EntityContext> context);
+  ~SubscriptionHub() override;
+
+  // Hooks the hub into the loop (after-job flush) and the notification and
+  // subscription services. Call once, before clients connect.
+  void start();
+  void stop();
+
+  // Any thread: a client comes and goes.
+  void attach(std::uint64_t clientId, std::weak_ptr<IClientSink> sink);
+  void detach(std::uint64_t clientId);
+
+  // Payload: SubscriptionArgs (ids and class names). 200, or 400 for a bad
+  // payload, 404 when an id names no entity or a class has no wire serializer
+  // (then nothing is subscribed).
+  void subscribe(Replier replier, Request request) override;
+  void unsubscribe(Replier replier, Request request) override;
+
+  // Loop thread: sends what the current job changed. Runs after every job.
+  void flush();
+
+  // Loop thread, for diagnostics and tests.
+  std::size_t clientCount() const { return clients_.size(); }
+  std::size_t watchedEntityCount() const { return watches_.size(); }
+
+ private:
+  struct Client {
+    std::weak_ptr<IClientSink> sink;
+    std::unordered_set<Uuid, UuidHash> ids;
+    std::set<std::string, std::less<>> classes;
+  };
+  struct Watch {
+    boost::signals2::scoped_connection changed;
+    int refs = 0;
+  };
+  struct ClassHooks {
+    boost::signals2::scoped_connection added;
+    boost::signals2::scoped_connection removed;
+    int classSubscribers = 0;
+  };
+  struct Args {
+    std::vector<std::string> ids;
+    std::vector<std::string> classes;
+  };
+
+  static std::optional<Args> readArgs(const KspRequest& request);
+  void apply(bool subscribe, const std::weak_ptr<IKspReplier>& replier, const std::shared_ptr<KspRequest>& request,
+             const Args& args);
+  void watch(Entity* entity);
+  void unwatch(const Uuid& id);
+  ClassHooks& hooks(const std::string& className);
+  void markDirty(Entity* entity);
+  void entityRemoved(Entity* entity);
+  std::vector<std::uint64_t> recipients(const Entity* entity) const;
+
+  std::shared_ptr<EntityContext> context_;
+  std::map<std::uint64_t, Client> clients_;
+  std::unordered_map<Uuid, Watch, UuidHash> watches_;
+  std::map<std::string, ClassHooks, std::less<>> classHooks_;
+  std::vector<Entity*> dirty_;
+  std::unordered_set<Entity*> dirtySet_;
+  std::vector<std::pair<Message, std::vector<std::uint64_t>>> deletions_;
+  boost::signals2::scoped_connection fired_;
+  boost::signals2::scoped_connection notified_;
+};
+
+}  // namespace fennik::server::net

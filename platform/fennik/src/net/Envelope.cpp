@@ -1,0 +1,134 @@
+#include "fennik/server/net/Envelope.h"
+
+#include "fennik/wire/Ksp_generated.h"
+
+namespace fennik::server::net {
+
+namespace {
+
+constexpr flatbuffers::uoffset_t MAX_DEPTH = 64;
+constexpr flatbuffers::uoffset_t MAX_TABLES = 1000000;
+
+std::string text(const flatbuffers::String* s) { return s ? s->str() : std::string(); }
+
+template <class Table>
+const Table* verified(const KspBytes& bytes) {
+  if (bytes.size() <= sizeof(flatbuffers::uoffset_t)) return nullptr;
+  flatbuffers::Verifier verifier(bytes.data(), bytes.size(), MAX_DEPTH, MAX_TABLES);
+  if (!verifier.VerifyBuffer<Table>(nullptr)) return nullptr;
+  return flatbuffers::GetRoot<Table>(bytes.data());
+}
+
+std::vector<std::string> texts(const flatbuffers::Vector<flatbuffers::Offset<flatbuffers::String>>* v) {
+  std::vector<std::string> out;
+  if (!v) return out;
+  out.reserve(v->size());
+  for (const auto* s : *v) out.push_back(text(s));
+  return out;
+}
+
+}  // namespace
+
+const char* toString(MessageKind kind) {
+  switch (kind) {
+    case MessageKind::Request:
+      return "request";
+    case MessageKind::Response:
+      return "response";
+    case MessageKind::Changed:
+      return "changed";
+    case MessageKind::Deleted:
+      return "deleted";
+    case MessageKind::Notification:
+      return "notification";
+  }
+  return "unknown";
+}
+
+Frame encode(const Message& m) {
+  flatbuffers::FlatBufferBuilder b(256 + m.payload.size());
+  auto route = m.route.empty() ? 0 : b.CreateString(m.route);
+  auto path = m.path.empty() ? 0 : b.CreateString(m.path);
+  auto entityId = m.entityId.empty() ? 0 : b.CreateString(m.entityId);
+  auto payload = m.payload.empty() ? 0 : b.CreateVector(m.payload);
+  wire::EnvelopeBuilder e(b);
+  e.add_kind(static_cast<wire::MessageKind>(m.kind));
+  e.add_request_id(m.requestId);
+  if (!route.IsNull()) e.add_route(route);
+  e.add_method(m.method);
+  if (!path.IsNull()) e.add_path(path);
+  if (!entityId.IsNull()) e.add_entity_id(entityId);
+  e.add_response_required(m.responseRequired);
+  e.add_status(m.status);
+  if (!payload.IsNull()) e.add_payload(payload);
+  b.Finish(e.Finish());
+  return std::make_shared<const KspBytes>(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
+}
+
+std::optional<Message> decode(const std::uint8_t* data, std::size_t size) {
+  if (!data || size <= sizeof(flatbuffers::uoffset_t)) return std::nullopt;
+  flatbuffers::Verifier verifier(data, size, MAX_DEPTH, MAX_TABLES);
+  if (!wire::VerifyEnvelopeBuffer(verifier)) return std::nullopt;
+  const auto* e = wire::GetEnvelope(data);
+  const auto kind = static_cast<std::int8_t>(e->kind());
+  if (kind < 0 || kind > static_cast<std::int8_t>(MessageKind::Notification)) return std::nullopt;
+  Message m;
+  m.kind = static_cast<MessageKind>(kind);
+  m.requestId = e->request_id();
+  m.route = text(e->route());
+  m.method = e->method();
+  m.path = text(e->path());
+  m.entityId = text(e->entity_id());
+  m.responseRequired = e->response_required();
+  m.status = e->status();
+  if (e->payload()) m.payload.assign(e->payload()->begin(), e->payload()->end());
+  return m;
+}
+
+KspBytes encodeSubscriptionArgs(const std::vector<std::string>& ids, const std::vector<std::string>& classNames) {
+  flatbuffers::FlatBufferBuilder b(256);
+  auto i = b.CreateVectorOfStrings(ids);
+  auto c = b.CreateVectorOfStrings(classNames);
+  b.Finish(wire::CreateSubscriptionArgs(b, i, c));
+  return {b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()};
+}
+
+KspBytes encodeStringList(const std::vector<std::string>& items) {
+  flatbuffers::FlatBufferBuilder b(256);
+  b.Finish(wire::CreateStringList(b, b.CreateVectorOfStrings(items)));
+  return {b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()};
+}
+
+std::optional<std::vector<std::string>> decodeStringList(const KspBytes& payload) {
+  const auto* list = verified<wire::StringList>(payload);
+  if (!list) return std::nullopt;
+  return texts(list->items());
+}
+
+std::optional<std::vector<std::string>> decodeIdVector(const KspBytes& payload) {
+  using Ids = flatbuffers::Vector<flatbuffers::Offset<flatbuffers::String>>;
+  if (payload.size() < sizeof(flatbuffers::uoffset_t)) return std::nullopt;
+  flatbuffers::Verifier verifier(payload.data(), payload.size(), MAX_DEPTH, MAX_TABLES);
+  const auto root = flatbuffers::ReadScalar<flatbuffers::uoffset_t>(payload.data());
+  if (root == 0 || root >= payload.size()) return std::nullopt;
+  const auto* ids = flatbuffers::GetRoot<Ids>(payload.data());
+  if (!verifier.VerifyVector(ids) || !verifier.VerifyVectorOfStrings(ids)) return std::nullopt;
+  return texts(ids);
+}
+
+KspBytes encodeUserNotification(const UserNotificationMessage& n) {
+  flatbuffers::FlatBufferBuilder b(256);
+  auto id = b.CreateString(n.id);
+  auto title = b.CreateString(n.title);
+  auto body = b.CreateString(n.text);
+  b.Finish(wire::CreateUserNotification(b, id, title, body, n.type, n.timeMs));
+  return {b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()};
+}
+
+std::optional<UserNotificationMessage> decodeUserNotification(const KspBytes& payload) {
+  const auto* n = verified<wire::UserNotification>(payload);
+  if (!n) return std::nullopt;
+  return UserNotificationMessage{text(n->id()), text(n->title()), text(n->text()), n->type(), n->time_ms()};
+}
+
+}  // namespace fennik::server::net

@@ -1,0 +1,318 @@
+#include "fennik/server/net/KspServer.h"
+
+#include "fennik/server/core/Logging.h"
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <atomic>
+#include <deque>
+#include <stdexcept>
+#include <thread>
+
+namespace fennik::server::net {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr std::size_t MAX_MESSAGE_BYTES = 64 * 1024 * 1024;
+constexpr const char* KSP_PATH = "/ksp";
+
+// The token from "Authorization: Bearer T" or from "?token=T".
+std::string presentedToken(const http::request<http::string_body>& req) {
+  const std::string auth(req[http::field::authorization]);
+  const std::string bearer = "Bearer ";
+  if (auth.size() > bearer.size() && auth.substr(0, bearer.size()) == bearer) {
+    return auth.substr(bearer.size());
+  }
+  const std::string target(req.target());
+  auto q = target.find("token=");
+  if (q == std::string::npos) return {};
+  auto value = target.substr(q + 6);
+  return value.substr(0, value.find('&'));
+}
+
+bool sameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  unsigned char diff = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return diff == 0;
+}
+
+}  // namespace
+
+class Session : public std::enable_shared_from_this<Session>, public IKspReplier, public IClientSink {
+ public:
+  Session(std::shared_ptr<asio::io_context> ioc, tcp::socket socket, std::uint64_t id, KspServerOptions options,
+          std::shared_ptr<IKspDispatcher> dispatcher, std::shared_ptr<SubscriptionHub> hub)
+      : ioc_(std::move(ioc)),
+        ws_(std::move(socket)),
+        id_(id),
+        options_(options),
+        dispatcher_(std::move(dispatcher)),
+        hub_(std::move(hub)) {
+    beast::error_code ec;
+    auto ep = ws_.next_layer().socket().remote_endpoint(ec);
+    peer_ = ec ? std::string("unknown peer") : ep.address().to_string() + ":" + std::to_string(ep.port());
+  }
+
+  void start() {
+    ws_.next_layer().expires_after(std::chrono::seconds(30));
+    http::async_read(ws_.next_layer(), buffer_, upgrade_,
+                     [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onUpgradeRead(ec); });
+  }
+
+  void reply(std::shared_ptr<KspResponse> response) override {
+    Message m;
+    m.kind = MessageKind::Response;
+    m.requestId = response->requestId();
+    m.status = static_cast<std::int32_t>(response->status());
+    m.payload = std::move(response->payload());
+    send(encode(m));
+  }
+
+  void send(Frame frame) override {
+    asio::post(ws_.get_executor(),
+               [self = shared_from_this(), frame = std::move(frame)]() mutable { self->enqueue(std::move(frame)); });
+  }
+
+  void close() {
+    asio::post(ws_.get_executor(), [self = shared_from_this()] { self->shutdown("server stopping"); });
+  }
+
+ private:
+  void onUpgradeRead(beast::error_code ec) {
+    if (ec) return shutdown("no WebSocket upgrade: " + ec.message());
+    const std::string target(upgrade_.target());
+    const auto path = target.substr(0, target.find('?'));
+    if (!websocket::is_upgrade(upgrade_) || path != KSP_PATH) {
+      return refuse(http::status::not_found, "Ksp is served as a WebSocket at /ksp\n");
+    }
+    if (!options_.token.empty() && !sameText(presentedToken(upgrade_), options_.token)) {
+      return refuse(http::status::unauthorized, "missing or wrong access token\n");
+    }
+    ws_.next_layer().expires_never();
+    websocket::stream_base::timeout timeouts{};
+    timeouts.handshake_timeout = std::chrono::seconds(30);
+    timeouts.idle_timeout = websocket::stream_base::none();
+    timeouts.keep_alive_pings = false;
+    ws_.set_option(timeouts);
+    ws_.read_message_max(MAX_MESSAGE_BYTES);
+    ws_.binary(true);
+    ws_.async_accept(upgrade_, [self = shared_from_this()](beast::error_code e) { self->onAccept(e); });
+  }
+
+  void refuse(http::status status, const std::string& why) {
+    getLogger(HOST_LOGGER)->warn("Client {} from {} refused: {}", id_, peer_, why.substr(0, why.size() - 1));
+    http::response<http::string_body> res(status, upgrade_.version());
+    res.set(http::field::content_type, "text/plain");
+    res.body() = why;
+    res.keep_alive(false);
+    res.prepare_payload();
+    // A short answer on a fresh connection: written at once, then closed.
+    beast::error_code ignored;
+    ws_.next_layer().expires_after(std::chrono::seconds(5));
+    http::write(ws_.next_layer().socket(), res, ignored);
+    ws_.next_layer().socket().shutdown(tcp::socket::shutdown_send, ignored);
+    closed_ = true;
+    ws_.next_layer().socket().close(ignored);
+  }
+
+  void onAccept(beast::error_code ec) {
+    if (ec) return shutdown("handshake failed: " + ec.message());
+    accepted_ = true;
+    getLogger(HOST_LOGGER)->info("Client {} connected from {}", id_, peer_);
+    hub_->attach(id_, weak_from_this());
+    read();
+  }
+
+  void read() {
+    ws_.async_read(readBuffer_, [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
+  }
+
+  void onRead(beast::error_code ec) {
+    if (ec) {
+      if (ec == websocket::error::closed) return shutdown("closed by the client");
+      return shutdown(ec.message());
+    }
+    auto data = readBuffer_.cdata();
+    auto message = decode(static_cast<const std::uint8_t*>(data.data()), data.size());
+    readBuffer_.consume(readBuffer_.size());
+    if (!message || message->kind != MessageKind::Request) {
+      getLogger(HOST_LOGGER)->warn("Client {} sent a message that is no Ksp request", id_);
+      Message bad;
+      bad.kind = MessageKind::Response;
+      bad.requestId = message ? message->requestId : 0;
+      bad.status = static_cast<std::int32_t>(KspStatus::BadRequest);
+      enqueue(encode(bad));
+    } else {
+      KspRequest::Header h;
+      h.id = message->requestId;
+      h.route = std::move(message->route);
+      h.method = static_cast<KspMethod>(message->method);
+      h.path = std::move(message->path);
+      h.entityId = std::move(message->entityId);
+      h.responseRequired = message->responseRequired;
+      h.clientId = id_;
+      auto request = std::make_shared<KspRequest>(std::move(h), std::move(message->payload), weak_from_this());
+      const auto method = message->method;
+      if (method < 0 || method > static_cast<std::int32_t>(KspMethod::Unsubscribe)) {
+        replyStatus(weak_from_this(), request, KspStatus::BadRequest);
+      } else {
+        dispatcher_->dispatch(weak_from_this(), std::move(request));
+      }
+    }
+    if (!closed_) read();
+  }
+
+  void enqueue(Frame frame) {
+    if (closed_ || !accepted_) return;
+    if (queue_.size() >= options_.sendQueueLimit) {
+      return shutdown(
+          "send queue overflow, " + std::to_string(queue_.size()) + " messages waiting: the client reads too slowly",
+          spdlog::level::warn);
+    }
+    queue_.push_back(std::move(frame));
+    if (!writing_) write();
+  }
+
+  void write() {
+    writing_ = true;
+    ws_.async_write(asio::buffer(*queue_.front()), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      self->writing_ = false;
+      if (ec) return self->shutdown("write failed: " + ec.message());
+      self->queue_.pop_front();
+      if (!self->queue_.empty() && !self->closed_) self->write();
+    });
+  }
+
+  void shutdown(const std::string& reason, spdlog::level::level_enum level = spdlog::level::info) {
+    if (closed_) return;
+    closed_ = true;
+    if (accepted_) {
+      getLogger(HOST_LOGGER)->log(level, "Client {} ({}) disconnected: {}", id_, peer_, reason);
+      hub_->detach(id_);
+    }
+    queue_.clear();
+    beast::error_code ignored;
+    ws_.next_layer().socket().shutdown(tcp::socket::shutdown_both, ignored);
+    ws_.next_layer().socket().close(ignored);
+  }
+
+  // Keeps the executor valid for senders on other threads (the loop) that
+  // still hold the session while the server shuts down.
+  std::shared_ptr<asio::io_context> ioc_;
+  websocket::stream<beast::tcp_stream> ws_;
+  std::uint64_t id_;
+  KspServerOptions options_;
+  std::shared_ptr<IKspDispatcher> dispatcher_;
+  std::shared_ptr<SubscriptionHub> hub_;
+  std::string peer_;
+  beast::flat_buffer buffer_;
+  http::request<http::string_body> upgrade_;
+  beast::flat_buffer readBuffer_;
+  std::deque<Frame> queue_;
+  bool writing_ = false;
+  bool accepted_ = false;
+  bool closed_ = false;
+};
+
+class KspServer::Impl {
+ public:
+  Impl(KspServerOptions options, std::shared_ptr<IKspDispatcher> dispatcher, std::shared_ptr<SubscriptionHub> hub)
+      : options_(std::move(options)), dispatcher_(std::move(dispatcher)), hub_(std::move(hub)) {}
+
+  void start() {
+    boost::system::error_code ec;
+    auto address = asio::ip::make_address(options_.listen, ec);
+    if (ec) throw std::runtime_error("'" + options_.listen + "' is no IP address");
+    if (!address.is_loopback() && options_.token.empty()) {
+      throw std::runtime_error("listening on " + options_.listen +
+                               " lets other machines in: it needs an access token (--token)");
+    }
+    tcp::endpoint endpoint(address, options_.port);
+    acceptor_.open(endpoint.protocol(), ec);
+    if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor_.bind(endpoint, ec);
+    if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) {
+      throw std::runtime_error("cannot listen on " + options_.listen + ":" + std::to_string(options_.port) + ": " +
+                               ec.message());
+    }
+    port_ = acceptor_.local_endpoint().port();
+    accept();
+    thread_ = std::thread([this] { ioc_->run(); });
+  }
+
+  void stop() {
+    if (!thread_.joinable()) return;
+    asio::post(*ioc_, [this] {
+      boost::system::error_code ignored;
+      acceptor_.close(ignored);
+      for (auto& weak : sessions_) {
+        if (auto s = weak.lock()) s->close();
+      }
+      work_.reset();
+    });
+    // Closed sockets end every pending operation, so the thread runs out of work.
+    thread_.join();
+    // Messages posted since (by the loop) are dropped here, which also frees
+    // the sessions they hold.
+    ioc_->restart();
+    ioc_->poll();
+  }
+
+  void accept() {
+    acceptor_.async_accept(asio::make_strand(*ioc_), [this](boost::system::error_code ec, tcp::socket socket) {
+      if (ec) {
+        if (ec != asio::error::operation_aborted) getLogger(HOST_LOGGER)->warn("Accept failed: {}", ec.message());
+        if (!acceptor_.is_open()) return;
+      } else {
+        auto session = std::make_shared<Session>(ioc_, std::move(socket), ++nextId_, options_, dispatcher_, hub_);
+        std::erase_if(sessions_, [](const std::weak_ptr<Session>& w) { return w.expired(); });
+        sessions_.push_back(session);
+        session->start();
+      }
+      accept();
+    });
+  }
+
+  KspServerOptions options_;
+  std::shared_ptr<IKspDispatcher> dispatcher_;
+  std::shared_ptr<SubscriptionHub> hub_;
+  std::shared_ptr<asio::io_context> ioc_ = std::make_shared<asio::io_context>(1);
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_{ioc_->get_executor()};
+  tcp::acceptor acceptor_{*ioc_};
+  std::thread thread_;
+  std::uint16_t port_ = 0;
+  std::uint64_t nextId_ = 0;
+  std::vector<std::weak_ptr<Session>> sessions_;
+};
+
+KspServer::KspServer(KspServerOptions options, std::shared_ptr<IKspDispatcher> dispatcher,
+                     std::shared_ptr<SubscriptionHub> hub)
+    : impl_(std::make_unique<Impl>(std::move(options), std::move(dispatcher), std::move(hub))) {}
+
+KspServer::~KspServer() { stop(); }
+
+void KspServer::start() { impl_->start(); }
+void KspServer::stop() { impl_->stop(); }
+std::uint16_t KspServer::port() const { return impl_->port_; }
+std::string KspServer::address() const { return impl_->options_.listen; }
+std::string KspServer::url() const {
+  const auto& a = impl_->options_.listen;
+  const bool v6 = a.find(':') != std::string::npos;
+  return "ws://" + (v6 ? "[" + a + "]" : a) + ":" + std::to_string(port()) + KSP_PATH;
+}
+
+}  // namespace fennik::server::net

@@ -1,0 +1,248 @@
+#include "fennik/server/net/SubscriptionHub.h"
+
+#include "fennik/server/core/Logging.h"
+#include "fennik/server/entity/Database.h"
+#include "fennik/server/entity/EntityFlatbufferSerializer.h"
+#include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/NotificationService.h"
+#include "fennik/server/service/SubscriptionService.h"
+
+#include "fennik/wire/Ksp_generated.h"
+
+#include <algorithm>
+
+namespace fennik::server::net {
+
+SubscriptionHub::SubscriptionHub(std::shared_ptr<EntityContext> context)
+    : IKspController(ROUTE), context_(std::move(context)) {}
+
+SubscriptionHub::~SubscriptionHub() = default;
+
+void SubscriptionHub::start() {
+  std::weak_ptr<SubscriptionHub> weak = shared_from_this();
+  context_->jobs()->setAfterJobHook([weak] {
+    if (auto self = weak.lock()) self->flush();
+  });
+  fired_ = context_->subscriptions()->onChanged([this](Entity* e) { markDirty(e); });
+  notified_ = context_->notifications()->onCreated([weak](const Notification& n) {
+    auto self = weak.lock();
+    if (!self) return;
+    UserNotificationMessage body{
+        UuidToS(n.id), n.title, n.text, static_cast<std::int32_t>(n.type),
+        std::chrono::duration_cast<std::chrono::milliseconds>(n.time.time_since_epoch()).count()};
+    Message m;
+    m.kind = MessageKind::Notification;
+    m.payload = encodeUserNotification(body);
+    Frame frame = encode(m);
+    // Notifications may be issued on any thread; the client list is the loop's.
+    self->context_->loop()->post("SubscriptionHub::notification", [weak, frame](const std::shared_ptr<EntityContext>&) {
+      auto hub = weak.lock();
+      if (!hub) return;
+      for (auto& [id, client] : hub->clients_) {
+        if (auto sink = client.sink.lock()) sink->send(frame);
+      }
+    });
+  });
+}
+
+void SubscriptionHub::stop() {
+  context_->jobs()->setAfterJobHook(nullptr);
+  fired_.disconnect();
+  notified_.disconnect();
+}
+
+void SubscriptionHub::attach(std::uint64_t clientId, std::weak_ptr<IClientSink> sink) {
+  std::weak_ptr<SubscriptionHub> weak = shared_from_this();
+  context_->loop()->post("SubscriptionHub::attach", [weak, clientId, sink](const std::shared_ptr<EntityContext>&) {
+    if (auto self = weak.lock()) self->clients_[clientId].sink = sink;
+  });
+}
+
+void SubscriptionHub::detach(std::uint64_t clientId) {
+  std::weak_ptr<SubscriptionHub> weak = shared_from_this();
+  context_->loop()->post("SubscriptionHub::detach", [weak, clientId](const std::shared_ptr<EntityContext>& c) {
+    auto self = weak.lock();
+    if (!self) return;
+    auto it = self->clients_.find(clientId);
+    if (it == self->clients_.end()) return;
+    Client client = std::move(it->second);
+    self->clients_.erase(it);
+    for (const auto& id : client.ids) self->unwatch(id);
+    for (const auto& cls : client.classes) {
+      auto& h = self->hooks(cls);
+      --h.classSubscribers;
+      c->db()->forEachOfClass(cls, [&](Entity* e) { self->unwatch(e->id()); });
+    }
+  });
+}
+
+std::optional<SubscriptionHub::Args> SubscriptionHub::readArgs(const KspRequest& request) {
+  const auto& bytes = request.payload();
+  if (bytes.size() <= sizeof(flatbuffers::uoffset_t)) return std::nullopt;
+  flatbuffers::Verifier verifier(bytes.data(), bytes.size(), 64, 1000000);
+  if (!verifier.VerifyBuffer<wire::SubscriptionArgs>(nullptr)) return std::nullopt;
+  const auto* table = flatbuffers::GetRoot<wire::SubscriptionArgs>(bytes.data());
+  Args args;
+  if (table->ids())
+    for (const auto* s : *table->ids()) args.ids.push_back(s->str());
+  if (table->class_names())
+    for (const auto* s : *table->class_names()) args.classes.push_back(s->str());
+  if (args.ids.empty() && args.classes.empty()) return std::nullopt;
+  return args;
+}
+
+void SubscriptionHub::subscribe(Replier replier, Request request) {
+  auto args = readArgs(*request);
+  if (!args) return replyStatus(replier, request, KspStatus::BadRequest);
+  std::weak_ptr<SubscriptionHub> weak = shared_from_this();
+  context_->loop()->post("SubscriptionHub::subscribe",
+                         [weak, replier, request, args = std::move(*args)](const std::shared_ptr<EntityContext>&) {
+                           if (auto self = weak.lock()) self->apply(true, replier, request, args);
+                         });
+}
+
+void SubscriptionHub::unsubscribe(Replier replier, Request request) {
+  auto args = readArgs(*request);
+  if (!args) return replyStatus(replier, request, KspStatus::BadRequest);
+  std::weak_ptr<SubscriptionHub> weak = shared_from_this();
+  context_->loop()->post("SubscriptionHub::unsubscribe",
+                         [weak, replier, request, args = std::move(*args)](const std::shared_ptr<EntityContext>&) {
+                           if (auto self = weak.lock()) self->apply(false, replier, request, args);
+                         });
+}
+
+void SubscriptionHub::apply(bool subscribing, const std::weak_ptr<IKspReplier>& replier,
+                            const std::shared_ptr<KspRequest>& request, const Args& args) {
+  auto& db = *context_->db();
+  auto clientIt = clients_.find(request->clientId());
+  if (clientIt == clients_.end()) return replyStatus(replier, request, KspStatus::NotFound);
+  Client& client = clientIt->second;
+  // Check everything first, so a bad entry subscribes nothing.
+  std::vector<Uuid> ids;
+  for (const auto& text : args.ids) {
+    try {
+      ids.push_back(UuidFromS(text));
+    } catch (const std::exception&) {
+      return replyStatus(replier, request, KspStatus::BadRequest);
+    }
+    if (subscribing && !db.find(ids.back())) return replyStatus(replier, request, KspStatus::NotFound);
+  }
+  for (const auto& cls : args.classes) {
+    if (!db.serializer<EntityFlatbufferSerializer>(cls)) return replyStatus(replier, request, KspStatus::NotFound);
+  }
+  for (const auto& id : ids) {
+    if (subscribing) {
+      if (client.ids.insert(id).second) watch(db.find(id));
+    } else if (client.ids.erase(id)) {
+      unwatch(id);
+    }
+  }
+  for (const auto& cls : args.classes) {
+    if (subscribing) {
+      if (!client.classes.insert(cls).second) continue;
+      ++hooks(cls).classSubscribers;
+      db.forEachOfClass(cls, [&](Entity* e) { watch(e); });
+    } else if (client.classes.erase(cls)) {
+      --hooks(cls).classSubscribers;
+      db.forEachOfClass(cls, [&](Entity* e) { unwatch(e->id()); });
+    }
+  }
+  getLogger(HOST_LOGGER)
+      ->debug("Client {} {} {} ids, {} classes", request->clientId(),
+              subscribing ? "subscribed to" : "unsubscribed from", ids.size(), args.classes.size());
+  replyStatus(replier, request, KspStatus::Ok);
+}
+
+SubscriptionHub::ClassHooks& SubscriptionHub::hooks(const std::string& className) {
+  auto it = classHooks_.find(className);
+  if (it != classHooks_.end()) return it->second;
+  auto& h = classHooks_[className];
+  auto& db = *context_->db();
+  h.added = db.onAdded(className, [this, className](Entity* e) {
+    auto found = classHooks_.find(className);
+    if (found == classHooks_.end() || found->second.classSubscribers <= 0) return;
+    for (int i = 0; i < found->second.classSubscribers; ++i) watch(e);
+    markDirty(e);
+  });
+  h.removed = db.onRemoved(className, [this](Entity* e) { entityRemoved(e); });
+  return h;
+}
+
+void SubscriptionHub::watch(Entity* entity) {
+  if (!entity) return;
+  hooks(std::string(entity->className()));
+  auto& w = watches_[entity->id()];
+  if (w.refs++ == 0) {
+    w.changed = entity->onChanged([this](Entity* e, std::string_view, bool) { markDirty(e); });
+  }
+}
+
+void SubscriptionHub::unwatch(const Uuid& id) {
+  auto it = watches_.find(id);
+  if (it == watches_.end()) return;
+  if (--it->second.refs <= 0) watches_.erase(it);
+}
+
+void SubscriptionHub::markDirty(Entity* entity) {
+  if (!entity || !dirtySet_.insert(entity).second) return;
+  // The class's removal hook keeps the pointer from outliving the entity.
+  hooks(std::string(entity->className()));
+  dirty_.push_back(entity);
+}
+
+std::vector<std::uint64_t> SubscriptionHub::recipients(const Entity* entity) const {
+  std::vector<std::uint64_t> out;
+  const auto cls = entity->className();
+  for (const auto& [id, client] : clients_) {
+    if (client.ids.count(entity->id()) || client.classes.find(cls) != client.classes.end()) out.push_back(id);
+  }
+  return out;
+}
+
+void SubscriptionHub::entityRemoved(Entity* entity) {
+  if (dirtySet_.erase(entity)) dirty_.erase(std::remove(dirty_.begin(), dirty_.end(), entity), dirty_.end());
+  auto to = recipients(entity);
+  if (!to.empty()) {
+    Message m;
+    m.kind = MessageKind::Deleted;
+    m.route = std::string(entity->className());
+    m.entityId = entity->strId();
+    deletions_.emplace_back(std::move(m), std::move(to));
+  }
+  for (auto& [id, client] : clients_) client.ids.erase(entity->id());
+  watches_.erase(entity->id());
+}
+
+void SubscriptionHub::flush() {
+  if (dirty_.empty() && deletions_.empty()) return;
+  auto dirty = std::move(dirty_);
+  dirty_.clear();
+  dirtySet_.clear();
+  auto deletions = std::move(deletions_);
+  deletions_.clear();
+  auto& db = *context_->db();
+  auto sendTo = [this](const std::vector<std::uint64_t>& to, const Frame& frame) {
+    for (auto id : to) {
+      auto it = clients_.find(id);
+      if (it == clients_.end()) continue;
+      if (auto sink = it->second.sink.lock()) sink->send(frame);
+    }
+  };
+  for (Entity* entity : dirty) {
+    auto to = recipients(entity);
+    if (to.empty()) continue;
+    auto serializer = db.serializer<EntityFlatbufferSerializer>(entity->className());
+    if (!serializer) continue;
+    Message m;
+    m.kind = MessageKind::Changed;
+    m.route = std::string(entity->className());
+    m.entityId = entity->strId();
+    serializer->setOutputData(&m.payload);
+    serializer->serialize(entity);
+    serializer->setOutputData(nullptr);
+    sendTo(to, encode(m));
+  }
+  for (const auto& [message, to] : deletions) sendTo(to, encode(message));
+}
+
+}  // namespace fennik::server::net

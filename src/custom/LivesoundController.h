@@ -1,0 +1,19 @@
+#pragma once
+// The livesound command route ("qor::server::Livesound"): the module's
+// commands as custom methods (method 2), one argument table each. Commands
+// are declared in LivesoundController.cpp, one small block per command.
+
+#include "fennik/server/ksp/IKspController.h"
+
+#include <string>
+
+namespace qor::server {
+
+class LivesoundController : public fennik::server::IFennikController {
+ public:
+  static constexpr const char* ROUTE = "qor::server::Livesound";
+
+  explicit LivesoundController(std::string route = ROUTE);
+};
+
+}  // namespace qor::server

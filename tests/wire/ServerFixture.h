@@ -1,0 +1,107 @@
+#pragma once
+// A real server in the test process: the module registered with a threaded
+// event loop, the host routes, and the WebSocket server on a free loopback
+// port. Tests talk Ksp to it with KspClient and read the model on the loop.
+
+#include "module/LivesoundModule.h"
+
+#include "fennik/server/entity/Database.h"
+#include "fennik/server/entity/EntityService.h"
+#include "fennik/server/ksp/IKspDispatcher.h"
+#include "fennik/server/net/EntityLookupRoute.h"
+#include "fennik/server/net/KspClient.h"
+#include "fennik/server/net/KspServer.h"
+#include "fennik/server/net/SubscriptionHub.h"
+#include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/ServiceResolver.h"
+
+#include <flatbuffers/flatbuffers.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace qor::testing {
+
+using namespace fennik::server;
+using namespace std::chrono_literals;
+
+class ServerFixture : public ::testing::Test {
+ protected:
+  std::shared_ptr<SingletonRegistry> globals = std::make_shared<SingletonRegistry>();
+  std::shared_ptr<EntityContext> context = EntityContext::create(JobLoop::Mode::Threaded);
+  std::shared_ptr<KspDispatcher> dispatcher = std::make_shared<KspDispatcher>();
+  std::shared_ptr<net::SubscriptionHub> hub = std::make_shared<net::SubscriptionHub>(context);
+  std::unique_ptr<qor::server::LivesoundModule> module;
+  std::unique_ptr<net::KspServer> server;
+
+  void SetUp() override { startServer({}); }
+
+  void startServer(net::KspServerOptions options) {
+    globals->add(context);
+    globals->add<IKspDispatcher>(dispatcher);
+    context->jobs()->start();
+    hub->start();
+    dispatcher->mount(hub);
+    dispatcher->mount(std::make_shared<net::EntityLookupRoute>(context));
+    module = std::make_unique<qor::server::LivesoundModule>(globals);
+    module->transition(ModuleState::Create);
+    module->registerControllers();
+    server = std::make_unique<net::KspServer>(options, dispatcher, hub);
+    server->start();
+  }
+
+  void TearDown() override {
+    server->stop();
+    module->deregisterControllers();
+    context->loop()->work([](const std::shared_ptr<EntityContext>& c) { c->db()->clear(); });
+    module->transition(ModuleState::Uncreate);
+    context->jobs()->stop();
+    hub->stop();
+  }
+
+  void connect(net::KspClient& client, const std::string& token = {}) {
+    client.connect("127.0.0.1", server->port(), token);
+  }
+
+  // Runs on the loop and waits for it.
+  void onLoop(const std::function<void(EntityContext&)>& fn) {
+    context->loop()->work([&](const std::shared_ptr<EntityContext>& c) { fn(*c); });
+  }
+
+  template <class E>
+  E* create() {
+    E* created = nullptr;
+    onLoop([&](EntityContext& c) { created = c.services()->get<EntityService<E>>()->create(); });
+    return created;
+  }
+
+  template <class T>
+  T read(const std::function<T()>& fn) {
+    T value{};
+    onLoop([&](EntityContext&) { value = fn(); });
+    return value;
+  }
+};
+
+// The payload as a verified table of type T.
+template <class T>
+const T* tableOf(const KspBytes& bytes) {
+  flatbuffers::Verifier verifier(bytes.data(), bytes.size());
+  if (!verifier.VerifyBuffer<T>(nullptr)) return nullptr;
+  return flatbuffers::GetRoot<T>(bytes.data());
+}
+
+// A finished FlatBuffers buffer from a function that builds its root.
+template <class Fill>
+KspBytes table(Fill fill) {
+  flatbuffers::FlatBufferBuilder b;
+  b.Finish(fill(b));
+  return {b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()};
+}
+
+inline int status(const std::optional<net::Message>& reply) { return reply ? reply->status : -1; }
+
+}  // namespace qor::testing
