@@ -1,0 +1,25 @@
+#include "service/FtPresetService.h"
+
+#include "service/GroupRules.h"
+#include "service/JsonLists.h"
+
+namespace qor::server {
+
+void FtPresetService::setPresetList(FtPreset* preset, const std::string& presetListJson, bool external) {
+  if (!preset) return;
+  setPresetListJson(preset, presetListJson, external);
+  recalcParents(preset);
+}
+
+void FtPresetService::doRecalc(FtPreset* group) {
+  if (!group || group->childrenShareds().empty()) return;
+  std::vector<std::string> lists;
+  for (const FtPreset* m : group->childrenShareds()) {
+    if (m) lists.push_back(m->getPresetListJson());
+  }
+  rules::store(group, &FtPreset::PresetListJsonGetter, &FtPreset::PresetListJsonExternalSetter,
+               jsonlists::common(lists, "slot"));
+  rules::anyOf(group, &FtPreset::EditedGetter, &FtPreset::EditedExternalSetter);
+}
+
+}  // namespace qor::server

@@ -1,0 +1,38 @@
+#include "service/FtSpeakerModeService.h"
+
+#include "service/GroupRules.h"
+#include "service/JsonLists.h"
+
+#include "fennik/server/core/Logging.h"
+
+namespace qor::server {
+
+void FtSpeakerModeService::setMode(FtSpeakerMode* speakerMode, const std::string& mode, bool external) {
+  if (!speakerMode) return;
+  const std::string& available = speakerMode->getAvailableModes();
+  if (!external && !mode.empty() && !jsonlists::empty(available) && !jsonlists::holds(available, "key", mode)) {
+    fennik::server::getLogger(fennik::server::MODULE_LOGGER)
+        ->warn("Speaker mode {} is not offered by {}", mode, fennik::server::UuidToS(speakerMode->id()));
+    return;
+  }
+  FtSpeakerModeServiceBase::setMode(speakerMode, mode, external);
+}
+
+void FtSpeakerModeService::setAvailableModes(FtSpeakerMode* speakerMode, const std::string& availableModes,
+                                             bool external) {
+  if (!speakerMode) return;
+  FtSpeakerModeServiceBase::setAvailableModes(speakerMode, availableModes, external);
+  recalcParents(speakerMode);
+}
+
+void FtSpeakerModeService::doRecalc(FtSpeakerMode* group) {
+  if (!group || group->childrenShareds().empty()) return;
+  std::vector<std::string> lists;
+  for (const FtSpeakerMode* m : group->childrenShareds()) {
+    if (m) lists.push_back(m->getAvailableModes());
+  }
+  rules::store(group, &FtSpeakerMode::AvailableModesGetter, &FtSpeakerMode::AvailableModesExternalSetter,
+               jsonlists::common(lists, "key"));
+}
+
+}  // namespace qor::server
