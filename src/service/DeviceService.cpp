@@ -227,6 +227,44 @@ E* childWithIndex(E* feature, std::int32_t index) {
   return nullptr;
 }
 
+// Defers group recalculation in every service that grouping touches, for the
+// lifetime of the guard: joining N members then costs one recalculation per
+// group instead of one per member.
+class DeferredRecalc {
+ public:
+  DeferredRecalc(DeviceService& devices, const fennik::server::ServiceResolver& r) {
+    defer(devices);
+    deferAll<FtLabel, FtPower, FtAudio, FtOnline, FtDeviceInfo, FtDeviceState, FtChannelState, FtSignalGenerator,
+             FtPreset, FtSpeakerSetting, FtConnector, FtSupermeter, FtSpeakerMode, FtInputSource, FtFailoverConfig,
+             FtNetwork, FtGPIO, FtLoad, FtInputRouting, FtDelay, FtEqFilterBank, FtEqFilter>(r);
+  }
+  ~DeferredRecalc() {
+    for (auto it = ends_.rbegin(); it != ends_.rend(); ++it) (*it)();
+  }
+  DeferredRecalc(const DeferredRecalc&) = delete;
+  DeferredRecalc& operator=(const DeferredRecalc&) = delete;
+
+ private:
+  template <class S>
+  void defer(S& service) {
+    service.beginDeferredRecalc();
+    ends_.push_back([&service] { service.endDeferredRecalc(); });
+  }
+  template <class... E>
+  void deferAll(const fennik::server::ServiceResolver& r) {
+    (deferOne<E>(r), ...);
+  }
+  template <class E>
+  void deferOne(const fennik::server::ServiceResolver& r) {
+    auto service = serviceOf<E>(r);
+    if (!service) return;
+    service->beginDeferredRecalc();
+    ends_.push_back([service] { service->endDeferredRecalc(); });
+  }
+
+  std::vector<std::function<void()>> ends_;
+};
+
 }  // namespace
 
 Device* DeviceService::create(const fennik::server::Uuid& id) {
@@ -259,7 +297,10 @@ Device* DeviceService::createGroup(const fennik::server::Uuid& id, const std::ve
   setIsVisual(group, true, false);
   group->setType(devices.front() ? devices.front()->getType() : nullptr);
   createAllFeatures(group);
-  for (Device* member : devices) addGroupChild(group, member);
+  {
+    DeferredRecalc batch(*this, *services());
+    for (Device* member : devices) addGroupChild(group, member);
+  }
   repairFilterEqPointRelationships(group);
   destroyFeaturesWhichDoNotAggregateAnything(group);
   // The name goes on the group's device info only: a group write would
@@ -465,25 +506,6 @@ void DeviceService::destroyAllFeatures(Device* device) {
            LOAD, PANEL, LABEL);
 }
 
-void DeviceService::unhook(Device* device) {
-  const std::vector<Device*> peers = device->linkeds();
-  for (Device* peer : peers) {
-    if (!peer) continue;
-    peer->removeLinked(device);
-    device->removeLinked(peer);
-  }
-  const std::vector<Device*> parents = device->parents();
-  for (Device* p : parents) {
-    if (!p) continue;
-    p->removeChildren(device);
-    p->removeChildrenShared(device);
-  }
-  const std::vector<Device*> members = device->childrenShareds();
-  for (Device* m : members) {
-    if (m) m->removeParent(device);
-  }
-}
-
 void DeviceService::destroy(Device* device) {
   if (!device) return;
   // Only the groups that hold the device directly are rebuilt: a group that
@@ -516,7 +538,10 @@ void DeviceService::revalidateGroup(Device* group) {
   }
   destroyAllFeatures(group);
   createAllFeatures(group);
-  for (Device* member : members) addGroupChild(group, member);
+  {
+    DeferredRecalc batch(*this, *services());
+    for (Device* member : members) addGroupChild(group, member);
+  }
   repairFilterEqPointRelationships(group);
   destroyFeaturesWhichDoNotAggregateAnything(group);
   FtDeviceInfo* info = group->getDeviceInfo();

@@ -58,7 +58,6 @@ class DeviceService : public DeviceServiceBase {
   void setGroupFinisher(GroupFinisher finisher) { groupFinisher_ = std::move(finisher); }
 
  private:
-  void unhook(Device* device);
   GroupFinisher groupFinisher_;
 };
 

@@ -13,12 +13,7 @@ void FtPresetService::setPresetList(FtPreset* preset, const std::string& presetL
 
 void FtPresetService::doRecalc(FtPreset* group) {
   if (!group || group->childrenShareds().empty()) return;
-  std::vector<std::string> lists;
-  for (const FtPreset* m : group->childrenShareds()) {
-    if (m) lists.push_back(m->getPresetListJson());
-  }
-  rules::store(group, &FtPreset::PresetListJsonGetter, &FtPreset::PresetListJsonExternalSetter,
-               jsonlists::common(lists, "slot"));
+  jsonlists::storeCommon(group, &FtPreset::PresetListJsonGetter, &FtPreset::PresetListJsonExternalSetter, "slot");
   rules::anyOf(group, &FtPreset::EditedGetter, &FtPreset::EditedExternalSetter);
 }
 

@@ -27,12 +27,8 @@ void FtSpeakerModeService::setAvailableModes(FtSpeakerMode* speakerMode, const s
 
 void FtSpeakerModeService::doRecalc(FtSpeakerMode* group) {
   if (!group || group->childrenShareds().empty()) return;
-  std::vector<std::string> lists;
-  for (const FtSpeakerMode* m : group->childrenShareds()) {
-    if (m) lists.push_back(m->getAvailableModes());
-  }
-  rules::store(group, &FtSpeakerMode::AvailableModesGetter, &FtSpeakerMode::AvailableModesExternalSetter,
-               jsonlists::common(lists, "key"));
+  jsonlists::storeCommon(group, &FtSpeakerMode::AvailableModesGetter, &FtSpeakerMode::AvailableModesExternalSetter,
+                         "key");
 }
 
 }  // namespace qor::server

@@ -16,27 +16,9 @@ bool FtSupermeterService::setValues(FtSupermeter* meter, double input, double ou
   return true;
 }
 
-void FtSupermeterService::addChild(FtSupermeter* group, FtSupermeter* child, bool owned) {
-  if (!group || !child) return;
-  FtSupermeterServiceBase::addChild(group, child, owned);
-  recalcMeterGroup(group);
-  recalcAncestors(group);
-}
-
-void FtSupermeterService::removeChild(FtSupermeter* group, FtSupermeter* child) {
-  if (!group || !child) return;
-  FtSupermeterServiceBase::removeChild(group, child);
-  recalcMeterGroup(group);
-  recalcAncestors(group);
-}
-
-void FtSupermeterService::recalcAncestors(FtSupermeter* meter) {
-  if (!meter) return;
-  fennik::server::detail::forEachAncestorLevel(std::vector<M*>{meter}, [this](M* group) { recalcMeterGroup(group); });
-}
-
-void FtSupermeterService::recalcMeterGroup(FtSupermeter* group) {
-  if (group->childrenShareds().empty()) return;
+void FtSupermeterService::recalcGroup(FtSupermeter* group) {
+  FtSupermeterServiceBase::recalcGroup(group);
+  if (!group || group->childrenShareds().empty()) return;
   rules::maxOf(group, &M::InputGetter, &M::InputExternalSetter);
   rules::maxOf(group, &M::OutputGetter, &M::OutputExternalSetter);
   rules::maxOf(group, &M::ReductionGetter, &M::ReductionExternalSetter);

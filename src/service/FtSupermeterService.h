@@ -14,14 +14,12 @@ class FtSupermeterService : public FtSupermeterServiceBase {
   // nothing written) when all three are unchanged. Ancestors follow.
   bool setValues(FtSupermeter* meter, double input, double output, double reduction);
 
-  void addChild(FtSupermeter* group, FtSupermeter* child, bool owned) override;
-  void removeChild(FtSupermeter* group, FtSupermeter* child) override;
-
   // Recomputes the meter values of every group above the meter, nearest first.
-  void recalcAncestors(FtSupermeter* meter);
+  void recalcAncestors(FtSupermeter* meter) { recalcParents(meter); }
 
- private:
-  void recalcMeterGroup(FtSupermeter* group);
+  // Every recalculation of a meter group (members joining or leaving, a
+  // member's report) also recomputes its meter values.
+  void recalcGroup(FtSupermeter* group) override;
 };
 
 }  // namespace qor::server

@@ -74,10 +74,7 @@ void forEachOwnedLeaf(E* e, Visit&& visit) {
 // nearest first: the same result as recalcParents on each of them in turn.
 template <class S, class E>
 void recalcAncestors(S& service, const std::vector<E*>& from) {
-  fennik::server::detail::forEachAncestorLevel(from, [&service](E* p) {
-    service.aggregateFields(p);
-    service.doRecalc(p);
-  });
+  fennik::server::detail::forEachAncestorLevel(from, [&service](E* p) { service.recalcGroup(p); });
 }
 
 // Moves a numeric field of every accepted target of e by the same delta. The

@@ -14,6 +14,17 @@ namespace qor::server::jsonlists {
 // their whole value. Text that is not a JSON array counts as an empty list.
 std::string common(const std::vector<std::string>& lists, std::string_view key);
 
+// Stores on the group the entries of get's JSON list that every direct member offers.
+template <class E, class Get, class Set>
+void storeCommon(E* group, Get get, Set set, std::string_view key) {
+  std::vector<std::string> lists;
+  for (const E* m : group->childrenShareds()) {
+    if (m) lists.push_back(get(m));
+  }
+  const std::string value = common(lists, key);
+  if (get(group) != value) set(group, value, false);
+}
+
 // True when the JSON array holds an entry whose key (or whole value) is id.
 bool holds(const std::string& list, std::string_view key, const std::string& id);
 

@@ -10,6 +10,16 @@ namespace qor::server::testing {
 class AmplifierFixture : public ModelFixture, public AmplifierBuilder {
  protected:
   AmplifierFixture() : AmplifierBuilder(context()) {}
+
+  // A group over the given entities of one type.
+  template <class E>
+  E* groupOver(const std::vector<E*>& members, bool owned) {
+    auto s = serviceOf<E>(*context()->services());
+    E* group = s->create();
+    s->setIsGroup(group, true, false);
+    for (E* m : members) s->addChild(group, m, owned);
+    return group;
+  }
 };
 
 }  // namespace qor::server::testing

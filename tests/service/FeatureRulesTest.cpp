@@ -7,17 +7,7 @@
 namespace qor::server::testing {
 namespace {
 
-class FeatureRulesTest : public AmplifierFixture {
- protected:
-  template <class E>
-  E* groupOver(const std::vector<E*>& members) {
-    auto s = serviceOf<E>(*context()->services());
-    E* group = s->create();
-    s->setIsGroup(group, true, false);
-    for (E* m : members) s->addChild(group, m, false);
-    return group;
-  }
-};
+class FeatureRulesTest : public AmplifierFixture {};
 
 TEST_F(FeatureRulesTest, FlatteningABankGroupFlattensEveryMemberFilter) {
   Device* amp1 = amplifier();
@@ -68,7 +58,7 @@ TEST_F(FeatureRulesTest, GroupsOfferWhatEveryMemberOffers) {
   auto presets = service<FtPresetService>();
   FtPreset* p1 = presets->create();
   FtPreset* p2 = presets->create();
-  FtPreset* presetGroup = groupOver<FtPreset>({p1, p2});
+  FtPreset* presetGroup = groupOver<FtPreset>({p1, p2}, false);
   presets->setPresetList(p1, R"([{"slot":"1","title":"Show"},{"slot":"2","title":"Test"}])", true);
   presets->setPresetList(p2, R"([{"slot":"2","title":"Test B"},{"slot":"3","title":"Spare"}])", true);
   EXPECT_EQ(presetGroup->getPresetListJson(), R"([{"slot":"2","title":"Test"}])");
@@ -78,7 +68,7 @@ TEST_F(FeatureRulesTest, GroupsOfferWhatEveryMemberOffers) {
   auto modes = service<FtSpeakerModeService>();
   FtSpeakerMode* m1 = modes->create();
   FtSpeakerMode* m2 = modes->create();
-  FtSpeakerMode* modeGroup = groupOver<FtSpeakerMode>({m1, m2});
+  FtSpeakerMode* modeGroup = groupOver<FtSpeakerMode>({m1, m2}, false);
   modes->setAvailableModes(m1, R"([{"key":"wide","title":"Wide"},{"key":"narrow","title":"Narrow"}])", true);
   modes->setAvailableModes(m2, R"([{"key":"narrow","title":"Narrow"}])", true);
   EXPECT_EQ(modeGroup->getAvailableModes(), R"([{"key":"narrow","title":"Narrow"}])");
@@ -93,7 +83,7 @@ TEST_F(FeatureRulesTest, GroupsOfferWhatEveryMemberOffers) {
   FtGPIO* g2 = gpios->create();
   gpios->setGpioModes(g1, {FtGPIOMode::ANALOG_IN, FtGPIOMode::DIGITAL_IN, FtGPIOMode::DIGITAL_OUT}, false);
   gpios->setGpioModes(g2, {FtGPIOMode::DIGITAL_OUT, FtGPIOMode::DIGITAL_IN}, false);
-  FtGPIO* gpioGroup = groupOver<FtGPIO>({g1, g2});
+  FtGPIO* gpioGroup = groupOver<FtGPIO>({g1, g2}, false);
   EXPECT_EQ(gpioGroup->getGpioModes(), (std::vector<FtGPIOMode>{FtGPIOMode::DIGITAL_IN, FtGPIOMode::DIGITAL_OUT}));
 
   auto generators = service<FtSignalGeneratorService>();
@@ -101,7 +91,7 @@ TEST_F(FeatureRulesTest, GroupsOfferWhatEveryMemberOffers) {
   FtSignalGenerator* s2 = generators->create();
   generators->setLevelInDbMax(s2, 0.0, false);
   generators->setLevelInDbMin(s1, -40.0, false);
-  FtSignalGenerator* generatorGroup = groupOver<FtSignalGenerator>({s1, s2});
+  FtSignalGenerator* generatorGroup = groupOver<FtSignalGenerator>({s1, s2}, false);
   EXPECT_DOUBLE_EQ(generatorGroup->getLevelInDbMin(), -40.0);
   EXPECT_DOUBLE_EQ(generatorGroup->getLevelInDbMax(), 0.0);
 
@@ -110,7 +100,7 @@ TEST_F(FeatureRulesTest, GroupsOfferWhatEveryMemberOffers) {
   FtOnline* o2 = onlines->create();
   onlines->setProgress(o1, 1.0, false);
   onlines->setFrontPanelLockSupported(o1, true, false);
-  FtOnline* onlineGroup = groupOver<FtOnline>({o1, o2});
+  FtOnline* onlineGroup = groupOver<FtOnline>({o1, o2}, false);
   EXPECT_DOUBLE_EQ(onlineGroup->getProgress(), 0.5);
   EXPECT_FALSE(onlineGroup->getFrontPanelLockSupported());
 }

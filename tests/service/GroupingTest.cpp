@@ -218,5 +218,30 @@ TEST_F(GroupingTest, NestedGroupsAggregateGroupChannels) {
   EXPECT_TRUE(channel(inner->getAudio(), 3)->getIsMuted());
 }
 
+TEST_F(GroupingTest, SpeakerChannelsJoinAndLeaveChosenGroupChannels) {
+  DeviceType* speakerType = deviceType(DeviceTypeImplementation::SPEAKER, "S2");
+  Device* speaker1 = amplifier({"1", "2"}, speakerType);
+  Device* speaker2 = amplifier({"1", "2"}, speakerType);
+  Device* g = group({speaker1});
+  ASSERT_EQ(g->getAudio()->childrens().size(), 2u);
+
+  // speaker2's second channel joins the group's first channel.
+  devices->addSpeakerGroupChild(g, speaker2, 1, 0);
+  EXPECT_EQ(g->childrenShareds(), (std::vector<Device*>{speaker1, speaker2}));
+  EXPECT_EQ(members(channel(g->getAudio(), 0)),
+            (std::vector<FtAudio*>{channel(speaker1->getAudio(), 0), channel(speaker2->getAudio(), 1)}));
+  EXPECT_EQ(members(channel(g->delays()[0], 0)).back(), channel(speaker2->delays()[0], 1));
+  // A group channel the group lacks is made.
+  devices->addSpeakerGroupChild(g, speaker2, 0, 5);
+  ASSERT_EQ(g->getAudio()->childrens().size(), 3u);
+  EXPECT_EQ(channel(g->getAudio(), 2)->getIndex(), 5);
+
+  devices->removeSpeakerGroupChild(g, speaker2, 1, 0);
+  EXPECT_EQ(members(channel(g->getAudio(), 0)), (std::vector<FtAudio*>{channel(speaker1->getAudio(), 0)}));
+  EXPECT_EQ(g->childrenShareds().size(), 2u) << "still joined through its first channel";
+  devices->removeSpeakerGroupChild(g, speaker2, 0, 5);
+  EXPECT_EQ(g->childrenShareds(), (std::vector<Device*>{speaker1}));
+}
+
 }  // namespace
 }  // namespace qor::server::testing

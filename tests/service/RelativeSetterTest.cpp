@@ -11,15 +11,6 @@ namespace {
 
 class RelativeSetterTest : public AmplifierFixture {
  protected:
-  // A group over fresh entities of one type, owning them.
-  template <class E>
-  E* groupOver(const std::vector<E*>& members) {
-    auto s = serviceOf<E>(*context()->services());
-    E* group = s->create();
-    s->setIsGroup(group, true, false);
-    for (E* m : members) s->addChild(group, m, true);
-    return group;
-  }
   FtDelay* delay(double ms, double max, bool reacting) {
     auto delays = service<FtDelayService>();
     FtDelay* d = delays->create();
@@ -35,7 +26,7 @@ TEST_F(RelativeSetterTest, DelayMovesAllReactingTargetsByTheMostConstrainedDelta
   FtDelay* a = delay(3.0, 100.0, true);
   FtDelay* b = delay(10.0, 100.0, true);
   FtDelay* idle = delay(1.0, 100.0, false);
-  FtDelay* group = groupOver<FtDelay>({a, b, idle});
+  FtDelay* group = groupOver<FtDelay>({a, b, idle}, true);
 
   delays->setDelayInMsRelative(group, -5.0);
   EXPECT_DOUBLE_EQ(a->getDelayInMs(), 0.0);
@@ -90,7 +81,7 @@ TEST_F(RelativeSetterTest, AudioLevelAndTrimMoveUnclampedAndIgnoreExternalCalls)
   FtAudio* b = audios->create();
   audios->setLevelInDb(a, -79.0, false);
   audios->setLevelInDb(b, 0.0, false);
-  FtAudio* group = groupOver<FtAudio>({a, b});
+  FtAudio* group = groupOver<FtAudio>({a, b}, true);
 
   audios->setLevelInDbRelative(group, -3.0, false);
   EXPECT_DOUBLE_EQ(a->getLevelInDb(), -82.0) << "no clamping below the minimum";
@@ -114,7 +105,7 @@ TEST_F(RelativeSetterTest, OtherRelativeSettersClampToEachTargetsOwnRange) {
   FtSignalGenerator* g2 = generators->create();
   generators->setLevelInDb(g1, 8.0, false);
   generators->setLevelInDb(g2, -10.0, false);
-  FtSignalGenerator* generatorGroup = groupOver<FtSignalGenerator>({g1, g2});
+  FtSignalGenerator* generatorGroup = groupOver<FtSignalGenerator>({g1, g2}, true);
   generators->setLevelInDbRelative(generatorGroup, 6.0);
   EXPECT_DOUBLE_EQ(g1->getLevelInDb(), 10.0);
   EXPECT_DOUBLE_EQ(g2->getLevelInDb(), -8.0);
@@ -126,7 +117,7 @@ TEST_F(RelativeSetterTest, OtherRelativeSettersClampToEachTargetsOwnRange) {
   loads->setThresholdMin(l2, 100.0, false);
   loads->setOutputPilotFreq(l1, 20.0, false);
   loads->setOutputPilotFreq(l2, 19000.0, false);
-  FtLoad* loadGroup = groupOver<FtLoad>({l1, l2});
+  FtLoad* loadGroup = groupOver<FtLoad>({l1, l2}, true);
   loads->setThresholdMinRelative(loadGroup, 50.0);
   EXPECT_DOUBLE_EQ(l1->getThresholdMin(), 10000.0);
   EXPECT_DOUBLE_EQ(l2->getThresholdMin(), 110.0);
