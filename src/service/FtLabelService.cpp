@@ -10,4 +10,9 @@ void FtLabelService::doRecalc(FtLabel* group) {
                group->getShortNameConsistent());
 }
 
+void FtLabelService::setShortName(FtLabel* label, const std::string& value, bool external) {
+  FtLabelServiceBase::setShortName(label, value, external);
+  if (label && external) recalcParents(label);
+}
+
 }  // namespace qor::server

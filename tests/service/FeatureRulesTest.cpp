@@ -78,6 +78,16 @@ TEST_F(FeatureRulesTest, GroupsOfferWhatEveryMemberOffers) {
   EXPECT_EQ(m1->getMode(), "narrow");
   EXPECT_EQ(m2->getMode(), "narrow");
 
+  auto labels = service<FtLabelService>();
+  FtLabel* c1 = labels->create();
+  FtLabel* c2 = labels->create();
+  labels->setShortName(c1, "1", false);
+  labels->setShortName(c2, "1", false);
+  FtLabel* channelLabel = groupOver<FtLabel>({c1, c2}, false);
+  EXPECT_TRUE(channelLabel->getConsistentChannel());
+  labels->setShortName(c2, "1-2", true);
+  EXPECT_FALSE(channelLabel->getConsistentChannel()) << "a bridged member is another channel";
+
   auto gpios = service<FtGPIOService>();
   FtGPIO* g1 = gpios->create();
   FtGPIO* g2 = gpios->create();
