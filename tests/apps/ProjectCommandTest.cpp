@@ -25,14 +25,14 @@ TEST(ProjectCommandTest, CreatesTheProjectOnFirstStartAndOpensItOnTheNext) {
   ScratchFolder scratch;
   const fs::path file = scratch / "x.qor";
   {
-    ChildProcess server({QORSERVER_PATH, "--project", file.string()});
+    ChildProcess server({QORSERVER_PATH, "--port", "0", "--project", file.string()});
     ASSERT_TRUE(server.waitForOutput("qorserver is running", 30000)) << server.output();
     EXPECT_NE(server.output().find("Project saved: " + file.string()), std::string::npos) << server.output();
     server.signal(SIGINT);
     EXPECT_EQ(server.wait(30000), 0) << server.output();
   }
   ASSERT_TRUE(fs::is_regular_file(file));
-  ChildProcess again({QORSERVER_PATH, "--project", file.string()});
+  ChildProcess again({QORSERVER_PATH, "--port", "0", "--project", file.string()});
   ASSERT_TRUE(again.waitForOutput("qorserver is running", 30000)) << again.output();
   EXPECT_NE(again.output().find("Project opened: " + file.string()), std::string::npos) << again.output();
   again.signal(SIGTERM);
@@ -47,7 +47,7 @@ TEST(ProjectCommandTest, ADamagedProjectStopsTheStartAndStaysAsItWas) {
   { std::ofstream(file, std::ios::binary) << "PK\x03\x04 this is no project"; }
   const std::string bytes = server::testing::readBytes(file);
   std::string out;
-  EXPECT_EQ(runToCompletion({QORSERVER_PATH, "--project", file.string()}, out), 1);
+  EXPECT_EQ(runToCompletion({QORSERVER_PATH, "--port", "0", "--project", file.string()}, out), 1);
   EXPECT_NE(out.find(file.string()), std::string::npos) << out;
   EXPECT_NE(out.find("no readable project file"), std::string::npos) << out;
   EXPECT_EQ(server::testing::readBytes(file), bytes);
@@ -69,7 +69,7 @@ TEST(ProjectCommandTest, KilledWhileSavingLeavesThePreviousFileOpenable) {
     context->services()->clear();
   }
   for (int round = 0; round < 2; ++round) {
-    ChildProcess server({QORSERVER_PATH, "--project", file.string()});
+    ChildProcess server({QORSERVER_PATH, "--port", "0", "--project", file.string()});
     ASSERT_TRUE(server.waitForOutput("qorserver is running", 60000)) << server.output();
     server.signal(SIGUSR1);
     ASSERT_TRUE(server.waitForOutput("Saving project to", 30000)) << server.output();

@@ -42,22 +42,54 @@ class FtBase : public I {
   // Aggregates and recalculates every ancestor of e, nearest first.
   virtual void recalcParents(E* e) {
     if (!e) return;
-    detail::forEachAncestorLevel(std::vector<E*>{e}, [this](E* p) {
-      this->aggregateFields(p);
-      this->doRecalc(p);
-    });
+    detail::forEachAncestorLevel(std::vector<E*>{e}, [this](E* p) { recalcGroup(p); });
+  }
+
+  // One group's own recalculation: aggregation, then the service's hook.
+  virtual void recalcGroup(E* group) {
+    this->aggregateFields(group);
+    this->doRecalc(group);
+  }
+
+  // Batches recalculation while many members join (grouping devices): until
+  // the matching end, joining and leaving only note the group; the end
+  // recalculates each noted group once, members before the groups that hold
+  // them, then their ancestors once. Nothing noted may be destroyed meanwhile.
+  void beginDeferredRecalc() { ++deferDepth_; }
+  void endDeferredRecalc() {
+    if (deferDepth_ == 0 || --deferDepth_ > 0) return;
+    detail::UniqueList<E> pending = std::move(pending_);
+    pending_ = {};
+    std::vector<E*> order;
+    std::unordered_set<E*> visited;
+    std::unordered_set<E*> noted(pending.items().begin(), pending.items().end());
+    for (E* e : pending.items()) visitPostOrder(e, visited, order);
+    std::vector<E*> groups;
+    for (E* e : order) {
+      if (noted.count(e)) groups.push_back(e);
+    }
+    for (E* g : groups) recalcGroup(g);
+    detail::forEachAncestorLevel(groups, [this](E* p) { recalcGroup(p); });
   }
 
   void destroy(E* e) override {
     if (!e) return;
-    const std::vector<E*> peers = e->linkeds();
-    for (E* peer : peers) {
-      if (!peer) continue;
-      peer->removeLinked(e);
-      e->removeLinked(peer);
-    }
+    unlinkPeers(e);
     const std::vector<E*> owned = e->childrens();
     for (E* child : owned) destroy(child);
+    const std::vector<E*> parents = e->parents();
+    unhook(e);
+    this->db()->deleteEntity(e);
+    for (E* p : parents) {
+      if (p) recalculate(p);
+    }
+  }
+
+  // Takes e out of the group graph: its links, its parents' member lists and
+  // its members' parent lists. Nothing is recalculated.
+  void unhook(E* e) {
+    if (!e) return;
+    unlinkPeers(e);
     const std::vector<E*> parents = e->parents();
     for (E* p : parents) {
       if (!p) continue;
@@ -67,10 +99,6 @@ class FtBase : public I {
     const std::vector<E*> shared = e->childrenShareds();
     for (E* member : shared) {
       if (member) member->removeParent(e);
-    }
-    this->db()->deleteEntity(e);
-    for (E* p : parents) {
-      if (p) recalculate(p);
     }
   }
 
@@ -88,12 +116,27 @@ class FtBase : public I {
 
  protected:
   void recalculate(E* group) {
-    this->aggregateFields(group);
-    this->doRecalc(group);
+    if (deferDepth_ > 0) {
+      pending_.add(group);
+      return;
+    }
+    recalcGroup(group);
     recalcParents(group);
   }
 
  private:
+  static void unlinkPeers(E* e) {
+    const std::vector<E*> peers = e->linkeds();
+    for (E* peer : peers) {
+      if (!peer) continue;
+      peer->removeLinked(e);
+      e->removeLinked(peer);
+    }
+  }
+
+  int deferDepth_ = 0;
+  detail::UniqueList<E> pending_;
+
   static void visitPostOrder(E* e, std::unordered_set<E*>& visited, std::vector<E*>& order) {
     if (!e || !visited.insert(e).second) return;
     for (E* member : e->childrenShareds()) visitPostOrder(member, visited, order);
