@@ -10,7 +10,7 @@ namespace qor::app {
 
 using namespace fennik::server;
 
-Host::Host(const std::filesystem::path& modulePath)
+Host::Host(const std::filesystem::path& modulePath, const std::filesystem::path& pluginFolder)
     : globals_(std::make_shared<SingletonRegistry>()), context_(EntityContext::create(JobLoop::Mode::Threaded)) {
   globals_->add(context_);
   globals_->add(context_->notifications());
@@ -18,6 +18,8 @@ Host::Host(const std::filesystem::path& modulePath)
   context_->jobs()->start();
   module_ = loadModule(modulePath, globals_);
   getLogger(HOST_LOGGER)->info("Loaded module {} from {}", UuidToS(module_->module().moduleId()), modulePath.string());
+  plugins_ = std::make_unique<DevicePlugins>(globals_);
+  if (!pluginFolder.empty()) plugins_->load(pluginFolder);
 }
 
 Host::~Host() {
@@ -26,6 +28,7 @@ Host::~Host() {
   } catch (const std::exception& e) {
     getLogger(HOST_LOGGER)->error("Shutdown failed: {}", e.what());
   }
+  plugins_.reset();
   module_.reset();
   context_->jobs()->stop();
 }
@@ -34,6 +37,8 @@ void Host::start() {
   auto& module = module_->module();
   module.transition(ModuleState::Create);
   module.registerControllers();
+  // Device-type plug-ins register with the module's device plant.
+  plugins_->create();
   started_ = true;
   getLogger(HOST_LOGGER)->info("Module registered: {} services", context_->services()->size());
 }
@@ -63,9 +68,14 @@ void Host::stop() {
     module.deregisterControllers();
     module.transition(ModuleState::Uncreate);
     module.transition(ModuleState::Off);
+    plugins_->destroy();
     started_ = false;
     getLogger(HOST_LOGGER)->info("Module deregistered");
   }
+}
+
+void Host::startDemo(int perModel) {
+  for (const auto& id : plugins_->network()->populateDemo(perModel)) getLogger(HOST_LOGGER)->info("Demo device {}", id);
 }
 
 }  // namespace qor::app

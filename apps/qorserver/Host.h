@@ -3,6 +3,8 @@
 // loop thread, the singletons the module looks up, the loaded module, and
 // the life cycle of the open project.
 
+#include "DevicePlugins.h"
+
 #include "fennik/server/core/SingletonRegistry.h"
 #include "fennik/server/module/ModuleLoader.h"
 #include "fennik/server/service/EntityContext.h"
@@ -14,7 +16,7 @@ namespace qor::app {
 
 class Host {
  public:
-  explicit Host(const std::filesystem::path& modulePath);
+  explicit Host(const std::filesystem::path& modulePath, const std::filesystem::path& pluginFolder = {});
   ~Host();
 
   // Registers the module's serializers, services and controllers.
@@ -24,6 +26,8 @@ class Host {
   void newProject();
   // Closes the project and takes the module's registrations back.
   void stop();
+  // Puts a few simulated devices of every registered model on the network.
+  void startDemo(int perModel);
 
   const std::shared_ptr<fennik::server::EntityContext>& context() const { return context_; }
   fennik::server::LoadedModule& module() const { return *module_; }
@@ -32,6 +36,7 @@ class Host {
   std::shared_ptr<fennik::server::SingletonRegistry> globals_;
   std::shared_ptr<fennik::server::EntityContext> context_;
   std::unique_ptr<fennik::server::LoadedModule> module_;
+  std::unique_ptr<DevicePlugins> plugins_;
   bool started_ = false;
   bool projectOpen_ = false;
 };

@@ -49,9 +49,10 @@ int serve(const qor::app::ServerOptions& options) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   getLogger(HOST_LOGGER)->info("qorserver {} starting", QOR_VERSION);
-  qor::app::Host host(options.modulePath);
+  qor::app::Host host(options.modulePath, options.pluginFolder);
   host.start();
   host.newProject();
+  if (options.demo) host.startDemo(3);
   getLogger(HOST_LOGGER)->info("qorserver is running; press Ctrl-C to stop");
 
   int received = 0;

@@ -1,5 +1,8 @@
 #include "module/HandWrittenServices.h"
 
+#include "custom/deviceplant/DevicePlant.h"
+#include "custom/deviceplant/MatrixService.h"
+
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/ServiceResolver.h"
@@ -33,12 +36,16 @@ const std::vector<Step>& addOrder() {
   static const std::vector<Step> steps{
       adding<fennik::server::TimerService>(),
       adding<fennik::server::DebounceService>(),
+      adding<DevicePlant>(),
+      adding<MatrixService>(),
   };
   return steps;
 }
 
 const std::vector<Step>& removeOrder() {
   static const std::vector<Step> steps{
+      removing<MatrixService>(),
+      removing<DevicePlant>(),
       removing<fennik::server::DebounceService>(),
       removing<fennik::server::TimerService>(),
   };

@@ -13,7 +13,7 @@ namespace {
 void expectCleanStop(int sig, const char* name) {
   ChildProcess server({QORSERVER_PATH});
   ASSERT_TRUE(server.waitForOutput("qorserver is running", 30000)) << server.output();
-  EXPECT_NE(server.output().find("Live-sound services registered: 42"), std::string::npos) << server.output();
+  EXPECT_NE(server.output().find("Live-sound services registered: 44"), std::string::npos) << server.output();
   EXPECT_NE(server.output().find("New project ready"), std::string::npos);
   server.signal(sig);
   EXPECT_EQ(server.wait(30000), 0) << server.output();

@@ -1,6 +1,8 @@
 // Registration of the module with a host: services in type order, lookups by
 // interface, deregistration, and what needs the host's entity context.
 
+#include "custom/deviceplant/DevicePlant.h"
+#include "custom/deviceplant/MatrixService.h"
 #include "module/LivesoundModule.h"
 
 #include "model/GeneratedServices.h"
@@ -38,12 +40,14 @@ TEST_F(LivesoundModuleTest, ModuleIdIsTheFixedUuid) {
 TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrittenOnes) {
   module.registerServices();
   const auto& ordered = context->services()->ordered();
-  ASSERT_EQ(ordered.size(), generatedServiceCount() + 2);
+  ASSERT_EQ(ordered.size(), generatedServiceCount() + 4);
   EXPECT_EQ(ordered.front().first, std::type_index(typeid(ServerInfoService)));
   EXPECT_EQ(ordered[9].first, std::type_index(typeid(DeviceService)));
   EXPECT_EQ(ordered[39].first, std::type_index(typeid(FtLoadService)));
   EXPECT_EQ(ordered[40].first, std::type_index(typeid(TimerService)));
   EXPECT_EQ(ordered[41].first, std::type_index(typeid(DebounceService)));
+  EXPECT_EQ(ordered[42].first, std::type_index(typeid(DevicePlant)));
+  EXPECT_EQ(ordered[43].first, std::type_index(typeid(MatrixService)));
 
   auto byInterface = context->services()->get<IFtDelayService>();
   ASSERT_TRUE(byInterface);
@@ -53,7 +57,7 @@ TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrit
 
   // Registering again replaces by type; nothing is duplicated.
   module.registerServices();
-  EXPECT_EQ(context->services()->size(), generatedServiceCount() + 2);
+  EXPECT_EQ(context->services()->size(), generatedServiceCount() + 4);
 
   module.deregisterServices();
   EXPECT_EQ(context->services()->size(), 0u);
@@ -61,7 +65,7 @@ TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrit
 
 TEST_F(LivesoundModuleTest, ModuleStateMachineRegistersOnCreateAndDeregistersLeavingUncreate) {
   module.transition(ModuleState::Create);
-  EXPECT_EQ(context->services()->size(), generatedServiceCount() + 2);
+  EXPECT_EQ(context->services()->size(), generatedServiceCount() + 4);
   module.transition(ModuleState::Uncreate);
   module.transition(ModuleState::Off);
   EXPECT_EQ(context->services()->size(), 0u);
