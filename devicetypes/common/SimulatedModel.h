@@ -97,7 +97,9 @@ class SimulatedModel : public Base, public qor::server::DeviceFactory {
   Device* duplicate(const Uuid& deviceId) override {
     Device* source = this->db()->template get<Device>(deviceId);
     if (!source || !source->getType()) return nullptr;
-    return create(source->getType(), fennik::server::random_uuid());
+    Device* copy = create(source->getType(), fennik::server::random_uuid());
+    this->copySettings(source, copy);
+    return copy;
   }
 
   // Group devices aggregate their members through the device service; the

@@ -20,10 +20,7 @@ void BaseAmplifier::createFtAudio(Device* device) {
 void BaseAmplifier::connectFtAudio(Device* device) { bindChannelAudio(device); }
 
 void BaseAmplifier::destroyFtAudio(Device* device) {
-  FtAudio* audio = device ? device->getAudio() : nullptr;
-  if (!audio) return;
-  device->setAudio(nullptr);
-  destroyFeature<FtAudioService>(audio);
+  destroySlot<FtAudioService>(device, &Device::getAudio, &Device::setAudio);
 }
 
 }  // namespace qor::server

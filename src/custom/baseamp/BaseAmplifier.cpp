@@ -8,7 +8,6 @@
 
 namespace qor::server {
 
-using fennik::devices::DriverSignal;
 using fennik::server::Uuid;
 
 void BaseAmplifier::createAllFeatures(Device* device) {
@@ -80,11 +79,7 @@ void BaseAmplifier::connectFtPower(Device* device) {
 
 void BaseAmplifier::connectFtOnline(Device* device) {
   BaseDevice::connectFtOnline(device);
-  FtOnline* online = device ? device->getOnline() : nullptr;
-  if (!online) return;
-  auto onlines = service<FtOnlineService>();
-  reportInto<FtOnline>(device, online, DriverSignal::IpAddress,
-                       [this, onlines](FtOnline& e, Driver& drv) { updateFtOnlineByDriver(onlines.get(), &e, &drv); });
+  reportOnlineAddresses(device);
 }
 
 void BaseAmplifier::updateFtOnlineByDriver(FtOnlineService* service, FtOnline* online, Driver* d) {

@@ -29,6 +29,8 @@ class BaseAmplifier : public BaseDevice {
   void updateDeviceState(FtDeviceStateService* service, FtDeviceState* state, Driver* driver) override;
   void initDeviceState(FtDeviceStateService* service, FtDeviceState* state, Driver* driver) override;
   void updateEntityAddressesByDriver(FtNetworkService* service, FtNetwork* network, Driver* driver) override;
+  // BaseDevice's, then gain, drive mode, delays, equalisers and failover.
+  void copySettings(Device* from, Device* to) override;
 
   // Supplied by the device class: amplifier mode, input sources, loads.
   virtual void createFtAmplifierMode(Device* device) = 0;

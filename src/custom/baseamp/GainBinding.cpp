@@ -55,10 +55,7 @@ void BaseAmplifier::connectFtAmplifierGain(Device* device) {
 }
 
 void BaseAmplifier::destroyFtAmplifierGain(Device* device) {
-  FtAmplifierGain* gain = device ? device->getAmplifierGain() : nullptr;
-  if (!gain) return;
-  device->setAmplifierGain(nullptr);
-  destroyFeature<FtAmplifierGainService>(gain);
+  destroySlot<FtAmplifierGainService>(device, &Device::getAmplifierGain, &Device::setAmplifierGain);
 }
 
 void BaseAmplifier::createFtAmplifierDriveMode(Device* device) {
@@ -103,10 +100,7 @@ void BaseAmplifier::connectFtAmplifierDriveMode(Device* device) {
 }
 
 void BaseAmplifier::destroyFtAmplifierDriveMode(Device* device) {
-  FtAmplifierDriveMode* mode = device ? device->getAmplifierDriveMode() : nullptr;
-  if (!mode) return;
-  device->setAmplifierDriveMode(nullptr);
-  destroyFeature<FtAmplifierDriveModeService>(mode);
+  destroySlot<FtAmplifierDriveModeService>(device, &Device::getAmplifierDriveMode, &Device::setAmplifierDriveMode);
 }
 
 }  // namespace qor::server

@@ -66,10 +66,7 @@ void BaseAmplifier::connectFtLoad(Device* device) {
 }
 
 void BaseAmplifier::destroyFtLoad(Device* device) {
-  FtLoad* load = device ? device->getLoad() : nullptr;
-  if (!load) return;
-  device->setLoad(nullptr);
-  destroyFeature<FtLoadService>(load);
+  destroySlot<FtLoadService>(device, &Device::getLoad, &Device::setLoad);
 }
 
 }  // namespace qor::server

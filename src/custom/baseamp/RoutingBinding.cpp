@@ -172,24 +172,15 @@ void BaseAmplifier::connectFtFailoverConfig(Device* device) {
 }
 
 void BaseAmplifier::destroyFtFailoverConfig(Device* device) {
-  FtFailoverConfig* config = device ? device->getFailoverConfig() : nullptr;
-  if (!config) return;
-  device->setFailoverConfig(nullptr);
-  destroyFeature<FtFailoverConfigService>(config);
+  destroySlot<FtFailoverConfigService>(device, &Device::getFailoverConfig, &Device::setFailoverConfig);
 }
 
 void BaseAmplifier::destroyFtInputSource(Device* device) {
-  FtInputSource* source = device ? device->getInputSource() : nullptr;
-  if (!source) return;
-  device->setInputSource(nullptr);
-  destroyFeature<FtInputSourceService>(source);
+  destroySlot<FtInputSourceService>(device, &Device::getInputSource, &Device::setInputSource);
 }
 
 void BaseAmplifier::destroyFtAmplifierMode(Device* device) {
-  FtAmplifierMode* mode = device ? device->getAmplifierMode() : nullptr;
-  if (!mode) return;
-  device->setAmplifierMode(nullptr);
-  destroyFeature<FtAmplifierModeService>(mode);
+  destroySlot<FtAmplifierModeService>(device, &Device::getAmplifierMode, &Device::setAmplifierMode);
 }
 
 }  // namespace qor::server

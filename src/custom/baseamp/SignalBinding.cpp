@@ -75,10 +75,7 @@ void BaseAmplifier::connectFtSignalGenerator(Device* device) {
 }
 
 void BaseAmplifier::destroyFtSignalGenerator(Device* device) {
-  FtSignalGenerator* generator = device ? device->getSignalGenerator() : nullptr;
-  if (!generator) return;
-  device->setSignalGenerator(nullptr);
-  destroyFeature<FtSignalGeneratorService>(generator);
+  destroySlot<FtSignalGeneratorService>(device, &Device::getSignalGenerator, &Device::setSignalGenerator);
 }
 
 void BaseAmplifier::createFtSupermeter(Device* device) {
@@ -115,10 +112,7 @@ void BaseAmplifier::connectFtSupermeter(Device* device) {
 }
 
 void BaseAmplifier::destroyFtSupermeter(Device* device) {
-  FtSupermeter* meter = device ? device->getSupermeter() : nullptr;
-  if (!meter) return;
-  device->setSupermeter(nullptr);
-  destroyFeature<FtSupermeterService>(meter);
+  destroySlot<FtSupermeterService>(device, &Device::getSupermeter, &Device::setSupermeter);
 }
 
 }  // namespace qor::server

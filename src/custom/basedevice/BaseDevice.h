@@ -102,6 +102,11 @@ class BaseDevice : public fennik::server::Service {
   virtual void updateFtNetworkByDriver(FtNetworkService* service, FtNetwork* network, Driver* driver);
   virtual std::string getLinkSpeedString(int mbit);
 
+  // Copies what a user set on one device to another of the same type (a
+  // duplicate): channel names, audio, GPIOs, power-on delay and breaker.
+  // Normal writes, so the copy's driver receives them.
+  virtual void copySettings(Device* from, Device* to);
+
   // Connections currently kept for a device (for diagnostics and tests).
   std::size_t connectionCount(const fennik::server::Uuid& deviceId) const;
 
@@ -134,6 +139,17 @@ class BaseDevice : public fennik::server::Service {
   void reportInto(Device* device, E* feature, const Subscribe& subscribe, const fennik::server::Uuid& key,
                   Refresh<E> refresh, std::source_location where = std::source_location::current());
 
+  // Calls f for each pair of children of the two parents with equal index.
+  template <class E, class F>
+  static void forMatchingChildren(E* from, E* to, F f) {
+    if (!from || !to) return;
+    for (E* a : from->childrens()) {
+      for (E* b : to->childrens()) {
+        if (a && b && a->getIndex() == b->getIndex()) f(*a, *b);
+      }
+    }
+  }
+
   // A device-level parent with one child per channel that `include` accepts.
   template <class S, class Include>
   auto* createChannelShaped(S& service, Device* device, int channels, Include include);
@@ -143,6 +159,17 @@ class BaseDevice : public fennik::server::Service {
     if (!feature) return;
     if (auto s = service<S>()) s->destroy(feature);
   }
+  // Takes the feature in one of the device's slots, detaches and destroys it.
+  template <class S, class E>
+  void destroySlot(Device* device, E* (Device::*get)() const, void (Device::*set)(E*)) {
+    E* feature = device ? (device->*get)() : nullptr;
+    if (!feature) return;
+    (device->*set)(nullptr);
+    destroyFeature<S>(feature);
+  }
+  // The notification amplifiers and matrices add to the online wiring: a
+  // new IP address re-reads the online values.
+  void reportOnlineAddresses(Device* device);
 
   // Initial values of the online feature; amplifiers also send the MAC address.
   void writeOnlineFromDriver(FtOnlineService* service, FtOnline* online, Driver* driver, bool withMacAddress);

@@ -103,10 +103,7 @@ void BaseDevice::connectFtDeviceInfo(Device* device) {
 }
 
 void BaseDevice::destroyFtDeviceInfo(Device* device) {
-  FtDeviceInfo* info = device ? device->getDeviceInfo() : nullptr;
-  if (!info) return;
-  device->setDeviceInfo(nullptr);
-  if (auto infos = service<FtDeviceInfoService>()) infos->destroy(info);
+  destroySlot<FtDeviceInfoService>(device, &Device::getDeviceInfo, &Device::setDeviceInfo);
 }
 
 }  // namespace qor::server

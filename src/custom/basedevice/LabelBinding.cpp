@@ -58,10 +58,7 @@ void BaseDevice::connectFtLabel(Device* device) {
 }
 
 void BaseDevice::destroyFtLabel(Device* device) {
-  FtLabel* label = device ? device->getLabel() : nullptr;
-  if (!label) return;
-  device->setLabel(nullptr);
-  if (auto labels = service<FtLabelService>()) labels->destroy(label);
+  destroySlot<FtLabelService>(device, &Device::getLabel, &Device::setLabel);
 }
 
 }  // namespace qor::server

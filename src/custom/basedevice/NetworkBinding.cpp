@@ -101,10 +101,7 @@ void BaseDevice::writePortAddresses(FtNetworkService* networks, FtNetwork* e, Dr
 }
 
 void BaseDevice::destroyFtNetwork(Device* device) {
-  FtNetwork* network = device ? device->getNetwork() : nullptr;
-  if (!network) return;
-  device->setNetwork(nullptr);
-  if (auto networks = service<FtNetworkService>()) networks->destroy(network);
+  destroySlot<FtNetworkService>(device, &Device::getNetwork, &Device::setNetwork);
 }
 
 }  // namespace qor::server

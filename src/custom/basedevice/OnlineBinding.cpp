@@ -120,11 +120,16 @@ void BaseDevice::connectFtOnline(Device* device) {
   });
 }
 
-void BaseDevice::destroyFtOnline(Device* device) {
+void BaseDevice::reportOnlineAddresses(Device* device) {
   FtOnline* online = device ? device->getOnline() : nullptr;
   if (!online) return;
-  device->setOnline(nullptr);
-  if (auto onlines = service<FtOnlineService>()) onlines->destroy(online);
+  auto onlines = service<FtOnlineService>();
+  reportInto<FtOnline>(device, online, DriverSignal::IpAddress,
+                       [this, onlines](FtOnline& e, Driver& drv) { updateFtOnlineByDriver(onlines.get(), &e, &drv); });
+}
+
+void BaseDevice::destroyFtOnline(Device* device) {
+  destroySlot<FtOnlineService>(device, &Device::getOnline, &Device::setOnline);
 }
 
 }  // namespace qor::server

@@ -51,10 +51,7 @@ void BaseDevice::connectFtPower(Device* device) {
 }
 
 void BaseDevice::destroyFtPower(Device* device) {
-  FtPower* power = device ? device->getPower() : nullptr;
-  if (!power) return;
-  device->setPower(nullptr);
-  if (auto powers = service<FtPowerService>()) powers->destroy(power);
+  destroySlot<FtPowerService>(device, &Device::getPower, &Device::setPower);
 }
 
 }  // namespace qor::server

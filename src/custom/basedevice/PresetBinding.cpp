@@ -54,10 +54,7 @@ void BaseDevice::connectFtPreset(Device* device) {
 }
 
 void BaseDevice::destroyFtPreset(Device* device) {
-  FtPreset* preset = device ? device->getPreset() : nullptr;
-  if (!preset) return;
-  device->setPreset(nullptr);
-  if (auto presets = service<FtPresetService>()) presets->destroy(preset);
+  destroySlot<FtPresetService>(device, &Device::getPreset, &Device::setPreset);
 }
 
 // Connectors are made by the project editing that wires devices together;
@@ -66,10 +63,7 @@ void BaseDevice::createFtConnector(Device*) {}
 void BaseDevice::connectFtConnector(Device*) {}
 
 void BaseDevice::destroyFtConnector(Device* device) {
-  FtConnector* connector = device ? device->getConnector() : nullptr;
-  if (!connector) return;
-  device->setConnector(nullptr);
-  if (auto connectors = service<FtConnectorService>()) connectors->destroy(connector);
+  destroySlot<FtConnectorService>(device, &Device::getConnector, &Device::setConnector);
 }
 
 }  // namespace qor::server

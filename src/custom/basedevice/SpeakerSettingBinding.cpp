@@ -72,10 +72,7 @@ void BaseDevice::connectFtSpeakerSetting(Device* device) {
 }
 
 void BaseDevice::destroyFtSpeakerSetting(Device* device) {
-  FtSpeakerSetting* parent = device ? device->getSpeakerSetting() : nullptr;
-  if (!parent) return;
-  device->setSpeakerSetting(nullptr);
-  if (auto settings = service<FtSpeakerSettingService>()) settings->destroy(parent);
+  destroySlot<FtSpeakerSettingService>(device, &Device::getSpeakerSetting, &Device::setSpeakerSetting);
 }
 
 void BaseDevice::loadSettingByFtSpeakerSetting(Device* device, const FtSpeakerSetting* setting) const {

@@ -12,8 +12,6 @@
 
 namespace qor::server {
 
-using fennik::devices::DriverSignal;
-
 void BaseMatrix::createFtGPIO(Device* device) {
   BaseDevice::createFtGPIO(device);
   FtGPIO* parent = device ? device->getGpio() : nullptr;
@@ -34,11 +32,7 @@ void BaseMatrix::createFtSpeakerSetting(Device*) {}
 
 void BaseMatrix::connectFtOnline(Device* device) {
   BaseDevice::connectFtOnline(device);
-  FtOnline* online = device ? device->getOnline() : nullptr;
-  if (!online) return;
-  auto onlines = service<FtOnlineService>();
-  reportInto<FtOnline>(device, online, DriverSignal::IpAddress,
-                       [this, onlines](FtOnline& e, Driver& drv) { updateFtOnlineByDriver(onlines.get(), &e, &drv); });
+  reportOnlineAddresses(device);
 }
 
 void BaseMatrix::destroyFtAudio(Device* device) {

@@ -233,6 +233,32 @@ TEST_F(BaseAmplifierTest, AJobWhoseFeatureIsGoneDoesNothing) {
   EXPECT_EQ(db().countOfClass(Device::CLASS_NAME), 0u);
 }
 
+TEST_F(BaseAmplifierTest, ADuplicateCarriesTheOriginalsSettings) {
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  service<FtAmplifierGainService>()->setGainInDb(amp->getAmplifierGain()->childrens()[1], 30.0, false);
+  service<FtAudioService>()->setIsMuted(amp->getAudio()->childrens()[2], true, false);
+  service<FtDelayService>()->setDelayInMs(amp->delays()[1]->childrens()[3], 12.5, false);
+  FtEqFilter* filter = amp->eqFilterBanks()[0]->childrens()[4]->filters()[2];
+  service<FtEqFilterService>()->setGainInDb(filter, -3.0, false);
+  service<FtLabelService>()->setCustomName(amp->getLabel()->childrens()[0], "Main L", false);
+
+  Device* copy = plant_->duplicate(amp);
+  ASSERT_TRUE(copy);
+  EXPECT_NE(copy->id(), amp->id());
+  EXPECT_EQ(copy->getType(), amp->getType());
+  EXPECT_DOUBLE_EQ(copy->getAmplifierGain()->childrens()[1]->getGainInDb(), 30.0);
+  EXPECT_TRUE(copy->getAudio()->childrens()[2]->getIsMuted());
+  EXPECT_DOUBLE_EQ(copy->delays()[1]->childrens()[3]->getDelayInMs(), 12.5);
+  EXPECT_DOUBLE_EQ(copy->eqFilterBanks()[0]->childrens()[4]->filters()[2]->getGainInDb(), -3.0);
+  EXPECT_EQ(copy->getLabel()->childrens()[0]->getCustomName(), "Main L");
+  // The copy's own driver holds them, ready to be written to a device.
+  auto* driver = qa8_->driver(copy);
+  EXPECT_DOUBLE_EQ(driver->getGain(1), 30.0);
+  EXPECT_DOUBLE_EQ(driver->getDelay(fennik::devices::ChannelType::Array, 3), 12.5);
+  EXPECT_DOUBLE_EQ(driver->getEqFilter(fennik::devices::ChannelType::User, 4, 2).gainInDb, -3.0);
+  EXPECT_NE(driver, qa8_->driver(amp));
+}
+
 TEST_F(BaseAmplifierTest, DestroyingADeviceLeavesNothingBehind) {
   const auto before = db().size();
   Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
