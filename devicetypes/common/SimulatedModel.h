@@ -102,9 +102,11 @@ class SimulatedModel : public Base, public qor::server::DeviceFactory {
     return copy;
   }
 
-  // Group devices aggregate their members through the device service; the
-  // model has nothing of its own to add to a group.
-  Device* createGroup(Device* group, const std::vector<Device*>&) override { return group; }
+  // A group has no driver of its own: its features aggregate the members'.
+  Device* createGroup(Device* group, const std::vector<Device*>& members) override {
+    this->createGroupFeatures(group, members);
+    return group;
+  }
 
   void destroy(const Uuid& deviceId) override {
     Device* device = this->db()->template get<Device>(deviceId);

@@ -1,4 +1,5 @@
-// Duplicating an amplifier: its channel settings go to the copy.
+// Duplicating an amplifier (its channel settings go to the copy) and
+// grouping amplifiers.
 
 #include "custom/baseamp/BaseAmplifier.h"
 
@@ -8,11 +9,13 @@
 #include "qor/server/entities/FtEqFilter.h"
 #include "qor/server/entities/FtEqFilterBank.h"
 #include "qor/server/entities/FtFailoverConfig.h"
+#include "qor/server/entities/FtSignalGenerator.h"
 #include "qor/server/services/FtAmplifierDriveModeService.h"
 #include "qor/server/services/FtAmplifierGainService.h"
 #include "qor/server/services/FtDelayService.h"
 #include "qor/server/services/FtEqFilterService.h"
 #include "qor/server/services/FtFailoverConfigService.h"
+#include "qor/server/services/FtSignalGeneratorService.h"
 
 namespace qor::server {
 
@@ -71,6 +74,14 @@ void BaseAmplifier::copySettings(Device* from, Device* to) {
     configs->setFallbackTime(b, a->getFallbackTime(), false);
     configs->setSelectedType(b, a->getSelectedType(), false);
   }
+}
+
+void BaseAmplifier::createGroupFeatures(Device* group, const std::vector<Device*>& members) {
+  BaseDevice::createGroupFeatures(group, members);
+  groupSlot<FtAmplifierGainService>(group, members, &Device::getAmplifierGain, &Device::setAmplifierGain);
+  groupSlot<FtAmplifierDriveModeService>(group, members, &Device::getAmplifierDriveMode,
+                                         &Device::setAmplifierDriveMode);
+  groupSlot<FtSignalGeneratorService>(group, members, &Device::getSignalGenerator, &Device::setSignalGenerator);
 }
 
 }  // namespace qor::server

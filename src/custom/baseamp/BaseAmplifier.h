@@ -31,6 +31,8 @@ class BaseAmplifier : public BaseDevice {
   void updateEntityAddressesByDriver(FtNetworkService* service, FtNetwork* network, Driver* driver) override;
   // BaseDevice's, then gain, drive mode, delays, equalisers and failover.
   void copySettings(Device* from, Device* to) override;
+  // BaseDevice's, then gain, drive mode and signal generator.
+  void createGroupFeatures(Device* group, const std::vector<Device*>& members) override;
 
   // Supplied by the device class: amplifier mode, input sources, loads.
   virtual void createFtAmplifierMode(Device* device) = 0;

@@ -107,6 +107,10 @@ class BaseDevice : public fennik::server::Service {
   // Normal writes, so the copy's driver receives them.
   virtual void copySettings(Device* from, Device* to);
 
+  // Gives a group device features that aggregate its members' features
+  // (online, power, audio): writing a group feature reaches every member.
+  virtual void createGroupFeatures(Device* group, const std::vector<Device*>& members);
+
   // Connections currently kept for a device (for diagnostics and tests).
   std::size_t connectionCount(const fennik::server::Uuid& deviceId) const;
 
@@ -167,6 +171,25 @@ class BaseDevice : public fennik::server::Service {
     (device->*set)(nullptr);
     destroyFeature<S>(feature);
   }
+  // The group's feature in one slot (made when missing, source GROUP_DEVICE)
+  // with the members' features of that slot as its shared members.
+  template <class S, class E>
+  void groupSlot(Device* group, const std::vector<Device*>& members, E* (Device::*get)() const,
+                 void (Device::*set)(E*)) {
+    auto svc = service<S>();
+    if (!group || !svc) return;
+    E* feature = (group->*get)();
+    if (!feature) {
+      feature = svc->create();
+      svc->setSource(feature, FtSource::GROUP_DEVICE, false);
+      svc->setIsGroup(feature, true, false);
+      (group->*set)(feature);
+    }
+    for (Device* member : members) {
+      if (member && member != group) svc->addChild(feature, (member->*get)(), false);
+    }
+  }
+
   // The notification amplifiers and matrices add to the online wiring: a
   // new IP address re-reads the online values.
   void reportOnlineAddresses(Device* device);

@@ -259,6 +259,30 @@ TEST_F(BaseAmplifierTest, ADuplicateCarriesTheOriginalsSettings) {
   EXPECT_NE(driver, qa8_->driver(amp));
 }
 
+TEST_F(BaseAmplifierTest, AGroupReachesEveryMember) {
+  Device* a = createDevice(devicetypes::QA4_TYPE_ID);
+  Device* b = createDevice(devicetypes::QA4_TYPE_ID);
+  Device* group = service<DeviceService>()->create();
+  group->setType(a->getType());
+  EXPECT_EQ(plant_->createGroup(group, {a, b}), group);
+  ASSERT_TRUE(group->getAudio() && group->getAmplifierGain() && group->getOnline());
+  EXPECT_EQ(group->getAudio()->childrenShareds().size(), 2u);
+  EXPECT_EQ(group->getAudio()->getSource(), FtSource::GROUP_DEVICE);
+
+  service<FtAudioService>()->setIsMuted(group->getAudio(), true, false);
+  run(100ms);
+  for (Device* member : {a, b}) {
+    for (FtAudio* channel : member->getAudio()->childrens()) EXPECT_TRUE(channel->getIsMuted());
+    EXPECT_TRUE(qa4_->driver(member)->getMute(3));
+  }
+
+  // The group goes; the members and their features stay.
+  plant_->destroy(group);
+  EXPECT_EQ(db().countOfClass(Device::CLASS_NAME), 2u);
+  ASSERT_TRUE(a->getAudio());
+  EXPECT_TRUE(a->getAudio()->parents().empty());
+}
+
 TEST_F(BaseAmplifierTest, DestroyingADeviceLeavesNothingBehind) {
   const auto before = db().size();
   Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
