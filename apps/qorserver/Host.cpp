@@ -11,7 +11,7 @@ namespace qor::app {
 
 using namespace fennik::server;
 
-Host::Host(const std::filesystem::path& modulePath)
+Host::Host(const std::filesystem::path& modulePath, const std::filesystem::path& pluginFolder)
     : globals_(std::make_shared<SingletonRegistry>()),
       context_(EntityContext::create(JobLoop::Mode::Threaded)),
       dispatcher_(std::make_shared<KspDispatcher>()),
@@ -28,6 +28,8 @@ Host::Host(const std::filesystem::path& modulePath)
   module_ = loadModule(modulePath, globals_);
   project_ = std::make_unique<ProjectManager>(context_, std::string("qorserver ") + QOR_VERSION);
   getLogger(HOST_LOGGER)->info("Loaded module {} from {}", UuidToS(module_->module().moduleId()), modulePath.string());
+  plugins_ = std::make_unique<DevicePlugins>(globals_);
+  if (!pluginFolder.empty()) plugins_->load(pluginFolder);
 }
 
 Host::~Host() {
@@ -37,6 +39,7 @@ Host::~Host() {
     getLogger(HOST_LOGGER)->error("Shutdown failed: {}", e.what());
   }
   project_.reset();
+  plugins_.reset();
   module_.reset();
   context_->jobs()->stop();
   hub_->stop();
@@ -52,6 +55,8 @@ void Host::start() {
   auto& module = module_->module();
   module.transition(ModuleState::Create);
   module.registerControllers();
+  // Device-type plug-ins register with the module's device plant.
+  plugins_->create();
   started_ = true;
   getLogger(HOST_LOGGER)->info("Module registered: {} services", context_->services()->size());
 }
@@ -79,9 +84,14 @@ void Host::stop() {
     module.deregisterControllers();
     module.transition(ModuleState::Uncreate);
     module.transition(ModuleState::Off);
+    plugins_->destroy();
     started_ = false;
     getLogger(HOST_LOGGER)->info("Module deregistered");
   }
+}
+
+void Host::startDemo(int perModel) {
+  for (const auto& id : plugins_->network()->populateDemo(perModel)) getLogger(HOST_LOGGER)->info("Demo device {}", id);
 }
 
 }  // namespace qor::app

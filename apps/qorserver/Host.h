@@ -3,6 +3,8 @@
 // loop thread, the singletons the module looks up, the loaded module, and
 // the life cycle of the open project.
 
+#include "DevicePlugins.h"
+
 #include "fennik/server/core/SingletonRegistry.h"
 #include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/module/ModuleLoader.h"
@@ -18,7 +20,7 @@ namespace qor::app {
 
 class Host {
  public:
-  explicit Host(const std::filesystem::path& modulePath);
+  explicit Host(const std::filesystem::path& modulePath, const std::filesystem::path& pluginFolder = {});
   ~Host();
 
   // Registers the module's serializers, services and controllers.
@@ -33,6 +35,8 @@ class Host {
   void serve(const fennik::server::net::KspServerOptions& options);
   // Closes the connections, the project and takes the module's registrations back.
   void stop();
+  // Puts a few simulated devices of every registered model on the network.
+  void startDemo(int perModel);
 
   const fennik::server::net::KspServer* server() const { return server_.get(); }
   const std::shared_ptr<fennik::server::KspDispatcher>& dispatcher() const { return dispatcher_; }
@@ -50,6 +54,7 @@ class Host {
   std::unique_ptr<fennik::server::net::KspServer> server_;
   std::unique_ptr<fennik::server::LoadedModule> module_;
   std::unique_ptr<fennik::server::ProjectManager> project_;
+  std::unique_ptr<DevicePlugins> plugins_;
   bool started_ = false;
 };
 

@@ -19,6 +19,7 @@ std::filesystem::path executableFolder() {
 std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   ServerOptions options;
   options.modulePath = executableFolder() / "libqorserver-livesound.so";
+  options.pluginFolder = executableFolder() / "devicetypes";
 
   CLI::App app{
       "qorserver - the live-sound control server.\n"
@@ -28,6 +29,8 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   app.add_option("--module", options.modulePath, "The live-sound module library to load")
       ->check(CLI::ExistingFile)
       ->capture_default_str();
+  app.add_option("--plugins", options.pluginFolder, "The folder of device-type plug-ins")->capture_default_str();
+  app.add_flag("--demo", options.demo, "Start the simulated device network with a few devices of every model");
   app.add_option("--log-level", options.logLevel, "trace, debug, info, warn, error, critical or off")
       ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}))
       ->capture_default_str();

@@ -13,6 +13,8 @@ struct ServerOptions {
 
   Command command = Command::Serve;
   std::filesystem::path modulePath;
+  std::filesystem::path pluginFolder;
+  bool demo = false;
   std::string logLevel = "info";
   bool catalogueJson = false;
   // Opened at start, or created there when missing; saved on SIGUSR1 and on stop.

@@ -58,7 +58,7 @@ int serve(const qor::app::ServerOptions& options) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   getLogger(HOST_LOGGER)->info("qorserver {} starting", QOR_VERSION);
-  qor::app::Host host(options.modulePath);
+  qor::app::Host host(options.modulePath, options.pluginFolder);
   host.start();
   if (options.projectFile) {
     try {
@@ -71,6 +71,7 @@ int serve(const qor::app::ServerOptions& options) {
   } else {
     host.newProject();
   }
+  if (options.demo) host.startDemo(3);
   fennik::server::net::KspServerOptions net;
   net.listen = options.listen;
   net.port = static_cast<std::uint16_t>(options.port);

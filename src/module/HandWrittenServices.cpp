@@ -3,6 +3,8 @@
 #include "custom/HighlightService.h"
 #include "custom/LivesoundService.h"
 #include "custom/VisualTreeService.h"
+#include "custom/deviceplant/DevicePlant.h"
+#include "custom/deviceplant/MatrixService.h"
 
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
@@ -36,7 +38,9 @@ Step removing() {
 const std::vector<Step>& addOrder() {
   static const std::vector<Step> steps{
       adding<LivesoundService>(),
+      adding<MatrixService>(),
       adding<VisualTreeService>(),
+      adding<DevicePlant>(),
       adding<HighlightService>(),
       adding<fennik::server::TimerService>(),
       adding<fennik::server::DebounceService>(),
@@ -47,7 +51,9 @@ const std::vector<Step>& addOrder() {
 const std::vector<Step>& removeOrder() {
   static const std::vector<Step> steps{
       removing<LivesoundService>(),
+      removing<MatrixService>(),
       removing<VisualTreeService>(),
+      removing<DevicePlant>(),
       removing<HighlightService>(),
       removing<fennik::server::DebounceService>(),
       removing<fennik::server::TimerService>(),

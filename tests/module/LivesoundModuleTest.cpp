@@ -1,6 +1,8 @@
 // Registration of the module with a host: services in type order, lookups by
 // interface, deregistration, and what needs the host's entity context.
 
+#include "custom/deviceplant/DevicePlant.h"
+#include "custom/deviceplant/MatrixService.h"
 #include "module/LivesoundModule.h"
 
 #include "custom/LivesoundService.h"
@@ -50,6 +52,9 @@ TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrit
   EXPECT_EQ(ordered[9].first, std::type_index(typeid(DeviceService)));
   EXPECT_EQ(ordered[39].first, std::type_index(typeid(FtLoadService)));
   EXPECT_EQ(ordered[40].first, std::type_index(typeid(LivesoundService)));
+  EXPECT_EQ(ordered[41].first, std::type_index(typeid(MatrixService)));
+  EXPECT_EQ(ordered[42].first, std::type_index(typeid(VisualTreeService)));
+  EXPECT_EQ(ordered[43].first, std::type_index(typeid(DevicePlant)));
   EXPECT_EQ(ordered[ordered.size() - 2].first, std::type_index(typeid(TimerService)));
   EXPECT_EQ(ordered.back().first, std::type_index(typeid(DebounceService)));
 

@@ -1,0 +1,123 @@
+// Devices on the simulated network: building and wiring amplifiers, and the
+// loop's cost of the meter reports of 100 online amplifiers.
+// Run: build/default/bin/device_bench
+
+#include "amplifiers/AmplifierModels.h"
+#include "amplifiers/SimAmplifier.h"
+#include "custom/deviceplant/DevicePlant.h"
+#include "model/GeneratedServices.h"
+
+#include "qor/server/entities/All.h"
+#include "qor/server/services/DeviceService.h"
+#include "qor/server/services/FtOnlineService.h"
+#include "qor/server/services/FtSignalGeneratorService.h"
+
+#include "fennik/devices/SimulatedNetwork.h"
+#include "fennik/server/core/Logging.h"
+#include "fennik/server/entity/Database.h"
+#include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/ServiceResolver.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using fennik::devices::SimulatedNetwork;
+using qor::devicetypes::Qa8Amplifier;
+using namespace qor::server;
+
+struct Rig {
+  Rig()
+      : context(fennik::server::EntityContext::create(fennik::server::JobLoop::Mode::Manual)),
+        network(SimulatedNetwork::create(SimulatedNetwork::Mode::Manual)) {
+    fennik::server::setLogLevel(spdlog::level::warn);
+    addGeneratedServices(context);
+    plant = std::make_shared<DevicePlant>(context->db(), context->loop(), context->services());
+    context->services()->add<DevicePlant>(plant);
+    network->registerModel(qor::devicetypes::qa8Model());
+    amps = std::make_shared<Qa8Amplifier>(context->db(), context->loop(), context->services(), network,
+                                          qor::devicetypes::qa8Descriptor(), qor::devicetypes::qa8Model());
+    context->services()->add<Qa8Amplifier>(amps);
+    plant->registerFactory(qor::devicetypes::qa8Descriptor().id, amps.get());
+    plant->ensureDeviceTypes();
+    type = context->db()->get<DeviceType>(qor::devicetypes::qa8Descriptor().id);
+  }
+  ~Rig() {
+    for (Device* d : devices) plant->destroy(d);
+    context->services()->clear();
+  }
+
+  void create(int n) {
+    for (int i = 0; i < n; ++i) devices.push_back(plant->create(type, fennik::server::random_uuid()));
+  }
+
+  void bringOnline() {
+    auto deviceService = context->services()->get<DeviceService>();
+    auto onlines = context->services()->get<FtOnlineService>();
+    auto generators = context->services()->get<FtSignalGeneratorService>();
+    for (Device* d : devices) {
+      deviceService->setDeviceId(d, network->addDevice("QA-8"), false);
+      onlines->setSupposedState(d->getOnline(), FtOnlineState::ONLINE_READING, false);
+      for (auto* g : d->getSignalGenerator()->childrens()) generators->setActive(g, true, false);
+    }
+    for (int i = 0; i < 100; ++i) {
+      network->advance(10ms);
+      context->loop()->runUntilIdle();
+    }
+  }
+
+  std::shared_ptr<fennik::server::EntityContext> context;
+  std::shared_ptr<SimulatedNetwork> network;
+  std::shared_ptr<DevicePlant> plant;
+  std::shared_ptr<Qa8Amplifier> amps;
+  DeviceType* type = nullptr;
+  std::vector<Device*> devices;
+};
+
+void BM_Create100EightChannelAmplifiers(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto rig = std::make_unique<Rig>();
+    state.ResumeTiming();
+    rig->create(100);
+    state.PauseTiming();
+    rig.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_Create100EightChannelAmplifiers)->Unit(benchmark::kMillisecond);
+
+// Connecting again, as after a project load: cut every connection, wire anew.
+void BM_Connect100EightChannelAmplifiers(benchmark::State& state) {
+  Rig rig;
+  rig.create(100);
+  for (auto _ : state) {
+    for (Device* d : rig.devices) rig.amps->connect(d);
+  }
+}
+BENCHMARK(BM_Connect100EightChannelAmplifiers)->Unit(benchmark::kMillisecond);
+
+// One 100 ms meter period of 100 online amplifiers (signal generators on,
+// so every meter moves): the loop's work for it. Ten of these make up one
+// second of 10 Hz reports.
+void BM_LoopWorkPerMeterPeriod100Amplifiers(benchmark::State& state) {
+  Rig rig;
+  rig.create(100);
+  rig.bringOnline();
+  std::size_t jobs = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    rig.network->advance(100ms);
+    state.ResumeTiming();
+    jobs += rig.context->loop()->runUntilIdle();
+  }
+  state.counters["jobs_per_period"] = benchmark::Counter(static_cast<double>(jobs) / state.iterations());
+}
+BENCHMARK(BM_LoopWorkPerMeterPeriod100Amplifiers)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

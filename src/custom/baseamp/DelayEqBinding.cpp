@@ -1,0 +1,224 @@
+// FtDelay and FtEqFilterBank: one parent per channel type the driver offers
+// (user and array channels, never inputs), children per channel, and for the
+// equaliser each channel's filters.
+
+#include "custom/baseamp/BaseAmplifier.h"
+#include "custom/basedevice/DriverConversions.h"
+
+#include "qor/server/entities/FtDelay.h"
+#include "qor/server/entities/FtEqFilter.h"
+#include "qor/server/entities/FtEqFilterBank.h"
+#include "qor/server/services/FtDelayService.h"
+#include "qor/server/services/FtEqFilterBankService.h"
+#include "qor/server/services/FtEqFilterService.h"
+
+namespace qor::server {
+
+using fennik::devices::ChannelType;
+using fennik::devices::DriverSignal;
+using fennik::server::Uuid;
+
+namespace {
+
+constexpr FtChannelType DELAY_AND_EQ_TYPES[] = {FtChannelType::USER, FtChannelType::ARRAY};
+
+ChannelType driverChannelType(FtChannelType type) { return static_cast<ChannelType>(static_cast<int>(type)); }
+
+}  // namespace
+
+void BaseAmplifier::createFtDelays(Device* device) {
+  for (FtChannelType type : DELAY_AND_EQ_TYPES) createFtDelay(device, type);
+  connectFtDelays(device);
+}
+
+void BaseAmplifier::createFtDelay(Device* device, FtChannelType type) {
+  auto delays = service<FtDelayService>();
+  Driver* d = device ? driver(device) : nullptr;
+  if (!delays || !d || !d->isDelaySupported(driverChannelType(type))) return;
+  FtDelay* parent = createChannelShaped(*delays, device, d->getChannelCount(), [](int) { return true; });
+  delays->setChannelType(parent, type, false);
+  for (FtDelay* child : parent->childrens()) delays->setChannelType(child, type, false);
+  device->addDelay(parent);
+}
+
+void BaseAmplifier::connectFtDelays(Device* device) {
+  Driver* d = device ? driver(device) : nullptr;
+  if (!d) return;
+  auto delays = service<FtDelayService>();
+  const Uuid deviceId = device->id();
+  Refresh<FtDelay> refresh = [delays](FtDelay& e, Driver& drv) {
+    const ChannelType type = driverChannelType(e.getChannelType());
+    for (FtDelay* child : e.childrens()) {
+      if (!child) continue;
+      const int ch = child->getIndex();
+      delays->setDelayInMsMax(child, drv.getDelayMax(type), true);
+      delays->setDelayInMs(child, drv.getDelay(type, ch), true);
+      delays->setIsBypassed(child, drv.getDelayBypass(type, ch), true);
+    }
+  };
+  for (FtDelay* parent : device->delays()) {
+    if (!parent) continue;
+    refresh(*parent, *d);
+    const ChannelType type = driverChannelType(parent->getChannelType());
+    for (FtDelay* child : parent->childrens()) {
+      if (!child) continue;
+      const int ch = child->getIndex();
+      keep(device, child->onDelayInMsChanged([this, deviceId, type, ch](const double& ms, bool external) {
+        if (external) return;
+        toDriver(deviceId, "setDelay", [&](Driver& drv) { drv.setDelay(type, ch, ms); });
+      }));
+      keep(device, child->onIsBypassedChanged([this, deviceId, type, ch](const bool& bypassed, bool external) {
+        if (external) return;
+        toDriver(deviceId, "setDelayBypass", [&](Driver& drv) { drv.setDelayBypass(type, ch, bypassed); });
+      }));
+    }
+    reportInto<FtDelay>(device, parent, DriverSignal::Delay, refresh);
+  }
+}
+
+void BaseAmplifier::destroyFtDelays(Device* device) {
+  if (!device) return;
+  const std::vector<FtDelay*> delays = device->delays();
+  for (FtDelay* delay : delays) {
+    if (!delay) continue;
+    device->removeDelay(delay);
+    destroyFeature<FtDelayService>(delay);
+  }
+}
+
+FtEqFilter* BaseAmplifier::createFtEqFilter(Device*, FtChannelType) {
+  auto filters = service<FtEqFilterService>();
+  if (!filters) return nullptr;
+  FtEqFilter* filter = filters->create();
+  filters->setSource(filter, FtSource::CHANNEL, false);
+  filters->setFreqInHzMin(filter, 20.0, false);
+  filters->setFreqInHzMax(filter, 20000.0, false);
+  filters->setFreq2InHzMin(filter, 20.0, false);
+  filters->setFreq2InHzMax(filter, 20000.0, false);
+  filters->setGainInDbMin(filter, -18.0, false);
+  filters->setGainInDbMax(filter, 18.0, false);
+  filters->setQualityFactorMin(filter, 0.1, false);
+  filters->setQualityFactorMax(filter, 10.0, false);
+  filters->setQualityFactor2Min(filter, 0.1, false);
+  filters->setQualityFactor2Max(filter, 10.0, false);
+  return filter;
+}
+
+void BaseAmplifier::createFtEqFilterBanks(Device* device) {
+  for (FtChannelType type : DELAY_AND_EQ_TYPES) createFtEqFilterBank(device, type);
+  connectFtEqFilterBanks(device);
+}
+
+void BaseAmplifier::createFtEqFilterBank(Device* device, FtChannelType type) {
+  auto banks = service<FtEqFilterBankService>();
+  auto filters = service<FtEqFilterService>();
+  Driver* d = device ? driver(device) : nullptr;
+  if (!banks || !filters || !d) return;
+  const int count = d->getEqFilterCount(driverChannelType(type));
+  if (count <= 0) return;
+  FtEqFilterBank* parent = createChannelShaped(*banks, device, d->getChannelCount(), [](int) { return true; });
+  banks->setChannelType(parent, type, false);
+  for (FtEqFilterBank* child : parent->childrens()) {
+    banks->setChannelType(child, type, false);
+    for (int i = 0; i < count; ++i) {
+      FtEqFilter* filter = createFtEqFilter(device, type);
+      if (!filter) continue;
+      filters->setIndex(filter, i, false);
+      filters->setIsAvailable(filter, true, false);
+      child->addFilter(filter);
+    }
+  }
+  device->addEqFilterBank(parent);
+}
+
+void BaseAmplifier::connectFtEqFilterBanks(Device* device) { connectFtEqFilterBank(device); }
+
+void BaseAmplifier::connectFtEqFilterBank(Device* device) {
+  Driver* d = device ? driver(device) : nullptr;
+  if (!d) return;
+  auto banks = service<FtEqFilterBankService>();
+  auto filters = service<FtEqFilterService>();
+  const Uuid deviceId = device->id();
+  Refresh<FtEqFilterBank> refresh = [banks, filters](FtEqFilterBank& e, Driver& drv) {
+    const ChannelType type = driverChannelType(e.getChannelType());
+    for (FtEqFilterBank* child : e.childrens()) {
+      if (!child) continue;
+      for (FtEqFilter* filter : child->filters()) {
+        if (!filter) continue;
+        const auto v = drv.getEqFilter(type, child->getIndex(), filter->getIndex());
+        filters->setType(filter, eqFilterTypeFromDriver(v.type), true);
+        filters->setSlopeType(filter, eqSlopeTypeFromDriver(v.slope), true);
+        filters->setBypass(filter, v.bypass, true);
+        filters->setFreqInHz(filter, v.freqInHz, true);
+        filters->setFreq2InHz(filter, v.freq2InHz, true);
+        filters->setGainInDb(filter, v.gainInDb, true);
+        filters->setQualityFactor(filter, v.quality, true);
+        filters->setQualityFactor2(filter, v.quality2, true);
+      }
+      // Whether the bank does anything follows from its filters.
+      banks->doRecalc(child);
+    }
+    banks->doRecalc(&e);
+  };
+  for (FtEqFilterBank* parent : device->eqFilterBanks()) {
+    if (!parent) continue;
+    refresh(*parent, *d);
+    const ChannelType type = driverChannelType(parent->getChannelType());
+    for (FtEqFilterBank* child : parent->childrens()) {
+      if (!child) continue;
+      const int ch = child->getIndex();
+      for (FtEqFilter* filter : child->filters()) {
+        if (!filter) continue;
+        const Uuid filterId = filter->id();
+        const int index = filter->getIndex();
+        // Any field of a filter sends the whole filter, as the device takes it.
+        auto send = [this, deviceId, filterId, type, ch, index](bool external) {
+          if (external) return;
+          auto* f = db()->get<FtEqFilter>(filterId);
+          if (!f) return;
+          fennik::devices::EqFilter v;
+          v.type = eqFilterTypeToDriver(f->getType());
+          v.slope = eqSlopeTypeToDriver(f->getSlopeType());
+          v.bypass = f->getBypass();
+          v.freqInHz = f->getFreqInHz();
+          v.freq2InHz = f->getFreq2InHz();
+          v.gainInDb = f->getGainInDb();
+          v.quality = f->getQualityFactor();
+          v.quality2 = f->getQualityFactor2();
+          toDriver(deviceId, "setEqFilter", [&](Driver& drv) { drv.setEqFilter(type, ch, index, v); });
+        };
+        keep(device, filter->onTypeChanged([send](const FtEqFilterType&, bool external) { send(external); }));
+        keep(device, filter->onSlopeTypeChanged([send](const FtEqFilterSlopeType&, bool external) { send(external); }));
+        keep(device, filter->onBypassChanged([send](const bool&, bool external) { send(external); }));
+        keep(device, filter->onFreqInHzChanged([send](const double&, bool external) { send(external); }));
+        keep(device, filter->onFreq2InHzChanged([send](const double&, bool external) { send(external); }));
+        keep(device, filter->onGainInDbChanged([send](const double&, bool external) { send(external); }));
+        keep(device, filter->onQualityFactorChanged([send](const double&, bool external) { send(external); }));
+        keep(device, filter->onQualityFactor2Changed([send](const double&, bool external) { send(external); }));
+      }
+    }
+    reportInto<FtEqFilterBank>(device, parent, DriverSignal::Eq, refresh);
+  }
+}
+
+void BaseAmplifier::destroyFtEqFilterBanks(Device* device) {
+  if (!device) return;
+  auto filters = service<FtEqFilterService>();
+  const std::vector<FtEqFilterBank*> banks = device->eqFilterBanks();
+  for (FtEqFilterBank* bank : banks) {
+    if (!bank) continue;
+    device->removeEqFilterBank(bank);
+    // Filters hang off the channel banks by reference, not as members.
+    for (FtEqFilterBank* child : bank->childrens()) {
+      if (!child || !filters) continue;
+      const std::vector<FtEqFilter*> owned = child->filters();
+      for (FtEqFilter* filter : owned) {
+        child->removeFilter(filter);
+        filters->destroy(filter);
+      }
+    }
+    destroyFeature<FtEqFilterBankService>(bank);
+  }
+}
+
+}  // namespace qor::server

@@ -1,0 +1,48 @@
+// FtDeviceState, the part every device shares: holding collected errors
+// and resetting them go to the driver. What the flags are and how they are
+// refreshed belongs to the derived classes.
+
+#include "custom/basedevice/BaseDevice.h"
+
+#include "qor/server/entities/FtChannelState.h"
+#include "qor/server/entities/FtDeviceState.h"
+#include "qor/server/services/FtChannelStateService.h"
+#include "qor/server/services/FtDeviceStateService.h"
+
+namespace qor::server {
+
+using fennik::server::Uuid;
+
+void BaseDevice::connectFtDeviceState(Device* device) {
+  Driver* d = device ? driver(device) : nullptr;
+  FtDeviceState* state = device ? device->getDeviceState() : nullptr;
+  if (!d || !state) return;
+  const Uuid deviceId = device->id();
+  const Uuid stateId = state->id();
+  keep(device, state->onIsCollectedErrorHoldChanged([this, deviceId](const bool& hold, bool external) {
+    if (external) return;
+    toDriver(deviceId, "setCollectedErrorHold", [&](Driver& drv) { drv.setCollectedErrorHold(hold); });
+  }));
+  keep(device, state->onResetCollectedErrorChanged([this, deviceId, stateId](const bool& reset, bool external) {
+    if (external || !reset) return;
+    toDriver(deviceId, "resetCollectedError", [&](Driver& drv) { drv.resetCollectedError(); });
+    // A trigger, not a state: it stands back at false once sent.
+    if (auto* e = db()->get<FtDeviceState>(stateId)) {
+      if (auto states = service<FtDeviceStateService>()) states->setResetCollectedError(e, false, true);
+    }
+  }));
+}
+
+void BaseDevice::destroyFtDeviceState(Device* device) {
+  FtDeviceState* state = device ? device->getDeviceState() : nullptr;
+  if (!state) return;
+  device->setDeviceState(nullptr);
+  if (auto channels = service<FtChannelStateService>()) {
+    for (FtChannelState* channel : state->channelStates()) {
+      if (channel) channels->destroy(channel);
+    }
+  }
+  if (auto states = service<FtDeviceStateService>()) states->destroy(state);
+}
+
+}  // namespace qor::server

@@ -1,0 +1,18 @@
+#pragma once
+// The device and channel state flags as the model shows them: their names,
+// in list order, and which of them a driver offers.
+
+#include "fennik/devices/FennikDevice.h"
+
+#include <vector>
+
+namespace qor::server {
+
+const char* stateFlagName(fennik::devices::DeviceFlag flag);
+const char* stateFlagName(fennik::devices::ChannelFlag flag);
+// The flags the driver reports available, in list order.
+std::vector<fennik::devices::DeviceFlag> availableDeviceFlags(const fennik::devices::FennikDevice& driver);
+// As above; "Incorrect Speaker Setting" and "Error / Hold" are always there.
+std::vector<fennik::devices::ChannelFlag> availableChannelFlags(const fennik::devices::FennikDevice& driver);
+
+}  // namespace qor::server

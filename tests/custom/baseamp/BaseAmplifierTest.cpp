@@ -1,0 +1,299 @@
+// Amplifiers built from the simulated models: which features each model
+// gets, and how values travel between features and drivers.
+
+#include "DeviceFixture.h"
+#include "custom/basedevice/StateFlags.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace qor::server::testing {
+namespace {
+
+std::vector<int> indexesOf(const auto& children) {
+  std::vector<int> result;
+  for (const auto* child : children) result.push_back(child->getIndex());
+  return result;
+}
+
+class BaseAmplifierTest : public DeviceFixture {};
+
+TEST_F(BaseAmplifierTest, FeaturesFollowWhatEachModelSupports) {
+  Device* qa4 = createDevice(devicetypes::QA4_TYPE_ID);
+  Device* qa8 = createDevice(devicetypes::QA8_TYPE_ID);
+  ASSERT_TRUE(qa4 && qa8);
+
+  // Gain only where the driver supports it, at the channel's index.
+  ASSERT_TRUE(qa4->getAmplifierGain());
+  EXPECT_EQ(indexesOf(qa4->getAmplifierGain()->childrens()), (std::vector<int>{0, 2}));
+  EXPECT_EQ(qa8->getAmplifierGain()->childrens().size(), 8u);
+  EXPECT_EQ(qa4->getAmplifierGain()->childrens()[1]->getLabel(), qa4->getLabel()->childrens()[2]);
+
+  // Delays and equaliser banks for user and array channels only.
+  for (Device* d : {qa4, qa8}) {
+    ASSERT_EQ(d->delays().size(), 2u);
+    EXPECT_EQ(d->delays()[0]->getChannelType(), FtChannelType::USER);
+    EXPECT_EQ(d->delays()[1]->getChannelType(), FtChannelType::ARRAY);
+    ASSERT_EQ(d->eqFilterBanks().size(), 2u);
+    EXPECT_EQ(d->eqFilterBanks()[1]->getChannelType(), FtChannelType::ARRAY);
+  }
+  EXPECT_EQ(qa8->eqFilterBanks()[0]->childrens()[7]->filters().size(), 8u);
+
+  // GPIOs: none on the QA-4, two labelled ones on the QA-8.
+  EXPECT_EQ(qa4->getGpio(), nullptr);
+  ASSERT_TRUE(qa8->getGpio());
+  ASSERT_EQ(qa8->getGpio()->childrens().size(), 2u);
+  EXPECT_EQ(qa8->getGpio()->childrens()[0]->getLabel()->getShortName(), "GPIO 1");
+  EXPECT_EQ(qa8->getGpio()->childrens()[1]->getLabel()->getShortName(), "GPIO 2");
+
+  // Drive modes as the model supports them.
+  auto* qa4Mode = qa4->getAmplifierDriveMode()->childrens()[0];
+  EXPECT_TRUE(qa4Mode->getModeSupported70V());
+  EXPECT_FALSE(qa4Mode->getModeSupported140V());
+  EXPECT_EQ(qa4Mode->getMode(), FtAmplifierDriveModeType::DM_LOWZ);
+  EXPECT_TRUE(qa8->getAmplifierDriveMode()->childrens()[0]->getModeSupported200V());
+
+  // Flags the driver does not offer are left out; the rest keep their order.
+  const auto& names = qa4->getDeviceState()->getFlagNames();
+  EXPECT_EQ(std::find(names.begin(), names.end(), "Fan Fail"), names.end());
+  auto mains = std::find(names.begin(), names.end(), "Mains Warning");
+  auto panel = std::find(names.begin(), names.end(), "Panel Unlocked");
+  ASSERT_NE(mains, names.end());
+  EXPECT_LT(mains, panel);
+  EXPECT_EQ(qa4->getDeviceState()->getFlagStates().size(), names.size());
+  ASSERT_EQ(qa4->getDeviceState()->channelStates().size(), 4u);
+  const auto& channelNames = qa4->getDeviceState()->channelStates()[0]->getFlagNames();
+  EXPECT_EQ(std::count(channelNames.begin(), channelNames.end(), "Output Pilot Fail"), 0);
+  EXPECT_EQ(channelNames.back(), "Error / Hold");
+  EXPECT_EQ(qa8->getDeviceState()->getFlagNames().size(), 16u);
+  const auto& collect = qa8->getDeviceState()->getFlagCollectSupported();
+  const auto fault = std::find(qa8->getDeviceState()->getFlagNames().begin(),
+                               qa8->getDeviceState()->getFlagNames().end(), "Device Fault");
+  EXPECT_FALSE(collect[static_cast<std::size_t>(fault - qa8->getDeviceState()->getFlagNames().begin())])
+      << "faults are never collected";
+
+  // Labels, device info and the rest of the common features.
+  ASSERT_EQ(qa8->getLabel()->childrens().size(), 8u);
+  EXPECT_EQ(qa8->getLabel()->childrens()[3]->getName(), "Channel D");
+  EXPECT_EQ(qa8->getLabel()->childrens()[3]->getShortName(), "D");
+  EXPECT_EQ(qa8->getDeviceInfo()->getModel(), "QA-8");
+  EXPECT_EQ(qa8->getDeviceInfo()->getDeviceId(), "000");
+  EXPECT_EQ(qa8->getDeviceInfo()->getFirmware(), "3.0.2");
+  EXPECT_TRUE(qa8->getPower()->getBreakerInAmperesSupported());
+  EXPECT_FALSE(qa4->getPower()->getBreakerInAmperesSupported());
+  EXPECT_EQ(qa8->getInputSource()->childrens().size(), 5u);
+  EXPECT_EQ(qa8->inputRoutings().size(), 2u);
+  EXPECT_EQ(qa8->getSpeakerSetting()->childrens().size(), 8u);
+  EXPECT_EQ(qa8->getNetwork()->getSecondaryStatus(), "");
+  EXPECT_TRUE(qa8->getVisualItem());
+}
+
+TEST_F(BaseAmplifierTest, OnlineFollowsTheWantedStateAndShowsProgress) {
+  Device* amp = createDevice(devicetypes::QA4_TYPE_ID);
+  auto onlines = service<FtOnlineService>();
+  FtOnline* online = amp->getOnline();
+  std::vector<double> progress;
+  online->onProgressChanged([&](const double& p, bool) {
+    if (progress.empty() || std::abs(progress.back() - p) > 1e-9) progress.push_back(p);
+  });
+
+  // No physical device yet: going online reading means going offline.
+  onlines->setSupposedState(online, FtOnlineState::ONLINE_READING, false);
+  run(2000ms);
+  EXPECT_TRUE(progress.empty());
+  EXPECT_FALSE(online->getIsOnline());
+
+  const std::string id = network_->addDevice("QA-4");
+  service<DeviceService>()->setDeviceId(amp, id, false);
+  onlines->setSupposedState(online, FtOnlineState::OFFLINE, false);
+  onlines->setSupposedState(online, FtOnlineState::ONLINE_READING, false);
+  run(1000ms);
+  EXPECT_TRUE(online->getIsOnline());
+  EXPECT_DOUBLE_EQ(online->getProgress(), 1.0);
+  // Phase 1 runs 0.1 to 0.2, phase 3 to 0.95, phase 4 to 1.0, phase 5 is 1.0.
+  const std::vector<double> expected{0.1, 0.2, 0.575, 0.95, 1.0};
+  ASSERT_EQ(progress.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(progress[i], expected[i], 1e-9) << i;
+  EXPECT_EQ(amp->getDeviceInfo()->getName(), id) << "read from the device";
+
+  // The device drops off: back to zero and offline, then back again.
+  network_->setReachable(id, false);
+  run(100ms);
+  EXPECT_FALSE(online->getIsOnline());
+  EXPECT_DOUBLE_EQ(online->getProgress(), 0.0);
+  network_->setReachable(id, true);
+  run(2000ms);
+  EXPECT_TRUE(online->getIsOnline());
+
+  onlines->setSupposedState(online, FtOnlineState::OFFLINE, false);
+  run(100ms);
+  EXPECT_FALSE(online->getIsOnline());
+}
+
+TEST_F(BaseAmplifierTest, OnlyPinsInsideTheRangeReachTheDevice) {
+  Device* amp = createDevice(devicetypes::QA4_TYPE_ID);
+  bringOnline(amp);
+  auto onlines = service<FtOnlineService>();
+  FtOnline* online = amp->getOnline();
+  EXPECT_EQ(online->getFrontPanelLockPinMin(), 1000u);
+  EXPECT_EQ(online->getFrontPanelLockPinMax(), 9999u);
+  const auto writes = network_->writesReceived();
+  onlines->setFrontPanelLockPin(online, 999, false);
+  run(100ms);
+  EXPECT_EQ(network_->writesReceived(), writes);
+  EXPECT_EQ(qa4_->driver(amp)->getFrontPanelLockPin(), 1000);
+  onlines->setFrontPanelLockPin(online, 9999, false);
+  run(100ms);
+  EXPECT_EQ(qa4_->driver(amp)->getFrontPanelLockPin(), 9999);
+  EXPECT_EQ(online->getFrontPanelLockPin(), 9999u);
+}
+
+TEST_F(BaseAmplifierTest, DriverValuesComeBackWithoutBeingEchoed) {
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  const std::string id = bringOnline(amp);
+  auto gains = service<FtAmplifierGainService>();
+  FtAmplifierGain* gain = amp->getAmplifierGain()->childrens()[1];
+
+  // A user's change goes to the driver once.
+  auto writes = network_->writesReceived();
+  gains->setGainInDb(gain, 30.0, false);
+  run(100ms);
+  EXPECT_EQ(network_->writesReceived(), writes + 1);
+  EXPECT_DOUBLE_EQ(qa8_->driver(amp)->getGain(1), 30.0);
+
+  // A change made elsewhere on the device arrives as an external write and
+  // is not sent back.
+  auto other = network_->createDriver("QA-8");
+  other->setPhysicalDeviceId(id);
+  other->goOnline(true);
+  run(1000ms);
+  writes = network_->writesReceived();
+  other->setGain(1, 26.0);
+  other->setMute(2, true);
+  run(100ms);
+  EXPECT_DOUBLE_EQ(gain->getGainInDb(), 26.0);
+  EXPECT_TRUE(amp->getAudio()->childrens()[2]->getIsMuted());
+  EXPECT_EQ(network_->writesReceived(), writes + 2) << "only the other driver's two writes";
+
+  // External writes from the model side are not sent either.
+  gains->setGainInDb(gain, 40.0, true);
+  run(100ms);
+  EXPECT_EQ(network_->writesReceived(), writes + 2);
+}
+
+TEST_F(BaseAmplifierTest, MetersStatesAndFirmwareReachTheFeatures) {
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  const std::string id = bringOnline(amp);
+  auto generators = service<FtSignalGeneratorService>();
+  FtSignalGenerator* generator = amp->getSignalGenerator()->childrens()[0];
+  generators->setType(generator, FtSignalGeneratorType::SINE, false);
+  generators->setLevelInDb(generator, -12.0, false);
+  generators->setActive(generator, true, false);
+  network_->injectFault(id, SimulatedNetwork::Fault::LoadShort, true, 3);
+  run(300ms);
+  FtSupermeter* meter = amp->getSupermeter()->childrens()[0];
+  EXPECT_NEAR(meter->getInput(), -12.0, 0.5);
+  EXPECT_NEAR(meter->getOutput(), -12.0, 0.5);
+  EXPECT_TRUE(amp->getSupermeter()->childrens()[3]->getImpedanceShort());
+  EXPECT_TRUE(amp->getLoad()->childrens()[3]->getImpedanceValid());
+  EXPECT_LT(amp->getLoad()->childrens()[3]->getImpedance(), 1.0);
+
+  service<FtAudioService>()->setIsMuted(amp->getAudio()->childrens()[0], true, false);
+  run(300ms);
+  EXPECT_DOUBLE_EQ(meter->getOutput(), -80.0);
+  FtChannelState* channel = amp->getDeviceState()->channelStates()[0];
+  const auto& names = channel->getFlagNames();
+  const auto mute = static_cast<std::size_t>(std::find(names.begin(), names.end(), "Mute") - names.begin());
+  EXPECT_TRUE(channel->getFlagStates()[mute]);
+
+  // A firmware update shows its progress and its end.
+  std::vector<std::string> messages;
+  amp->getDeviceInfo()->onFirmwareUpdateDebugMessagesChanged(
+      [&](const std::string& text, bool) { messages.push_back(text); });
+  service<FtDeviceInfoService>()->setFirmwareLoadFilePath(amp->getDeviceInfo(), "/data/qa8-3.1.0.img", false);
+  run(2000ms);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.front(), "0 % Writing firmware image");
+  EXPECT_EQ(messages.back(), "SUCCESS");
+  EXPECT_EQ(amp->getDeviceInfo()->getFirmware(), "qa8-3.1.0");
+}
+
+TEST_F(BaseAmplifierTest, AJobWhoseFeatureIsGoneDoesNothing) {
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  const std::string id = bringOnline(amp);
+  // Reports are posted to the loop but not run yet...
+  network_->advance(500ms);
+  ASSERT_GT(context_->jobs()->pendingCount(), 0u);
+  // ...when the device and its features go.
+  plant_->destroy(amp);
+  EXPECT_EQ(db().countOfClass(FtSupermeter::CLASS_NAME), 0u);
+  EXPECT_GT(context_->loop()->runUntilIdle(), 0u);
+  run(500ms);
+  EXPECT_EQ(db().countOfClass(Device::CLASS_NAME), 0u);
+}
+
+TEST_F(BaseAmplifierTest, ADuplicateCarriesTheOriginalsSettings) {
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  service<FtAmplifierGainService>()->setGainInDb(amp->getAmplifierGain()->childrens()[1], 30.0, false);
+  service<FtAudioService>()->setIsMuted(amp->getAudio()->childrens()[2], true, false);
+  service<FtDelayService>()->setDelayInMs(amp->delays()[1]->childrens()[3], 12.5, false);
+  FtEqFilter* filter = amp->eqFilterBanks()[0]->childrens()[4]->filters()[2];
+  service<FtEqFilterService>()->setGainInDb(filter, -3.0, false);
+  service<FtLabelService>()->setCustomName(amp->getLabel()->childrens()[0], "Main L", false);
+
+  Device* copy = plant_->duplicate(amp);
+  ASSERT_TRUE(copy);
+  EXPECT_NE(copy->id(), amp->id());
+  EXPECT_EQ(copy->getType(), amp->getType());
+  EXPECT_DOUBLE_EQ(copy->getAmplifierGain()->childrens()[1]->getGainInDb(), 30.0);
+  EXPECT_TRUE(copy->getAudio()->childrens()[2]->getIsMuted());
+  EXPECT_DOUBLE_EQ(copy->delays()[1]->childrens()[3]->getDelayInMs(), 12.5);
+  EXPECT_DOUBLE_EQ(copy->eqFilterBanks()[0]->childrens()[4]->filters()[2]->getGainInDb(), -3.0);
+  EXPECT_EQ(copy->getLabel()->childrens()[0]->getCustomName(), "Main L");
+  // The copy's own driver holds them, ready to be written to a device.
+  auto* driver = qa8_->driver(copy);
+  EXPECT_DOUBLE_EQ(driver->getGain(1), 30.0);
+  EXPECT_DOUBLE_EQ(driver->getDelay(fennik::devices::ChannelType::Array, 3), 12.5);
+  EXPECT_DOUBLE_EQ(driver->getEqFilter(fennik::devices::ChannelType::User, 4, 2).gainInDb, -3.0);
+  EXPECT_NE(driver, qa8_->driver(amp));
+}
+
+TEST_F(BaseAmplifierTest, AGroupReachesEveryMember) {
+  Device* a = createDevice(devicetypes::QA4_TYPE_ID);
+  Device* b = createDevice(devicetypes::QA4_TYPE_ID);
+  Device* group = service<DeviceService>()->create();
+  group->setType(a->getType());
+  EXPECT_EQ(plant_->createGroup(group, {a, b}), group);
+  ASSERT_TRUE(group->getAudio() && group->getAmplifierGain() && group->getOnline());
+  EXPECT_EQ(group->getAudio()->childrenShareds().size(), 2u);
+  EXPECT_EQ(group->getAudio()->getSource(), FtSource::GROUP_DEVICE);
+
+  service<FtAudioService>()->setIsMuted(group->getAudio(), true, false);
+  run(100ms);
+  for (Device* member : {a, b}) {
+    for (FtAudio* channel : member->getAudio()->childrens()) EXPECT_TRUE(channel->getIsMuted());
+    EXPECT_TRUE(qa4_->driver(member)->getMute(3));
+  }
+
+  // The group goes; the members and their features stay.
+  plant_->destroy(group);
+  EXPECT_EQ(db().countOfClass(Device::CLASS_NAME), 2u);
+  ASSERT_TRUE(a->getAudio());
+  EXPECT_TRUE(a->getAudio()->parents().empty());
+}
+
+TEST_F(BaseAmplifierTest, DestroyingADeviceLeavesNothingBehind) {
+  const auto before = db().size();
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  EXPECT_GT(db().size(), before + 100);
+  EXPECT_GT(qa8_->connectionCount(amp->id()), 100u);
+  const auto id = amp->id();
+  plant_->destroy(amp);
+  EXPECT_EQ(db().size(), before);
+  EXPECT_EQ(qa8_->connectionCount(id), 0u);
+  EXPECT_TRUE(qa8_->devices().empty());
+}
+
+}  // namespace
+}  // namespace qor::server::testing

@@ -1,0 +1,167 @@
+// The device plant's registry and how it dispatches to factories.
+
+#include "DeviceFixture.h"
+#include "custom/deviceplant/DevicePlant.h"
+#include "custom/deviceplant/MatrixService.h"
+
+#include <gtest/gtest.h>
+
+namespace qor::server::testing {
+namespace {
+
+using fennik::server::Uuid;
+
+// A factory that only records what it is asked.
+class RecordingFactory : public DeviceFactory {
+ public:
+  explicit RecordingFactory(DeviceDescriptor d) : descriptor_(std::move(d)) {}
+  Device* create(DeviceType*, const Uuid&) override {
+    ++creates;
+    return nullptr;
+  }
+  std::unique_ptr<fennik::devices::FennikDevice> createDriver(DeviceType*) override {
+    ++drivers;
+    return nullptr;
+  }
+  void connect(Device* device) override { connected.push_back(device); }
+  Device* duplicate(const Uuid&) override {
+    ++duplicates;
+    return nullptr;
+  }
+  Device* createGroup(Device* group, const std::vector<Device*>&) override {
+    ++groups;
+    return group;
+  }
+  void destroy(const Uuid& id) override { destroyed.push_back(id); }
+  const DeviceDescriptor& descriptor() const override { return descriptor_; }
+  void releaseAll() override {}
+
+  int creates = 0, drivers = 0, duplicates = 0, groups = 0;
+  std::vector<Device*> connected;
+  std::vector<Uuid> destroyed;
+
+ private:
+  DeviceDescriptor descriptor_;
+};
+
+class DevicePlantTest : public DeviceFixture {};
+
+TEST_F(DevicePlantTest, RegistryIgnoresNullAndReplacesByTypeInByteOrder) {
+  DevicePlant plant(context_->db(), context_->loop(), context_->services());
+  const Uuid high = fennik::server::UuidFromS("ff000000-0000-0000-0000-000000000000");
+  const Uuid low = fennik::server::UuidFromS("01000000-0000-0000-0000-000000000000");
+  RecordingFactory first({high, "v", "m1", "l", 1}), second({high, "v", "m2", "l", 1}), third({low, "v", "m3", "l", 1});
+  plant.registerFactory(high, nullptr);
+  EXPECT_TRUE(plant.getRegisteredFactories().empty());
+  plant.registerFactory(high, &first);
+  plant.registerFactory(high, &second);
+  plant.registerFactory(low, &third);
+  EXPECT_EQ(plant.getRegisteredFactories(), (std::vector<DeviceFactory*>{&third, &second}));
+  DevicePlant copy(plant);
+  EXPECT_EQ(copy.getRegisteredFactories().size(), 2u);
+  EXPECT_EQ(plant.serviceName(), "fennik::server::DevicePlant");
+}
+
+TEST_F(DevicePlantTest, LoadEnsuresTypesWithoutTouchingExistingOnes) {
+  LogCapture log;
+  DevicePlant plant(context_->db(), context_->loop(), context_->services());
+  auto id = [](int n) { return fennik::server::UuidFromS("00000000-0000-0000-0000-00000000000" + std::to_string(n)); };
+  RecordingFactory matrix({id(1), "V", "M", "Matrix", 0}), amp({id(2), "V", "A", "Amp", 1}),
+      speaker({id(3), "V", "S", "Speaker", 2}), odd({id(4), "V", "X", "Odd", 5}), kept({id(5), "V", "new", "new", 0});
+  for (auto* f : {&matrix, &amp, &speaker, &odd, &kept}) plant.registerFactory(f->descriptor().id, f);
+  auto stored = DeviceType::createDefaultInitialized(id(5));
+  stored->setModel("stored", false);
+  stored->setImplementation(DeviceTypeImplementation::PANEL, false);
+  db().add(stored);
+  const auto before = db().countOfClass(DeviceType::CLASS_NAME);
+
+  EXPECT_TRUE(plant.ensureDeviceTypes());
+  EXPECT_EQ(db().countOfClass(DeviceType::CLASS_NAME), before + 4);
+  EXPECT_EQ(db().get<DeviceType>(id(1))->getImplementation(), DeviceTypeImplementation::MATRIX);
+  EXPECT_EQ(db().get<DeviceType>(id(2))->getImplementation(), DeviceTypeImplementation::AMPLIFIER);
+  EXPECT_EQ(db().get<DeviceType>(id(3))->getImplementation(), DeviceTypeImplementation::SPEAKER);
+  EXPECT_EQ(db().get<DeviceType>(id(2))->getLabel(), "Amp");
+  EXPECT_EQ(db().get<DeviceType>(id(2))->getVendor(), "V");
+  ASSERT_TRUE(db().get<DeviceType>(id(4)));
+  EXPECT_EQ(db().get<DeviceType>(id(4))->getImplementation(), DeviceType::getImplementationDefaultValue());
+  EXPECT_EQ(log.count("Unknown DeviceTypeImplementation is used"), 1);
+  EXPECT_EQ(db().get<DeviceType>(id(5))->getModel(), "stored");
+  EXPECT_EQ(db().get<DeviceType>(id(5))->getImplementation(), DeviceTypeImplementation::PANEL);
+
+  // Running it again adds nothing.
+  plant.ensureDeviceTypes();
+  EXPECT_EQ(db().countOfClass(DeviceType::CLASS_NAME), before + 4);
+}
+
+TEST_F(DevicePlantTest, DispatchNeedsADeviceWithATypeThatHasAFactory) {
+  DevicePlant plant(context_->db(), context_->loop(), context_->services());
+  const Uuid typeId = fennik::server::random_uuid();
+  RecordingFactory factory({typeId, "V", "A", "Amp", 1});
+  plant.registerFactory(typeId, &factory);
+  auto registered = DeviceType::createDefaultInitialized(typeId);
+  auto unregistered = DeviceType::createDefaultInitialized(fennik::server::random_uuid());
+  db().add(registered);
+  db().add(unregistered);
+  auto makeDevice = [&](DeviceType* type) {
+    Device* d = service<DeviceService>()->create();
+    if (type) d->setType(type);
+    return d;
+  };
+  Device* typed = makeDevice(registered.get());
+  Device* foreign = makeDevice(unregistered.get());
+  Device* untyped = makeDevice(nullptr);
+
+  EXPECT_EQ(plant.create(nullptr, fennik::server::random_uuid()), nullptr);
+  EXPECT_EQ(plant.create(unregistered.get(), fennik::server::random_uuid()), nullptr);
+  EXPECT_FALSE(plant.createDriver(nullptr));
+  plant.create(registered.get(), fennik::server::random_uuid());
+  plant.createDriver(registered.get());
+  EXPECT_EQ(factory.creates, 1);
+  EXPECT_EQ(factory.drivers, 1);
+
+  for (Device* d : {static_cast<Device*>(nullptr), foreign, untyped, typed}) {
+    plant.reconnect(d);
+    plant.duplicate(d);
+    plant.destroy(d);
+  }
+  EXPECT_EQ(factory.connected, std::vector<Device*>{typed});
+  EXPECT_EQ(factory.duplicates, 1);
+  EXPECT_EQ(factory.destroyed, std::vector<Uuid>{typed->id()});
+
+  EXPECT_EQ(plant.createGroup(nullptr, {}), nullptr);
+  EXPECT_EQ(plant.createGroup(untyped, {typed}), untyped);
+  EXPECT_EQ(plant.createGroup(foreign, {typed}), foreign);
+  EXPECT_EQ(plant.createGroup(typed, {}), typed);
+  EXPECT_EQ(factory.groups, 1);
+
+  // After a load only devices whose type has a factory are connected.
+  factory.connected.clear();
+  plant.loaded();
+  EXPECT_EQ(factory.connected, std::vector<Device*>{typed});
+}
+
+TEST_F(DevicePlantTest, MatrixServiceCreatesAndDuplicatesThroughThePlant) {
+  auto matrices = service<MatrixService>();
+  EXPECT_EQ(matrices->create(nullptr), nullptr);
+  Device* matrix = matrices->create(type(devicetypes::QM16_TYPE_ID));
+  ASSERT_TRUE(matrix);
+  EXPECT_EQ(matrix->getType()->getModel(), "QM-16");
+
+  // A copy joins the group the original's visual item sits in.
+  auto items = service<VisualItemService>();
+  VisualItem* group = items->create();
+  group->addChildren(matrix->getVisualItem());
+  matrix->getVisualItem()->setParent(group);
+  Device* copy = matrices->duplicate(matrix);
+  ASSERT_TRUE(copy);
+  EXPECT_NE(copy->id(), matrix->id());
+  EXPECT_EQ(copy->getVisualItem()->getParent(), group);
+  EXPECT_EQ(group->childrens().size(), 2u);
+
+  Device* bare = service<DeviceService>()->create();
+  EXPECT_EQ(matrices->duplicate(bare), nullptr);
+  EXPECT_EQ(matrices->duplicate(nullptr), nullptr);
+}
+
+}  // namespace
+}  // namespace qor::server::testing
