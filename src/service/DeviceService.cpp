@@ -1,5 +1,7 @@
 #include "service/DeviceService.h"
 
+#include "custom/deviceplant/DevicePlant.h"
+
 #include "service/ChannelKey.h"
 #include "service/FeatureServices.h"
 #include "service/GroupRules.h"
@@ -307,7 +309,10 @@ Device* DeviceService::createGroup(const fennik::server::Uuid& id, const std::ve
   // spread it to the member devices, and grouping must not rename them.
   if (FtDeviceInfo* info = group->getDeviceInfo()) info->setName(GROUP_NAME, false);
   getLogger(MODULE_LOGGER)->debug("Created group {} over {} devices", fennik::server::UuidToS(id), devices.size());
-  return groupFinisher_ ? groupFinisher_(group, devices) : group;
+  // The device plant completes the group (its device class, its driver); with
+  // no plant registered the group stays as built here.
+  auto plant = services()->get<DevicePlant>();
+  return plant ? plant->createGroup(group, devices) : group;
 }
 
 void DeviceService::createAllFeatures(Device* group) {

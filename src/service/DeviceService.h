@@ -15,10 +15,6 @@ class DeviceService : public DeviceServiceBase {
   using DeviceServiceBase::create;
   using DeviceServiceBase::DeviceServiceBase;
 
-  // Completes a new group (the device plant's part of grouping); returns the
-  // device to use as the group.
-  using GroupFinisher = std::function<Device*(Device* group, const std::vector<Device*>& members)>;
-
   // A device with this id and no features.
   Device* create(const fennik::server::Uuid& id);
 
@@ -54,11 +50,6 @@ class DeviceService : public DeviceServiceBase {
 
   // A group supports device settings when every member does.
   void doRecalc(Device* group) override;
-
-  void setGroupFinisher(GroupFinisher finisher) { groupFinisher_ = std::move(finisher); }
-
- private:
-  GroupFinisher groupFinisher_;
 };
 
 }  // namespace qor::server
