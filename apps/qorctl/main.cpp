@@ -4,11 +4,13 @@
 #include "WireJson.h"
 
 #include "fennik/server/net/KspClient.h"
+#include "fennik/server/net/ProjectRoute.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -50,6 +52,8 @@ const char* statusText(int status) {
       return "unauthorized";
     case 404:
       return "not found";
+    case 422:
+      return "refused";
     case 500:
       return "server error";
     case 501:
@@ -112,6 +116,58 @@ json changeEvent(WireJson& wire, const Message& m) {
   return event;
 }
 
+// The route path of a project verb and whether it takes a file.
+struct ProjectVerb {
+  const char* verb;
+  const char* path;
+  bool takesFile;
+};
+using fennik::server::net::ProjectRoute;
+constexpr ProjectVerb PROJECT_VERBS[] = {{"new", ProjectRoute::NEW, false},
+                                         {"open", ProjectRoute::OPEN, true},
+                                         {"save", ProjectRoute::SAVE, false},
+                                         {"save-as", ProjectRoute::SAVE_AS, true},
+                                         {"info", ProjectRoute::INFO, false}};
+
+// The verb, checked against its file argument before anything is sent.
+const ProjectVerb& projectVerb(const std::string& verb, const std::string& file) {
+  const ProjectVerb* found = nullptr;
+  for (const auto& v : PROJECT_VERBS) {
+    if (verb == v.verb) found = &v;
+  }
+  if (!found) throw std::invalid_argument("no project verb '" + verb + "' (new, open, save, save-as, info)");
+  if (found->takesFile && file.empty()) throw std::invalid_argument("project " + verb + " needs a FILE");
+  if (!found->takesFile && !file.empty()) throw std::invalid_argument("project " + verb + " takes no FILE");
+  return *found;
+}
+
+// Runs one project verb; prints the project's state (and the server's reason
+// when it refuses, then throws a Failure).
+void runProject(Session& s, const std::string& verb, const std::string& file) {
+  const ProjectVerb* found = &projectVerb(verb, file);
+  fennik::server::KspBytes payload;
+  if (found->takesFile) {
+    // The server resolves relative paths against its own folder; send ours.
+    payload = fennik::server::net::encodeProjectPathArgs(std::filesystem::absolute(file).string());
+  }
+  const std::string route = ProjectRoute::ROUTE;
+  auto reply = s.client.call(route, KspMethod::Custom, found->path, {}, std::move(payload), s.timeout);
+  if (!reply) throw Failure("no reply from the server within " + std::to_string(s.timeout.count()) + " ms");
+  auto state = fennik::server::net::decodeProjectReply(reply->payload);
+  json out{{"status", reply->status}};
+  if (state) {
+    out["open"] = state->open;
+    out["file"] = state->file.empty() ? json(nullptr) : json(state->file);
+    out["schemaVersion"] = state->schemaVersion.empty() ? json(nullptr) : json(state->schemaVersion);
+    if (!state->error.empty()) out["error"] = state->error;
+  }
+  print(out);
+  if (reply->status >= 300) {
+    throw Failure(route + found->path + " answered " + std::to_string(reply->status) + " (" +
+                  statusText(reply->status) + ")" + (state && !state->error.empty() ? ": " + state->error : ""));
+  }
+}
+
 // The path's argument table: "/presetStore" -> "PresetStoreArgs".
 std::string argsTable(const std::string& path) {
   std::string name = path.substr(path.find_first_not_of('/'));
@@ -154,9 +210,15 @@ int main(int argc, char** argv) {
   call->add_option("path", path, "Command path, e.g. /presetRecall")->required();
   call->add_option("args", args, "field=value ...");
 
+  std::string verb, file;
+  auto* project = app.add_subcommand("project", "The server's project: project new|open FILE|save|save-as FILE|info");
+  project->add_option("verb", verb, "new, open, save, save-as or info")->required();
+  project->add_option("file", file, "Project file of open and save-as");
+
   CLI11_PARSE(app, argc, argv);
 
   try {
+    if (project->parsed()) projectVerb(verb, file);
     Session s;
     s.timeout = std::chrono::milliseconds(timeoutMs);
     s.client.connect(fennik::server::net::parseKspUrl(url), token);
@@ -202,6 +264,8 @@ int main(int argc, char** argv) {
         print(event);
         ++seen;
       }
+    } else if (project->parsed()) {
+      runProject(s, verb, file);
     } else if (call->parsed()) {
       WireJson wire(WireJson::Family::Commands);
       const auto table = argsTable(path);

@@ -3,6 +3,7 @@
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/net/EntityLookupRoute.h"
+#include "fennik/server/net/ProjectRoute.h"
 #include "fennik/server/service/NotificationService.h"
 #include "fennik/server/service/ServiceResolver.h"
 #include "fennik/server/service/SubscriptionService.h"
@@ -26,7 +27,8 @@ Host::Host(const std::filesystem::path& modulePath, const std::filesystem::path&
   dispatcher_->mount(std::make_shared<net::EntityLookupRoute>(context_));
   context_->jobs()->start();
   module_ = loadModule(modulePath, globals_);
-  project_ = std::make_unique<ProjectManager>(context_, std::string("qorserver ") + QOR_VERSION);
+  project_ = std::make_shared<ProjectManager>(context_, std::string("qorserver ") + QOR_VERSION);
+  dispatcher_->mount(std::make_shared<net::ProjectRoute>(context_, project_));
   getLogger(HOST_LOGGER)->info("Loaded module {} from {}", UuidToS(module_->module().moduleId()), modulePath.string());
   plugins_ = std::make_unique<DevicePlugins>(globals_);
   if (!pluginFolder.empty()) plugins_->load(pluginFolder);

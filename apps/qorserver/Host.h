@@ -8,9 +8,9 @@
 #include "fennik/server/core/SingletonRegistry.h"
 #include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/module/ModuleLoader.h"
-#include "fennik/server/project/ProjectManager.h"
 #include "fennik/server/net/KspServer.h"
 #include "fennik/server/net/SubscriptionHub.h"
+#include "fennik/server/project/ProjectManager.h"
 #include "fennik/server/service/EntityContext.h"
 
 #include <filesystem>
@@ -53,7 +53,7 @@ class Host {
   std::shared_ptr<fennik::server::net::SubscriptionHub> hub_;
   std::unique_ptr<fennik::server::net::KspServer> server_;
   std::unique_ptr<fennik::server::LoadedModule> module_;
-  std::unique_ptr<fennik::server::ProjectManager> project_;
+  std::shared_ptr<fennik::server::ProjectManager> project_;
   std::unique_ptr<DevicePlugins> plugins_;
   bool started_ = false;
 };

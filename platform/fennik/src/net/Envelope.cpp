@@ -105,6 +105,34 @@ std::optional<std::vector<std::string>> decodeStringList(const KspBytes& payload
   return texts(list->items());
 }
 
+KspBytes encodeProjectPathArgs(const std::string& path) {
+  flatbuffers::FlatBufferBuilder b(256);
+  b.Finish(wire::CreateProjectPathArgs(b, b.CreateString(path)));
+  return {b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()};
+}
+
+std::optional<std::string> decodeProjectPathArgs(const KspBytes& payload) {
+  const auto* args = verified<wire::ProjectPathArgs>(payload);
+  if (!args) return std::nullopt;
+  return args->path() ? args->path()->str() : std::string();
+}
+
+KspBytes encodeProjectReply(const ProjectReplyMessage& reply) {
+  flatbuffers::FlatBufferBuilder b(256);
+  const auto file = b.CreateString(reply.file);
+  const auto schema = b.CreateString(reply.schemaVersion);
+  const auto error = b.CreateString(reply.error);
+  b.Finish(wire::CreateProjectReply(b, file, reply.open, schema, error));
+  return {b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()};
+}
+
+std::optional<ProjectReplyMessage> decodeProjectReply(const KspBytes& payload) {
+  const auto* r = verified<wire::ProjectReply>(payload);
+  if (!r) return std::nullopt;
+  const auto text = [](const flatbuffers::String* s) { return s ? s->str() : std::string(); };
+  return ProjectReplyMessage{text(r->file()), r->open(), text(r->schema_version()), text(r->error())};
+}
+
 std::optional<std::vector<std::string>> decodeIdVector(const KspBytes& payload) {
   using Ids = flatbuffers::Vector<flatbuffers::Offset<flatbuffers::String>>;
   if (payload.size() < sizeof(flatbuffers::uoffset_t)) return std::nullopt;

@@ -32,6 +32,7 @@ enum class KspStatus : std::int32_t {
   BadRequest = 400,
   Unauthorized = 401,
   NotFound = 404,
+  Refused = 422,  // understood, but the operation failed; the payload says why and nothing changed
   InternalError = 500,
   NotImplemented = 501,
 };

@@ -41,6 +41,20 @@ std::optional<std::vector<std::string>> decodeStringList(const KspBytes& payload
 // An index reply: a buffer whose root is a vector of strings.
 std::optional<std::vector<std::string>> decodeIdVector(const KspBytes& payload);
 
+// The project route's argument (a file path) and reply.
+KspBytes encodeProjectPathArgs(const std::string& path);
+// Null when the payload does not verify; the path may be empty.
+std::optional<std::string> decodeProjectPathArgs(const KspBytes& payload);
+
+struct ProjectReplyMessage {
+  std::string file;
+  bool open = false;
+  std::string schemaVersion;
+  std::string error;
+};
+KspBytes encodeProjectReply(const ProjectReplyMessage& reply);
+std::optional<ProjectReplyMessage> decodeProjectReply(const KspBytes& payload);
+
 struct UserNotificationMessage {
   std::string id;
   std::string title;
