@@ -17,7 +17,6 @@
 #include "wire/Command.h"
 #include "wire/WireConvert.h"
 
-#include <algorithm>
 #include <source_location>
 
 namespace qor::server {
@@ -118,8 +117,7 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
         auto* routing = job.entity<FtInputRouting>(a.inputRouting());
         auto* source = job.entity<FtInputSource>(a.inputSource());
         auto& routings = job.service<FtInputRoutingService>();
-        const auto selected = routing->selectedInputSources();
-        if (std::ranges::find(selected, source) != selected.end())
+        if (routings.isSelected(routing, source))
           routings.deSelectInputSource(routing, source);
         else
           routings.selectInputSource(routing, source);
