@@ -1,10 +1,23 @@
 #include "custom/LivesoundController.h"
 
+#include "custom/LivesoundService.h"
+#include "qor/server/entities/All.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
 #include "qor/server/services/IFtInputSourceService.h"
 #include "qor/server/services/IFtPresetService.h"
+#include "service/FtAudioService.h"
+#include "service/FtChannelStateService.h"
+#include "service/FtDelayService.h"
+#include "service/FtDeviceStateRemoteDeviceService.h"
+#include "service/FtDeviceStateService.h"
+#include "service/FtEqFilterBankService.h"
+#include "service/FtInputRoutingService.h"
+#include "service/FtLoadService.h"
+#include "service/FtSignalGeneratorService.h"
 #include "wire/Command.h"
 #include "wire/WireConvert.h"
+
+#include <source_location>
 
 namespace qor::server {
 
@@ -12,7 +25,59 @@ using wire::addCommand;
 using wire::CommandJob;
 namespace cmd = fbs::cmd;
 
+namespace {
+
+// The load commands differ only in the value they move: a load id and a step.
+template <class Args>
+void addLoadRelative(fennik::server::IFennikController& controller, const std::string& path,
+                     void (FtLoadService::*set)(FtLoad*, double),
+                     std::source_location where = std::source_location::current()) {
+  addCommand<Args>(
+      controller, path, {Args::VT_LOAD, Args::VT_STEP},
+      [set](CommandJob& job, const Args& a) {
+        (job.service<FtLoadService>().*set)(job.entity<FtLoad>(a.load()), a.step());
+      },
+      where);
+}
+
+fennik::server::Uuid uuidArg(const flatbuffers::String* text) {
+  try {
+    return fennik::server::UuidFromS(text ? text->string_view() : "");
+  } catch (const std::invalid_argument&) {
+    throw std::runtime_error("Not a uuid: '" + (text ? text->str() : std::string()) + "'");
+  }
+}
+
+LivesoundVisualHighlightScope highlightScope(std::int32_t value) {
+  if (value < static_cast<std::int32_t>(LivesoundVisualHighlightScope::NONE) ||
+      value > static_cast<std::int32_t>(LivesoundVisualHighlightScope::CONNECTOR))
+    throw std::runtime_error("Unknown highlight scope " + std::to_string(value));
+  return static_cast<LivesoundVisualHighlightScope>(value);
+}
+
+}  // namespace
+
 LivesoundController::LivesoundController(std::string route) : IFennikController(std::move(route)) {
+  addCommand<cmd::LayerAddArgs>(*this, "/layerAdd", {}, [](CommandJob& job, const cmd::LayerAddArgs&) {
+    Layer* layer = job.service<LivesoundService>().layerAdd();
+    flatbuffers::FlatBufferBuilder b;
+    b.Finish(cmd::CreateLayerAddResult(b, b.CreateString(layer->strId())));
+    job.result().assign(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
+  });
+
+  addCommand<cmd::LayerSelectArgs>(*this, "/layerSelect", {cmd::LayerSelectArgs::VT_LAYER},
+                                   [](CommandJob& job, const cmd::LayerSelectArgs& a) {
+                                     job.service<LivesoundService>().layerSelect(job.entity<Layer>(a.layer()));
+                                   });
+
+  addCommand<cmd::VisualHighlightArgs>(
+      *this, "/visualHighlight",
+      {cmd::VisualHighlightArgs::VT_DEVICE, cmd::VisualHighlightArgs::VT_FEATURE, cmd::VisualHighlightArgs::VT_SCOPE},
+      [](CommandJob& job, const cmd::VisualHighlightArgs& a) {
+        job.service<LivesoundService>().visualHighlight(uuidArg(a.device()), uuidArg(a.feature()),
+                                                        highlightScope(a.scope()));
+      });
+
   addCommand<cmd::PresetStoreArgs>(
       *this, "/presetStore",
       {cmd::PresetStoreArgs::VT_PRESET, cmd::PresetStoreArgs::VT_TITLE, cmd::PresetStoreArgs::VT_SLOT},
@@ -37,6 +102,33 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
                                                        false);
       });
 
+  addCommand<cmd::EqFilterBankFlattenArgs>(
+      *this, "/eqFilterBankFlatten",
+      {cmd::EqFilterBankFlattenArgs::VT_EQFILTERBANK, cmd::EqFilterBankFlattenArgs::VT_BYPASS},
+      [](CommandJob& job, const cmd::EqFilterBankFlattenArgs& a) {
+        job.service<FtEqFilterBankService>().flatten(job.entity<FtEqFilterBank>(a.eqFilterBank()), a.bypass());
+      });
+
+  // Selecting a source the routing already plays deselects it.
+  addCommand<cmd::InputRoutingSelectArgs>(
+      *this, "/inputRoutingSelect",
+      {cmd::InputRoutingSelectArgs::VT_INPUTROUTING, cmd::InputRoutingSelectArgs::VT_INPUTSOURCE},
+      [](CommandJob& job, const cmd::InputRoutingSelectArgs& a) {
+        auto* routing = job.entity<FtInputRouting>(a.inputRouting());
+        auto* source = job.entity<FtInputSource>(a.inputSource());
+        auto& routings = job.service<FtInputRoutingService>();
+        if (routings.isSelected(routing, source))
+          routings.deSelectInputSource(routing, source);
+        else
+          routings.selectInputSource(routing, source);
+      });
+
+  addCommand<cmd::InputRoutingClearArgs>(
+      *this, "/inputRoutingClear", {cmd::InputRoutingClearArgs::VT_INPUTROUTING},
+      [](CommandJob& job, const cmd::InputRoutingClearArgs& a) {
+        job.service<FtInputRoutingService>().clearInputRouting(job.entity<FtInputRouting>(a.inputRouting()));
+      });
+
   addCommand<cmd::InputSourceLabelChangedArgs>(
       *this, "/inputSourceLabelChanged",
       {cmd::InputSourceLabelChangedArgs::VT_INPUTSOURCE, cmd::InputSourceLabelChangedArgs::VT_LABEL},
@@ -52,6 +144,85 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
         job.service<IFtInputSourceService>().setTrimInDb(job.entity<FtInputSource>(a.inputSource()), a.trimInDb(),
                                                          false);
       });
+
+  addCommand<cmd::FtDeviceStateRemoteDeviceDebounceTimeRelativeArgs>(
+      *this, "/ftDeviceStateRemoteDeviceDebounceTimeRelative",
+      {cmd::FtDeviceStateRemoteDeviceDebounceTimeRelativeArgs::VT_REMOTEDEVICE,
+       cmd::FtDeviceStateRemoteDeviceDebounceTimeRelativeArgs::VT_STEP},
+      [](CommandJob& job, const cmd::FtDeviceStateRemoteDeviceDebounceTimeRelativeArgs& a) {
+        job.service<FtDeviceStateRemoteDeviceService>().setDebounceTimeRelative(
+            job.entity<FtDeviceStateRemoteDevice>(a.remoteDevice()), a.step());
+      });
+
+  addCommand<cmd::FtAudioLevelRelativeArgs>(
+      *this, "/ftAudioLevelRelative", {cmd::FtAudioLevelRelativeArgs::VT_AUDIO, cmd::FtAudioLevelRelativeArgs::VT_STEP},
+      [](CommandJob& job, const cmd::FtAudioLevelRelativeArgs& a) {
+        job.service<FtAudioService>().setLevelInDbRelative(job.entity<FtAudio>(a.audio()), a.step(), false);
+      });
+
+  addCommand<cmd::FtAudioTrimRelativeArgs>(
+      *this, "/ftAudioTrimRelative", {cmd::FtAudioTrimRelativeArgs::VT_AUDIO, cmd::FtAudioTrimRelativeArgs::VT_STEP},
+      [](CommandJob& job, const cmd::FtAudioTrimRelativeArgs& a) {
+        job.service<FtAudioService>().setTrimInDbRelative(job.entity<FtAudio>(a.audio()), a.step(), false);
+      });
+
+  addCommand<cmd::FtDelayRelativeArgs>(
+      *this, "/ftDelayRelative", {cmd::FtDelayRelativeArgs::VT_DELAY, cmd::FtDelayRelativeArgs::VT_STEP},
+      [](CommandJob& job, const cmd::FtDelayRelativeArgs& a) {
+        job.service<FtDelayService>().setDelayInMsRelative(job.entity<FtDelay>(a.delay()), a.step());
+      });
+
+  addCommand<cmd::FtSignalGeneratorLevelRelativeArgs>(
+      *this, "/ftSignalGeneratorLevelRelative",
+      {cmd::FtSignalGeneratorLevelRelativeArgs::VT_SIGNALGENERATOR, cmd::FtSignalGeneratorLevelRelativeArgs::VT_STEP},
+      [](CommandJob& job, const cmd::FtSignalGeneratorLevelRelativeArgs& a) {
+        job.service<FtSignalGeneratorService>().setLevelInDbRelative(job.entity<FtSignalGenerator>(a.signalGenerator()),
+                                                                     a.step());
+      });
+
+  addCommand<cmd::HoldCollectedErrorStateArgs>(
+      *this, "/holdCollectedErrorState",
+      {cmd::HoldCollectedErrorStateArgs::VT_DEVICESTATE, cmd::HoldCollectedErrorStateArgs::VT_HOLD},
+      [](CommandJob& job, const cmd::HoldCollectedErrorStateArgs& a) {
+        job.service<FtDeviceStateService>().setHoldCollectedError(job.entity<FtDeviceState>(a.deviceState()), a.hold());
+      });
+
+  addCommand<cmd::ResetCollectedErrorStateArgs>(
+      *this, "/resetCollectedErrorState", {cmd::ResetCollectedErrorStateArgs::VT_DEVICESTATE},
+      [](CommandJob& job, const cmd::ResetCollectedErrorStateArgs& a) {
+        job.service<FtDeviceStateService>().resetCollectedError(job.entity<FtDeviceState>(a.deviceState()));
+      });
+
+  addCommand<cmd::DeviceStateCollectFlagArgs>(
+      *this, "/deviceStateCollectFlag",
+      {cmd::DeviceStateCollectFlagArgs::VT_DEVICESTATE, cmd::DeviceStateCollectFlagArgs::VT_FLAG,
+       cmd::DeviceStateCollectFlagArgs::VT_COLLECT},
+      [](CommandJob& job, const cmd::DeviceStateCollectFlagArgs& a) {
+        job.service<FtDeviceStateService>().collectFlag(job.entity<FtDeviceState>(a.deviceState()),
+                                                        wire::fromWire(a.flag()), a.collect());
+      });
+
+  addCommand<cmd::ChannelStateCollectFlagArgs>(
+      *this, "/channelStateCollectFlag",
+      {cmd::ChannelStateCollectFlagArgs::VT_CHANNELSTATE, cmd::ChannelStateCollectFlagArgs::VT_FLAG,
+       cmd::ChannelStateCollectFlagArgs::VT_COLLECT},
+      [](CommandJob& job, const cmd::ChannelStateCollectFlagArgs& a) {
+        job.service<FtChannelStateService>().collectFlag(job.entity<FtChannelState>(a.channelState()),
+                                                         wire::fromWire(a.flag()), a.collect());
+      });
+
+  addLoadRelative<cmd::FtLoadOutputPilotFreqRelativeArgs>(*this, "/ftLoadOutputPilotFreqRelative",
+                                                          &FtLoadService::setOutputPilotFreqRelative);
+  addLoadRelative<cmd::FtLoadOutputPilotLevelRelativeArgs>(*this, "/ftLoadOutputPilotLevelRelative",
+                                                           &FtLoadService::setOutputPilotLevelRelative);
+  addLoadRelative<cmd::FtLoadThresholdMinRelativeArgs>(*this, "/ftLoadThresholdMinRelative",
+                                                       &FtLoadService::setThresholdMinRelative);
+  addLoadRelative<cmd::FtLoadThresholdMaxRelativeArgs>(*this, "/ftLoadThresholdMaxRelative",
+                                                       &FtLoadService::setThresholdMaxRelative);
+  addLoadRelative<cmd::FtLoadThresholdMinEOLRelativeArgs>(*this, "/ftLoadThresholdMinEOLRelative",
+                                                          &FtLoadService::setThresholdMinEOLRelative);
+  addLoadRelative<cmd::FtLoadThresholdMaxEOLRelativeArgs>(*this, "/ftLoadThresholdMaxEOLRelative",
+                                                          &FtLoadService::setThresholdMaxEOLRelative);
 }
 
 }  // namespace qor::server

@@ -57,6 +57,10 @@ void FtInputRoutingService::deSelectInputSource(FtInputRouting* routing, FtInput
   changeSelection(routing, source, false);
 }
 
+bool FtInputRoutingService::isSelected(const FtInputRouting* routing, const FtInputSource* source) const {
+  return routing && offers(routing->selectedInputSources(), source);
+}
+
 void FtInputRoutingService::clearInputRouting(FtInputRouting* routing) {
   if (!routing) return;
   const std::vector<FtInputRouting*> targets = groupwalk::targetsOf(routing);

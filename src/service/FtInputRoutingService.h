@@ -15,6 +15,9 @@ class FtInputRoutingService : public FtInputRoutingServiceBase {
   // before and falls after each target's change, so its listeners see it.
   void selectInputSource(FtInputRouting* routing, FtInputSource* source);
   void deSelectInputSource(FtInputRouting* routing, FtInputSource* source);
+  // Whether the routing has a source with the index and family of source
+  // selected.
+  bool isSelected(const FtInputRouting* routing, const FtInputSource* source) const;
   // Empties the selection of every target routing.
   void clearInputRouting(FtInputRouting* routing);
 

@@ -64,6 +64,18 @@ class CommandJob {
   fennik::server::KspBytes result_;
 };
 
+// An argument table with no fields, for a command with none required that
+// arrives without a payload.
+template <class Args>
+const Args* emptyTable() {
+  static const fennik::server::KspBytes bytes = [] {
+    flatbuffers::FlatBufferBuilder b;
+    b.Finish(flatbuffers::Offset<Args>(b.EndTable(b.StartTable())));
+    return fennik::server::KspBytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
+  }();
+  return flatbuffers::GetRoot<Args>(bytes.data());
+}
+
 // Registers one command on a controller. Args is the argument table type;
 // `required` lists its fields (FlatBuffers vtable offsets) that must be present.
 template <class Args>
@@ -74,30 +86,30 @@ void addCommand(fennik::server::IFennikController& controller, const std::string
   using namespace fennik::server;
   std::string label = std::string(where.file_name()) + " : " + std::to_string(where.line());
   std::vector<flatbuffers::voffset_t> fields(required);
-  controller.addCustomMethod(KspMethod::Custom, path,
-                             [&controller, label = std::move(label), fields = std::move(fields), run = std::move(run)](
-                                 IKspController::Replier replier, IKspController::Request request) {
-                               const Args* args = verifiedRoot<Args>(request->payload());
-                               bool complete = args != nullptr;
-                               for (auto f : fields) complete = complete && hasField(*args, f);
-                               if (!complete) return replyStatus(replier, request, KspStatus::BadRequest);
-                               const auto& context = controller.entityContext();
-                               if (!context)
-                                 throw KspNetworkException(KspStatus::InternalError, "controller not injected");
-                               context->loop()->post(
-                                   label, [replier, request, args, run](const std::shared_ptr<EntityContext>& c) {
-                                     CommandJob job(c);
-                                     try {
-                                       run(job, *args);
-                                     } catch (...) {
-                                       request->markFailed();  // the loop logs the failure with the job's label
-                                       throw;
-                                     }
-                                     auto response = request->respond();
-                                     response->payload() = std::move(job.result());
-                                     if (auto r = replier.lock()) r->reply(std::move(response));
-                                   });
-                             });
+  controller.addCustomMethod(
+      KspMethod::Custom, path,
+      [&controller, label = std::move(label), fields = std::move(fields), run = std::move(run)](
+          IKspController::Replier replier, IKspController::Request request) {
+        const Args* args =
+            request->payload().empty() && fields.empty() ? emptyTable<Args>() : verifiedRoot<Args>(request->payload());
+        bool complete = args != nullptr;
+        for (auto f : fields) complete = complete && hasField(*args, f);
+        if (!complete) return replyStatus(replier, request, KspStatus::BadRequest);
+        const auto& context = controller.entityContext();
+        if (!context) throw KspNetworkException(KspStatus::InternalError, "controller not injected");
+        context->loop()->post(label, [replier, request, args, run](const std::shared_ptr<EntityContext>& c) {
+          CommandJob job(c);
+          try {
+            run(job, *args);
+          } catch (...) {
+            request->markFailed();  // the loop logs the failure with the job's label
+            throw;
+          }
+          auto response = request->respond();
+          response->payload() = std::move(job.result());
+          if (auto r = replier.lock()) r->reply(std::move(response));
+        });
+      });
 }
 
 }  // namespace qor::server::wire

@@ -6,6 +6,7 @@
 #include "module/LivesoundModule.h"
 
 #include "custom/LivesoundService.h"
+#include "custom/VisualTreeService.h"
 #include "model/GeneratedServices.h"
 #include "module/HandWrittenServices.h"
 #include "qor/server/services/DeviceService.h"
