@@ -57,10 +57,10 @@ void Host::start() {
   auto& module = module_->module();
   module.transition(ModuleState::Create);
   module.registerControllers();
+  getLogger(HOST_LOGGER)->info("Module registered: {} services", context_->services()->size());
   // Device-type plug-ins register with the module's device plant.
   plugins_->create();
   started_ = true;
-  getLogger(HOST_LOGGER)->info("Module registered: {} services", context_->services()->size());
 }
 
 void Host::newProject() { project_->newProject(); }
