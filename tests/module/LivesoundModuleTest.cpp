@@ -15,8 +15,8 @@
 #include "qor/server/services/ServerInfoService.h"
 
 #include "fennik/server/entity/Database.h"
-#include "fennik/server/entity/EntityJsonSerializer.h"
 #include "fennik/server/entity/EntityFlatbufferSerializer.h"
+#include "fennik/server/entity/EntityJsonSerializer.h"
 #include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
