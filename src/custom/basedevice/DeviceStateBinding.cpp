@@ -37,11 +37,8 @@ void BaseDevice::destroyFtDeviceState(Device* device) {
   FtDeviceState* state = device ? device->getDeviceState() : nullptr;
   if (!state) return;
   device->setDeviceState(nullptr);
-  if (auto channels = service<FtChannelStateService>()) {
-    for (FtChannelState* channel : state->channelStates()) {
-      if (channel) channels->destroy(channel);
-    }
-  }
+  // The device-state service takes the channel states with it; destroying
+  // them here first would leave it walking freed entities.
   if (auto states = service<FtDeviceStateService>()) states->destroy(state);
 }
 
