@@ -5,6 +5,7 @@
 //   build/fuzz/bin/wire_fuzz -max_total_time=600 fuzz/corpus
 
 #include "model/GeneratedServices.h"
+#include "module/SerializerRegistration.h"
 #include "qor/server/entities/FtDelay.h"
 #include "qor/server/entities/Layer.h"
 #include "qor/server/entities/VisualItem.h"
@@ -37,7 +38,7 @@ struct Harness {
   Harness() {
     setLogLevel(spdlog::level::off);
     qor::server::addGeneratedServices(context);
-    qor::server::wire::addFlatbufferSerializers(*context->db());
+    qor::server::registerEntitySerializers(*context->db());
     controllers = qor::server::wire::makeEntityControllers();
     for (auto& c : controllers) c->inject(context);
     // Entities the seed corpus (fuzz/corpus) names, so updates reach the setters.

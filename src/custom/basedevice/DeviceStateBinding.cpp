@@ -4,9 +4,7 @@
 
 #include "custom/basedevice/BaseDevice.h"
 
-#include "qor/server/entities/FtChannelState.h"
 #include "qor/server/entities/FtDeviceState.h"
-#include "qor/server/services/FtChannelStateService.h"
 #include "qor/server/services/FtDeviceStateService.h"
 
 namespace qor::server {
