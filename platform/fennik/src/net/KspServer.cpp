@@ -1,5 +1,7 @@
 #include "fennik/server/net/KspServer.h"
 
+#include "ClientOutbox.h"
+
 #include "fennik/server/core/Logging.h"
 
 #include <boost/asio/dispatch.hpp>
@@ -11,7 +13,6 @@
 #include <boost/beast/websocket.hpp>
 
 #include <atomic>
-#include <deque>
 #include <stdexcept>
 #include <thread>
 
@@ -56,19 +57,24 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
   Session(std::shared_ptr<asio::io_context> ioc, tcp::socket socket, std::uint64_t id, KspServerOptions options,
           std::shared_ptr<IKspDispatcher> dispatcher, std::shared_ptr<SubscriptionHub> hub)
       : ioc_(std::move(ioc)),
-        ws_(std::move(socket)),
+        ws_(std::move(socket), options.sendQueueLimit),
+        outbox_(ws_.next_layer().outbox()),
         id_(id),
         options_(options),
         dispatcher_(std::move(dispatcher)),
         hub_(std::move(hub)) {
     beast::error_code ec;
-    auto ep = ws_.next_layer().socket().remote_endpoint(ec);
+    auto ep = ws_.next_layer().tcp().socket().remote_endpoint(ec);
     peer_ = ec ? std::string("unknown peer") : ep.address().to_string() + ":" + std::to_string(ep.port());
   }
 
   void start() {
-    ws_.next_layer().expires_after(std::chrono::seconds(30));
-    http::async_read(ws_.next_layer(), buffer_, upgrade_,
+    std::weak_ptr<Session> weak = shared_from_this();
+    outbox_.bind(weak, [weak](const std::string& why) {
+      if (auto self = weak.lock()) self->shutdown(why);
+    });
+    ws_.next_layer().tcp().expires_after(std::chrono::seconds(30));
+    http::async_read(ws_.next_layer().tcp(), buffer_, upgrade_,
                      [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onUpgradeRead(ec); });
   }
 
@@ -81,9 +87,16 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
     send(encode(m));
   }
 
+  // Any thread (the loop sends changes and replies from its jobs): written
+  // at once when nothing else waits for this client, else queued.
   void send(Frame frame) override {
-    asio::post(ws_.get_executor(),
-               [self = shared_from_this(), frame = std::move(frame)]() mutable { self->enqueue(std::move(frame)); });
+    if (outbox_.pushMessage(std::move(frame)) != ClientOutbox::Push::Overflow) return;
+    const auto waiting = outbox_.waiting();
+    asio::post(ws_.get_executor(), [self = shared_from_this(), waiting] {
+      self->shutdown(
+          "send queue overflow, " + std::to_string(waiting) + " messages waiting: the client reads too slowly",
+          spdlog::level::warn);
+    });
   }
 
   void close() {
@@ -101,7 +114,7 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
     if (!options_.token.empty() && !sameText(presentedToken(upgrade_), options_.token)) {
       return refuse(http::status::unauthorized, "missing or wrong access token\n");
     }
-    ws_.next_layer().expires_never();
+    ws_.next_layer().tcp().expires_never();
     websocket::stream_base::timeout timeouts{};
     timeouts.handshake_timeout = std::chrono::seconds(30);
     timeouts.idle_timeout = websocket::stream_base::none();
@@ -121,16 +134,17 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
     res.prepare_payload();
     // A short answer on a fresh connection: written at once, then closed.
     beast::error_code ignored;
-    ws_.next_layer().expires_after(std::chrono::seconds(5));
-    http::write(ws_.next_layer().socket(), res, ignored);
-    ws_.next_layer().socket().shutdown(tcp::socket::shutdown_send, ignored);
+    auto& socket = ws_.next_layer().tcp().socket();
+    http::write(socket, res, ignored);
+    socket.shutdown(tcp::socket::shutdown_send, ignored);
     closed_ = true;
-    ws_.next_layer().socket().close(ignored);
+    outbox_.close();
   }
 
   void onAccept(beast::error_code ec) {
     if (ec) return shutdown("handshake failed: " + ec.message());
     accepted_ = true;
+    outbox_.open();
     getLogger(HOST_LOGGER)->info("Client {} connected from {}", id_, peer_);
     hub_->attach(id_, weak_from_this());
     read();
@@ -154,7 +168,7 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
       bad.kind = MessageKind::Response;
       bad.requestId = message ? message->requestId : 0;
       bad.status = static_cast<std::int32_t>(KspStatus::BadRequest);
-      enqueue(encode(bad));
+      send(encode(bad));
     } else {
       KspRequest::Header h;
       h.id = message->requestId;
@@ -175,27 +189,6 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
     if (!closed_) read();
   }
 
-  void enqueue(Frame frame) {
-    if (closed_ || !accepted_) return;
-    if (queue_.size() >= options_.sendQueueLimit) {
-      return shutdown(
-          "send queue overflow, " + std::to_string(queue_.size()) + " messages waiting: the client reads too slowly",
-          spdlog::level::warn);
-    }
-    queue_.push_back(std::move(frame));
-    if (!writing_) write();
-  }
-
-  void write() {
-    writing_ = true;
-    ws_.async_write(asio::buffer(*queue_.front()), [self = shared_from_this()](beast::error_code ec, std::size_t) {
-      self->writing_ = false;
-      if (ec) return self->shutdown("write failed: " + ec.message());
-      self->queue_.pop_front();
-      if (!self->queue_.empty() && !self->closed_) self->write();
-    });
-  }
-
   void shutdown(const std::string& reason, spdlog::level::level_enum level = spdlog::level::info) {
     if (closed_) return;
     closed_ = true;
@@ -203,16 +196,14 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
       getLogger(HOST_LOGGER)->log(level, "Client {} ({}) disconnected: {}", id_, peer_, reason);
       hub_->detach(id_);
     }
-    queue_.clear();
-    beast::error_code ignored;
-    ws_.next_layer().socket().shutdown(tcp::socket::shutdown_both, ignored);
-    ws_.next_layer().socket().close(ignored);
+    outbox_.close();
   }
 
   // Keeps the executor valid for senders on other threads (the loop) that
   // still hold the session while the server shuts down.
   std::shared_ptr<asio::io_context> ioc_;
-  websocket::stream<beast::tcp_stream> ws_;
+  websocket::stream<OutboxStream> ws_;
+  ClientOutbox& outbox_;
   std::uint64_t id_;
   KspServerOptions options_;
   std::shared_ptr<IKspDispatcher> dispatcher_;
@@ -221,8 +212,6 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
   beast::flat_buffer buffer_;
   http::request<http::string_body> upgrade_;
   beast::flat_buffer readBuffer_;
-  std::deque<Frame> queue_;
-  bool writing_ = false;
   bool accepted_ = false;
   bool closed_ = false;
 };
