@@ -10,11 +10,8 @@
 
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
-#include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/net/KspClient.h"
-#include "fennik/server/net/KspServer.h"
-#include "fennik/server/net/SubscriptionHub.h"
-#include "fennik/server/service/EntityContext.h"
+#include "fennik/server/net/KspHost.h"
 #include "fennik/server/service/ServiceResolver.h"
 
 #include <benchmark/benchmark.h>
@@ -31,31 +28,24 @@ using namespace fennik::server;
 using namespace std::chrono_literals;
 namespace fbs = qor::server::fbs;
 
-// One server for the whole run, with one FtDelay to write.
+// One server for the whole run, assembled as the server program does, with
+// one FtDelay to write.
 struct Server {
-  std::shared_ptr<SingletonRegistry> globals = std::make_shared<SingletonRegistry>();
-  std::shared_ptr<EntityContext> context = EntityContext::create(JobLoop::Mode::Threaded);
-  std::shared_ptr<KspDispatcher> dispatcher = std::make_shared<KspDispatcher>();
-  std::shared_ptr<net::SubscriptionHub> hub = std::make_shared<net::SubscriptionHub>(context);
+  net::KspHost stack;
   std::unique_ptr<qor::server::LivesoundModule> module;
-  std::unique_ptr<net::KspServer> server;
+  net::KspServer* server = nullptr;
   std::string delayId;
 
   Server() {
     setLogLevel(spdlog::level::warn);
-    globals->add(context);
-    globals->add<IKspDispatcher>(dispatcher);
-    context->jobs()->start();
-    hub->start();
-    dispatcher->mount(hub);
-    module = std::make_unique<qor::server::LivesoundModule>(globals);
+    module = std::make_unique<qor::server::LivesoundModule>(stack.globals());
     module->transition(ModuleState::Create);
     module->registerControllers();
     net::KspServerOptions options;
     options.sendQueueLimit = 1 << 20;
-    server = std::make_unique<net::KspServer>(options, dispatcher, hub);
-    server->start();
-    context->loop()->work([&](const std::shared_ptr<EntityContext>& c) {
+    stack.serve(options);
+    server = stack.server();
+    stack.context()->loop()->work([&](const std::shared_ptr<EntityContext>& c) {
       delayId = c->services()->get<qor::server::IFtDelayService>()->create()->strId();
     });
   }

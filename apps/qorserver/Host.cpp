@@ -2,35 +2,20 @@
 
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
-#include "fennik/server/net/EntityLookupRoute.h"
 #include "fennik/server/net/ProjectRoute.h"
-#include "fennik/server/service/NotificationService.h"
 #include "fennik/server/service/ServiceResolver.h"
-#include "fennik/server/service/SubscriptionService.h"
 
 namespace qor::app {
 
 using namespace fennik::server;
 
-Host::Host(const std::filesystem::path& modulePath, const std::filesystem::path& pluginFolder)
-    : globals_(std::make_shared<SingletonRegistry>()),
-      context_(EntityContext::create(JobLoop::Mode::Threaded)),
-      dispatcher_(std::make_shared<KspDispatcher>()),
-      hub_(std::make_shared<net::SubscriptionHub>(context_)) {
-  globals_->add(context_);
-  globals_->add(context_->notifications());
-  globals_->add(context_->subscriptions());
-  globals_->add<IKspDispatcher>(dispatcher_);
-  // The host's own routes; module controllers join them in start().
-  hub_->start();
-  dispatcher_->mount(hub_);
-  dispatcher_->mount(std::make_shared<net::EntityLookupRoute>(context_));
-  context_->jobs()->start();
-  module_ = loadModule(modulePath, globals_);
-  project_ = std::make_shared<ProjectManager>(context_, std::string("qorserver ") + QOR_VERSION);
-  dispatcher_->mount(std::make_shared<net::ProjectRoute>(context_, project_));
+Host::Host(const std::filesystem::path& modulePath, const std::filesystem::path& pluginFolder) {
+  // The host's own routes are mounted; module controllers join them in start().
+  module_ = loadModule(modulePath, stack_.globals());
+  project_ = std::make_shared<ProjectManager>(stack_.context(), std::string("qorserver ") + QOR_VERSION);
+  stack_.dispatcher()->mount(std::make_shared<net::ProjectRoute>(stack_.context(), project_));
   getLogger(HOST_LOGGER)->info("Loaded module {} from {}", UuidToS(module_->module().moduleId()), modulePath.string());
-  plugins_ = std::make_unique<DevicePlugins>(globals_);
+  plugins_ = std::make_unique<DevicePlugins>(stack_.globals());
   if (!pluginFolder.empty()) plugins_->load(pluginFolder);
 }
 
@@ -43,21 +28,19 @@ Host::~Host() {
   project_.reset();
   plugins_.reset();
   module_.reset();
-  context_->jobs()->stop();
-  hub_->stop();
+  stack_.shutdown();
 }
 
 void Host::serve(const net::KspServerOptions& options) {
-  server_ = std::make_unique<net::KspServer>(options, dispatcher_, hub_);
-  server_->start();
-  getLogger(HOST_LOGGER)->info("Serving Ksp at {}", server_->url());
+  stack_.serve(options);
+  getLogger(HOST_LOGGER)->info("Serving Ksp at {}", stack_.server()->url());
 }
 
 void Host::start() {
   auto& module = module_->module();
   module.transition(ModuleState::Create);
   module.registerControllers();
-  getLogger(HOST_LOGGER)->info("Module registered: {} services", context_->services()->size());
+  getLogger(HOST_LOGGER)->info("Module registered: {} services", stack_.context()->services()->size());
   // Device-type plug-ins register with the module's device plant.
   plugins_->create();
   started_ = true;
@@ -75,9 +58,8 @@ void Host::openOrCreate(const std::filesystem::path& file) {
 }
 
 void Host::stop() {
-  if (server_) {
-    server_->stop();
-    server_.reset();
+  if (stack_.server()) {
+    stack_.stopServing();
     getLogger(HOST_LOGGER)->info("Network stopped");
   }
   if (project_->isOpen()) project_->close();

@@ -5,13 +5,9 @@
 
 #include "DevicePlugins.h"
 
-#include "fennik/server/core/SingletonRegistry.h"
-#include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/module/ModuleLoader.h"
-#include "fennik/server/net/KspServer.h"
-#include "fennik/server/net/SubscriptionHub.h"
+#include "fennik/server/net/KspHost.h"
 #include "fennik/server/project/ProjectManager.h"
-#include "fennik/server/service/EntityContext.h"
 
 #include <filesystem>
 #include <memory>
@@ -38,20 +34,16 @@ class Host {
   // Puts a few simulated devices of every registered model on the network.
   void startDemo(int perModel);
 
-  const fennik::server::net::KspServer* server() const { return server_.get(); }
-  const std::shared_ptr<fennik::server::KspDispatcher>& dispatcher() const { return dispatcher_; }
+  const fennik::server::net::KspServer* server() const { return stack_.server(); }
+  const std::shared_ptr<fennik::server::KspDispatcher>& dispatcher() const { return stack_.dispatcher(); }
 
-  const std::shared_ptr<fennik::server::EntityContext>& context() const { return context_; }
+  const std::shared_ptr<fennik::server::EntityContext>& context() const { return stack_.context(); }
   fennik::server::LoadedModule& module() const { return *module_; }
   // New, open, save, save as and close of the one open project.
   fennik::server::ProjectManager& project() const { return *project_; }
 
  private:
-  std::shared_ptr<fennik::server::SingletonRegistry> globals_;
-  std::shared_ptr<fennik::server::EntityContext> context_;
-  std::shared_ptr<fennik::server::KspDispatcher> dispatcher_;
-  std::shared_ptr<fennik::server::net::SubscriptionHub> hub_;
-  std::unique_ptr<fennik::server::net::KspServer> server_;
+  fennik::server::net::KspHost stack_;
   std::unique_ptr<fennik::server::LoadedModule> module_;
   std::shared_ptr<fennik::server::ProjectManager> project_;
   std::unique_ptr<DevicePlugins> plugins_;

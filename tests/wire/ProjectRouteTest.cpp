@@ -43,7 +43,7 @@ class ProjectRouteTest : public ServerFixture {
     fs::remove_all(folder);
   }
 
-  std::string url() const { return "ws://127.0.0.1:" + std::to_string(server->port()) + "/ksp"; }
+  std::string url() const { return "ws://127.0.0.1:" + std::to_string(server().port()) + "/ksp"; }
   // Runs qorctl; `first` is its first output line as JSON (null when none).
   int qorctl(std::vector<std::string> args, json& first, std::string& out) {
     args.insert(args.begin(), {QORCTL_PATH, "--url", url()});

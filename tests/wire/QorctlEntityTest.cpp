@@ -13,7 +13,7 @@ namespace {
 
 class QorctlEntityTest : public ServerFixture {
  protected:
-  std::string url() const { return "ws://127.0.0.1:" + std::to_string(server->port()) + "/ksp"; }
+  std::string url() const { return "ws://127.0.0.1:" + std::to_string(server().port()) + "/ksp"; }
   int qorctl(std::vector<std::string> args, std::string& out) {
     args.insert(args.begin(), {QORCTL_PATH, "--url", url()});
     return runToCompletion(args, out);

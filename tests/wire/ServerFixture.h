@@ -1,18 +1,15 @@
 #pragma once
-// A real server in the test process: the module registered with a threaded
-// event loop, the host routes, and the WebSocket server on a free loopback
-// port. Tests talk Ksp to it with KspClient and read the model on the loop.
+// A real server in the test process: the host's network stack as the server
+// program assembles it, the module registered with it, and the WebSocket
+// server on a free loopback port. Tests talk Ksp to it with KspClient and
+// read the model on the loop.
 
 #include "module/LivesoundModule.h"
 
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/entity/EntityService.h"
-#include "fennik/server/ksp/IKspDispatcher.h"
-#include "fennik/server/net/EntityLookupRoute.h"
 #include "fennik/server/net/KspClient.h"
-#include "fennik/server/net/KspServer.h"
-#include "fennik/server/net/SubscriptionHub.h"
-#include "fennik/server/service/EntityContext.h"
+#include "fennik/server/net/KspHost.h"
 #include "fennik/server/service/ServiceResolver.h"
 
 #include <flatbuffers/flatbuffers.h>
@@ -30,40 +27,33 @@ using namespace std::chrono_literals;
 
 class ServerFixture : public ::testing::Test {
  protected:
-  std::shared_ptr<SingletonRegistry> globals = std::make_shared<SingletonRegistry>();
-  std::shared_ptr<EntityContext> context = EntityContext::create(JobLoop::Mode::Threaded);
-  std::shared_ptr<KspDispatcher> dispatcher = std::make_shared<KspDispatcher>();
-  std::shared_ptr<net::SubscriptionHub> hub = std::make_shared<net::SubscriptionHub>(context);
+  net::KspHost stack;
+  const std::shared_ptr<EntityContext>& context = stack.context();
+  const std::shared_ptr<KspDispatcher>& dispatcher = stack.dispatcher();
+  const std::shared_ptr<net::SubscriptionHub>& hub = stack.hub();
   std::unique_ptr<qor::server::LivesoundModule> module;
-  std::unique_ptr<net::KspServer> server;
 
   void SetUp() override { startServer({}); }
 
-  void startServer(net::KspServerOptions options) {
-    globals->add(context);
-    globals->add<IKspDispatcher>(dispatcher);
-    context->jobs()->start();
-    hub->start();
-    dispatcher->mount(hub);
-    dispatcher->mount(std::make_shared<net::EntityLookupRoute>(context));
-    module = std::make_unique<qor::server::LivesoundModule>(globals);
+  void startServer(const net::KspServerOptions& options) {
+    module = std::make_unique<qor::server::LivesoundModule>(stack.globals());
     module->transition(ModuleState::Create);
     module->registerControllers();
-    server = std::make_unique<net::KspServer>(options, dispatcher, hub);
-    server->start();
+    stack.serve(options);
   }
 
   void TearDown() override {
-    server->stop();
+    stack.stopServing();
     module->deregisterControllers();
     context->loop()->work([](const std::shared_ptr<EntityContext>& c) { c->db()->clear(); });
     module->transition(ModuleState::Uncreate);
-    context->jobs()->stop();
-    hub->stop();
+    stack.shutdown();
   }
 
+  net::KspServer& server() const { return *stack.server(); }
+
   void connect(net::KspClient& client, const std::string& token = {}) {
-    client.connect("127.0.0.1", server->port(), token);
+    client.connect("127.0.0.1", server().port(), token);
   }
 
   // Runs on the loop and waits for it.
