@@ -169,10 +169,13 @@ void runProject(Session& s, const std::string& verb, const std::string& file) {
 }
 
 // The path's argument table: "/presetStore" -> "PresetStoreArgs".
-std::string argsTable(const std::string& path) {
-  std::string name = path.substr(path.find_first_not_of('/'));
+// A command's tables in the command schema: /layerAdd takes LayerAddArgs
+// and answers with LayerAddResult when it has a result.
+std::string commandTable(const std::string& path, const char* suffix) {
+  const auto start = path.find_first_not_of('/');
+  std::string name = start == std::string::npos ? std::string() : path.substr(start);
   if (!name.empty()) name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-  return name + "Args";
+  return name + suffix;
 }
 
 }  // namespace
@@ -268,12 +271,17 @@ int main(int argc, char** argv) {
       runProject(s, verb, file);
     } else if (call->parsed()) {
       WireJson wire(WireJson::Family::Commands);
-      const auto table = argsTable(path);
+      const auto table = commandTable(path, "Args");
       if (!wire.hasTable(table)) throw Failure("no livesound command " + path);
       auto payload = wire.fromAssignments(table, json::object(), args);
       auto reply = s.call("qor::server::Livesound", KspMethod::Custom, path, {}, std::move(payload));
       json out{{"status", reply.status}};
-      if (!reply.payload.empty()) out["payloadBytes"] = reply.payload.size();
+      const auto resultTable = commandTable(path, "Result");
+      if (!reply.payload.empty() && wire.hasTable(resultTable)) {
+        out["result"] = wire.toJson(resultTable, reply.payload);
+      } else if (!reply.payload.empty()) {
+        out["payloadBytes"] = reply.payload.size();
+      }
       print(out);
     }
     return 0;

@@ -1,5 +1,6 @@
 // qorctl against a server that holds entities: show prints every field as
-// JSON, update writes typed values, watch prints the change.
+// JSON, update writes typed values, watch prints the change, and a command's
+// result table is printed as JSON.
 
 #include "ServerFixture.h"
 
@@ -50,6 +51,25 @@ TEST_F(QorctlEntityTest, ShowUpdateAndWatchAnEntity) {
   EXPECT_EQ(event["event"], "changed");
   EXPECT_EQ(event["id"], delay->strId());
   EXPECT_EQ(event["entity"]["delayInMs"], 2.5);
+}
+
+TEST_F(QorctlEntityTest, CallPrintsTheCommandsResultTable) {
+  // A project as a user opens it: a current window to add the layer to.
+  onLoop([](EntityContext& c) { c.services()->forEach([](Service& s) { s.loaded(); }); });
+  std::string out;
+  ASSERT_EQ(qorctl({"call", "/layerAdd"}, out), 0) << out;
+  auto printed = nlohmann::json::parse(out);
+  EXPECT_EQ(printed["status"], 200);
+  const std::string id = printed["result"]["layer"];
+  auto* layer =
+      read<qor::server::Layer*>([&] { return context->db()->get<qor::server::Layer>(fennik::server::UuidFromS(id)); });
+  EXPECT_NE(layer, nullptr) << out;
+
+  // A command without a result table prints its status only.
+  ASSERT_EQ(qorctl({"call", "/layerSelect", "layer=" + id}, out), 0) << out;
+  printed = nlohmann::json::parse(out);
+  EXPECT_EQ(printed["status"], 200);
+  EXPECT_FALSE(printed.contains("result"));
 }
 
 }  // namespace
