@@ -1,8 +1,11 @@
 #pragma once
 // The WebSocket server of the Ksp protocol (Boost.Beast): ws://ADDR:PORT/ksp,
-// one envelope per binary message. Requests go to the dispatcher; replies,
-// changes and notifications go out through a bounded send queue per client,
-// so a slow client is disconnected instead of stalling anybody else.
+// one envelope per binary message. Requests are read on the network thread
+// and go to the dispatcher. Replies, changes and notifications are written
+// at once by the thread that sends them (usually the loop) when nothing
+// waits for that client; otherwise they wait in a bounded queue the network
+// thread writes, so a slow client is disconnected instead of stalling
+// anybody else.
 
 #include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/net/SubscriptionHub.h"
