@@ -97,5 +97,40 @@ TEST_F(ProjectFilesTest, ZipRoundTripReplacesAtomicallyAndRefusesEscapingEntries
   EXPECT_THROW(HostInterface::zip(root_ / "work", root_ / "no" / "such" / "p.qor"), std::exception);
 }
 
+TEST_F(ProjectFilesTest, EntriesFromMemoryPackAndSumAsIfTheyWereFiles) {
+  FileContainer c(root_ / "work");
+  c.scopedContainer("sps-file-cache")->set("a.sps", "speaker");
+  c.set("entities.json", "stale");
+  const std::string entities = "{\"qor::server::FtDelay\":[]}";
+  const std::vector<MemoryEntry> fromMemory{{"entities.json", entities}, {"late/extra.txt", "from memory"}};
+
+  // The sum of the folder with the memory entries written to it, the file of
+  // the same name replaced.
+  const std::string sum = c.checksum({"qorserver-project.json"}, fromMemory);
+  EXPECT_NE(sum, c.checksum({"qorserver-project.json"}));
+  c.set("qorserver-project.json", "record");
+  EXPECT_EQ(c.checksum({"qorserver-project.json"}, fromMemory), sum);
+
+  const fs::path file = root_ / "p.qor";
+  HostInterface::zip(c.path(), file, fromMemory);
+  EXPECT_EQ(c.get("entities.json"), "stale");  // the folder is left as it was
+  EXPECT_FALSE(c.exists("late"));
+  HostInterface::unzip(file, root_ / "back");
+  FileContainer back(root_ / "back");
+  EXPECT_EQ(back.get("entities.json"), entities);
+  EXPECT_EQ(back.get("late/extra.txt"), "from memory");
+  EXPECT_EQ(back.get("sps-file-cache/a.sps"), "speaker");
+  EXPECT_EQ(back.checksum({"qorserver-project.json"}), sum);
+
+  // The project file stays compressed.
+  int code = 0;
+  zip_t* z = zip_open(file.c_str(), ZIP_RDONLY, &code);
+  ASSERT_TRUE(z);
+  zip_stat_t stat;
+  ASSERT_EQ(zip_stat(z, "entities.json", 0, &stat), 0);
+  EXPECT_EQ(stat.comp_method, ZIP_CM_DEFLATE);
+  zip_discard(z);
+}
+
 }  // namespace
 }  // namespace fennik::server

@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <stdexcept>
+#include <variant>
 #include <vector>
 
 namespace fennik::server {
@@ -109,23 +111,32 @@ void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder) {
   }
 }
 
-void HostInterface::zip(const fs::path& folder, const fs::path& zipFile) {
-  std::vector<fs::path> files;
+void HostInterface::zip(const fs::path& folder, const fs::path& zipFile, const std::vector<MemoryEntry>& fromMemory) {
+  // Entry names in sorted order, each packed from its file or from memory.
+  std::map<std::string, std::variant<fs::path, std::string_view>> entries;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) files.push_back(entry.path());
+    if (entry.is_regular_file())
+      entries.emplace(entry.path().lexically_relative(folder).generic_string(), entry.path());
   }
-  std::sort(files.begin(), files.end());
-  if (files.empty()) throw std::runtime_error("Nothing to save in " + folder.string());
+  for (const auto& entry : fromMemory) entries.insert_or_assign(entry.name, entry.bytes);
+  if (entries.empty()) throw std::runtime_error("Nothing to save in " + folder.string());
 
   const fs::path temporary = siblingTemporary(zipFile);
   try {
     int code = 0;
     std::unique_ptr<zip_t, ZipCloser> archive(zip_open(temporary.string().c_str(), ZIP_CREATE | ZIP_EXCL, &code));
     if (!archive) throw std::runtime_error("Cannot create " + temporary.string() + " (" + zipErrorText(code) + ")");
-    for (const auto& path : files) {
-      const std::string name = path.lexically_relative(folder).generic_string();
-      zip_source_t* source = zip_source_file(archive.get(), path.string().c_str(), 0, -1);
-      if (!source) throw std::runtime_error("Cannot read " + path.string() + ": " + zip_strerror(archive.get()));
+    for (const auto& [name, from] : entries) {
+      zip_source_t* source = nullptr;
+      if (const auto* path = std::get_if<fs::path>(&from)) {
+        source = zip_source_file(archive.get(), path->string().c_str(), 0, -1);
+        if (!source) throw std::runtime_error("Cannot read " + path->string() + ": " + zip_strerror(archive.get()));
+      } else {
+        // Read in place: the bytes outlive the archive, which is closed below.
+        const auto bytes = std::get<std::string_view>(from);
+        source = zip_source_buffer(archive.get(), bytes.data(), bytes.size(), 0);
+        if (!source) throw std::runtime_error("Cannot pack " + name + ": " + zip_strerror(archive.get()));
+      }
       const zip_int64_t index = zip_file_add(archive.get(), name.c_str(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
       if (index < 0) {
         zip_source_free(source);
