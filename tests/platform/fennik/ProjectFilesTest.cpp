@@ -102,7 +102,11 @@ TEST_F(ProjectFilesTest, EntriesFromMemoryPackAndSumAsIfTheyWereFiles) {
   c.scopedContainer("sps-file-cache")->set("a.sps", "speaker");
   c.set("entities.json", "stale");
   const std::string entities = "{\"qor::server::FtDelay\":[]}";
-  const std::vector<MemoryEntry> fromMemory{{"entities.json", entities}, {"late/extra.txt", "from memory"}};
+  // Larger than libzip's copy buffer, so it is read in several pieces.
+  std::string large;
+  for (int i = 0; large.size() < 300000; ++i) large += "{\"index\":" + std::to_string(i * 7919 % 1000) + "},";
+  const std::vector<MemoryEntry> fromMemory{
+      {"entities.json", entities}, {"late/extra.txt", "from memory"}, {"empty.txt", ""}, {"large.json", large}};
 
   // The sum of the folder with the memory entries written to it, the file of
   // the same name replaced.
@@ -119,6 +123,8 @@ TEST_F(ProjectFilesTest, EntriesFromMemoryPackAndSumAsIfTheyWereFiles) {
   FileContainer back(root_ / "back");
   EXPECT_EQ(back.get("entities.json"), entities);
   EXPECT_EQ(back.get("late/extra.txt"), "from memory");
+  EXPECT_EQ(back.get("empty.txt"), "");
+  EXPECT_EQ(back.get("large.json"), large);
   EXPECT_EQ(back.get("sps-file-cache/a.sps"), "speaker");
   EXPECT_EQ(back.checksum({"qorserver-project.json"}), sum);
 
@@ -127,8 +133,9 @@ TEST_F(ProjectFilesTest, EntriesFromMemoryPackAndSumAsIfTheyWereFiles) {
   zip_t* z = zip_open(file.c_str(), ZIP_RDONLY, &code);
   ASSERT_TRUE(z);
   zip_stat_t stat;
-  ASSERT_EQ(zip_stat(z, "entities.json", 0, &stat), 0);
+  ASSERT_EQ(zip_stat(z, "large.json", 0, &stat), 0);
   EXPECT_EQ(stat.comp_method, ZIP_CM_DEFLATE);
+  EXPECT_LT(stat.comp_size, stat.size / 4);
   zip_discard(z);
 }
 
