@@ -29,7 +29,11 @@ struct LargeProject {
     file = folder / "large.qor";
     project.saveAs(file);
     entities = context->db()->size();
-    entitiesJson = project.container()->get(ProjectManager::ENTITIES_ENTRY);
+    // The open project keeps its entities in the database; the saved text
+    // comes from the file.
+    const fs::path unpacked = folder / "unpacked";
+    fennik::server::HostInterface::unzip(file, unpacked);
+    entitiesJson = fennik::server::FileContainer(unpacked).get(ProjectManager::ENTITIES_ENTRY);
   }
   ~LargeProject() {
     project.close();

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <map>
 #include <set>
 #include <string>
@@ -59,6 +60,84 @@ Json otherValue(const std::string& type, const Json& current) {
   throw std::runtime_error("no value for type " + type);
 }
 
+// The text write appends is exactly the dump of the object serialize builds,
+// with and without runtime fields, after whatever the text already held.
+template <class T>
+void expectWriteMatchesSerialize(const JsonSerializerOf<T>& serializer, const fennik::server::Entity& entity) {
+  for (const bool runtime : {false, true}) {
+    Json object;
+    serializer.serialize(&entity, object, runtime);
+    std::string text = "[0,";
+    serializer.write(&entity, text, runtime);
+    EXPECT_EQ(text, "[0," + object.dump()) << (runtime ? "with" : "without") << " runtime fields";
+  }
+}
+
+// Values whose text is easy to get wrong: escapes, control characters,
+// multi-byte UTF-8, extreme and odd doubles, integer limits, unknown
+// enumeration names. `variant` picks one per field, so fields of one type get
+// different ones.
+Json awkwardValue(const std::string& type, std::size_t variant) {
+  if (type.rfind("list of ", 0) == 0) {
+    Json list = Json::array();
+    if (variant % 4 == 3) return list;  // empty
+    for (std::size_t i = 0; i < 3; ++i) list.push_back(awkwardValue(type.substr(8), variant + i));
+    return list;
+  }
+  if (type == "bool") return variant % 2 == 0;
+  if (type == "int") {
+    const std::int32_t values[] = {std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(),
+                                   0, -1};
+    return values[variant % 4];
+  }
+  if (type == "uint") {
+    const std::uint32_t values[] = {std::numeric_limits<std::uint32_t>::max(), 0, 10, 4000000000u};
+    return values[variant % 4];
+  }
+  if (type == "double") {
+    const double values[] = {0.1,
+                             -0.0,
+                             1e300,
+                             5e-324,
+                             123456789.125,
+                             1e-7,
+                             1e16,
+                             -2.5e-5,
+                             1e15,
+                             100.0,
+                             std::numeric_limits<double>::quiet_NaN(),
+                             std::numeric_limits<double>::infinity()};
+    return values[variant % std::size(values)];
+  }
+  if (type == "string") {
+    const char* values[] = {"quote \" and back\\slash", "tab\tnew\nline\r\x01\x1f del\x7f",
+                            "Gr\u00fc\u00dfe \u20ac \U0001d11e", "", "plain"};
+    return values[variant % std::size(values)];
+  }
+  if (type == "uuid") return variant % 3 == 0 ? std::string(fennik::server::NIL_UUID_TEXT) : randomId();
+  return variant % 2 == 0 ? "NO_SUCH_NAME" : otherValue(type, Json());  // an enumeration
+}
+
+template <class T>
+void checkWriteWithAwkwardValues() {
+  SCOPED_TRACE(std::string(T::CLASS_NAME));
+  const JsonSerializerOf<T> serializer;
+  const auto& entry = typeEntry(T::TYPE_NAME);
+  for (std::size_t round = 0; round < 4; ++round) {
+    Json input = Json::object();
+    input["id"] = randomId();
+    std::size_t variant = round;
+    for (const auto& f : entry["fields"])
+      input[f["name"].template get<std::string>()] = awkwardValue(f["type"], variant++);
+    for (const auto& r : entry["references"]) {
+      input[r["name"].template get<std::string>()] =
+          r["many"].template get<bool>() ? awkwardValue("list of uuid", variant++) : awkwardValue("uuid", variant++);
+    }
+    auto entity = serializer.deserialize(input, false);
+    expectWriteMatchesSerialize<T>(serializer, *entity);
+  }
+}
+
 template <class T>
 void checkRoundTrip() {
   SCOPED_TRACE(std::string(T::CLASS_NAME));
@@ -79,6 +158,7 @@ void checkRoundTrip() {
   auto entity = serializer.deserialize(input, false);
   ASSERT_TRUE(entity);
   EXPECT_EQ(entity->strId(), input["id"]);
+  expectWriteMatchesSerialize<T>(serializer, *entity);
   Json full;
   serializer.serialize(entity.get(), full, true);
 
@@ -115,6 +195,7 @@ void checkRoundTrip() {
 
   // An entity with nothing set writes its defaults and nil single references.
   auto fresh = serializer.deserialize(Json{{"id", randomId()}}, false);
+  expectWriteMatchesSerialize<T>(serializer, *fresh);
   Json defaults;
   serializer.serialize(fresh.get(), defaults, true);
   for (const auto& f : entry["fields"])
@@ -137,6 +218,25 @@ TEST(JsonSerializerTest, EveryTypeRoundTripsWithEveryFieldAndReference) {
   });
   EXPECT_EQ(types, static_cast<int>(catalogue()["types"].size()));
   EXPECT_EQ(types, 40);
+}
+
+TEST(JsonSerializerTest, EveryTypeWritesTheTextItsObjectDumpsTo) {
+  int types = 0;
+  forEachEntityType([&]<class T>(std::type_identity<T>) {
+    checkWriteWithAwkwardValues<T>();
+    ++types;
+  });
+  EXPECT_EQ(types, 40);
+
+  // Text that is no valid UTF-8 is refused the same way by both.
+  const FtDelayJsonSerializer serializer;
+  FtDelay delay(fennik::server::random_uuid());
+  delay.setAbPresetsAsJson("broken \xff\xfe", false);
+  Json object;
+  serializer.serialize(&delay, object, true);
+  EXPECT_THROW((void)object.dump(), Json::type_error);
+  std::string text;
+  EXPECT_THROW(serializer.write(&delay, text, true), Json::type_error);
 }
 
 TEST(JsonSerializerTest, DelayWritesItsFileKeysAndEnumerationsByName) {

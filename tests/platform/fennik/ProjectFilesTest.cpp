@@ -97,5 +97,47 @@ TEST_F(ProjectFilesTest, ZipRoundTripReplacesAtomicallyAndRefusesEscapingEntries
   EXPECT_THROW(HostInterface::zip(root_ / "work", root_ / "no" / "such" / "p.qor"), std::exception);
 }
 
+TEST_F(ProjectFilesTest, EntriesFromMemoryPackAndSumAsIfTheyWereFiles) {
+  FileContainer c(root_ / "work");
+  c.scopedContainer("sps-file-cache")->set("a.sps", "speaker");
+  c.set("entities.json", "stale");
+  const std::string entities = "{\"qor::server::FtDelay\":[]}";
+  // Larger than libzip's copy buffer, so it is read in several pieces.
+  std::string large;
+  for (int i = 0; large.size() < 300000; ++i) large += "{\"index\":" + std::to_string(i * 7919 % 1000) + "},";
+  const std::vector<MemoryEntry> fromMemory{
+      {"entities.json", entities}, {"late/extra.txt", "from memory"}, {"empty.txt", ""}, {"large.json", large}};
+
+  // The sum of the folder with the memory entries written to it, the file of
+  // the same name replaced.
+  const std::string sum = c.checksum({"qorserver-project.json"}, fromMemory);
+  EXPECT_NE(sum, c.checksum({"qorserver-project.json"}));
+  c.set("qorserver-project.json", "record");
+  EXPECT_EQ(c.checksum({"qorserver-project.json"}, fromMemory), sum);
+
+  const fs::path file = root_ / "p.qor";
+  HostInterface::zip(c.path(), file, fromMemory);
+  EXPECT_EQ(c.get("entities.json"), "stale");  // the folder is left as it was
+  EXPECT_FALSE(c.exists("late"));
+  HostInterface::unzip(file, root_ / "back");
+  FileContainer back(root_ / "back");
+  EXPECT_EQ(back.get("entities.json"), entities);
+  EXPECT_EQ(back.get("late/extra.txt"), "from memory");
+  EXPECT_EQ(back.get("empty.txt"), "");
+  EXPECT_EQ(back.get("large.json"), large);
+  EXPECT_EQ(back.get("sps-file-cache/a.sps"), "speaker");
+  EXPECT_EQ(back.checksum({"qorserver-project.json"}), sum);
+
+  // The project file stays compressed.
+  int code = 0;
+  zip_t* z = zip_open(file.c_str(), ZIP_RDONLY, &code);
+  ASSERT_TRUE(z);
+  zip_stat_t stat;
+  ASSERT_EQ(zip_stat(z, "large.json", 0, &stat), 0);
+  EXPECT_EQ(stat.comp_method, ZIP_CM_DEFLATE);
+  EXPECT_LT(stat.comp_size, stat.size / 4);
+  zip_discard(z);
+}
+
 }  // namespace
 }  // namespace fennik::server

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -94,23 +95,27 @@ std::shared_ptr<FileContainer> FileContainer::scopedContainer(const std::string&
   return std::make_shared<FileContainer>(dir);
 }
 
-std::string FileContainer::checksum(const std::vector<std::string>& skip) const {
-  // Sorted relative names make the sum independent of the folder's listing order.
-  std::vector<std::string> files;
+std::string FileContainer::checksum(const std::vector<std::string>& skip,
+                                    const std::vector<MemoryEntry>& fromMemory) const {
+  // Sorted relative names make the sum independent of the folder's listing
+  // order; a name maps to its entry in fromMemory, or to nothing for a file.
+  std::map<std::string, const MemoryEntry*> files;
   for (const auto& entry : fs::recursive_directory_iterator(folder_)) {
-    if (!entry.is_regular_file()) continue;
-    std::string relative = entry.path().lexically_relative(folder_).generic_string();
-    if (std::find(skip.begin(), skip.end(), relative) == skip.end()) files.push_back(std::move(relative));
+    if (entry.is_regular_file()) files.emplace(entry.path().lexically_relative(folder_).generic_string(), nullptr);
   }
-  std::sort(files.begin(), files.end());
+  for (const auto& entry : fromMemory) files[entry.name] = &entry;
   uLong crc = crc32(0L, Z_NULL, 0);
-  auto add = [&crc](const std::string& bytes, std::size_t size) {
-    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes.data()), size);
+  auto add = [&crc](std::string_view bytes) {
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size());
   };
-  for (const auto& name : files) {
-    add(name, name.size() + 1);  // with the terminating zero as separator
-    const std::string bytes = get(name);
-    add(bytes, bytes.size());
+  for (const auto& [name, memory] : files) {
+    if (std::find(skip.begin(), skip.end(), name) != skip.end()) continue;
+    add(std::string_view(name.c_str(), name.size() + 1));  // with the terminating zero as separator
+    if (memory) {
+      add(memory->bytes);
+    } else {
+      add(get(name));
+    }
   }
   char text[9];
   std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(crc));

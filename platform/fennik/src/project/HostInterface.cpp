@@ -1,5 +1,6 @@
 #include "fennik/server/project/HostInterface.h"
 
+#include <libdeflate.h>
 #include <zip.h>
 
 #include <fcntl.h>
@@ -8,11 +9,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <new>
 #include <random>
 #include <stdexcept>
+#include <variant>
 #include <vector>
 
 namespace fennik::server {
@@ -64,6 +69,75 @@ bool isSafeEntryName(const std::string& name) {
   return !normal.is_absolute() && !normal.empty() && *normal.begin() != "..";
 }
 
+// An entry deflated up front with libdeflate's fastest level and handed to
+// libzip as compressed data with its size and CRC, so libzip neither
+// compresses nor sums it again. The state outlives the archive it is added to.
+class Precompressed {
+ public:
+  explicit Precompressed(std::string_view bytes) : size_(bytes.size()) {
+    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> compressor(libdeflate_alloc_compressor(1),
+                                                                                        libdeflate_free_compressor);
+    if (!compressor) throw std::bad_alloc();
+    data_.resize(libdeflate_deflate_compress_bound(compressor.get(), bytes.size()));
+    const std::size_t n =
+        libdeflate_deflate_compress(compressor.get(), bytes.data(), bytes.size(), data_.data(), data_.size());
+    if (n == 0) throw std::runtime_error("Cannot compress an entry of " + std::to_string(bytes.size()) + " bytes");
+    data_.resize(n);
+    crc_ = libdeflate_crc32(0, bytes.data(), bytes.size());
+    zip_error_init(&error_);
+  }
+  ~Precompressed() { zip_error_fini(&error_); }
+  Precompressed(const Precompressed&) = delete;
+  Precompressed& operator=(const Precompressed&) = delete;
+
+  zip_source_t* source(zip_t* archive) { return zip_source_function(archive, &Precompressed::callback, this); }
+
+ private:
+  static zip_int64_t callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    auto& self = *static_cast<Precompressed*>(state);
+    switch (command) {
+      case ZIP_SOURCE_OPEN:
+        self.offset_ = 0;
+        return 0;
+      case ZIP_SOURCE_READ: {
+        const std::size_t n = std::min<std::size_t>(length, self.data_.size() - self.offset_);
+        std::memcpy(data, self.data_.data() + self.offset_, n);
+        self.offset_ += n;
+        return static_cast<zip_int64_t>(n);
+      }
+      case ZIP_SOURCE_CLOSE:
+      case ZIP_SOURCE_FREE:
+        return 0;
+      case ZIP_SOURCE_STAT: {
+        auto* stat = static_cast<zip_stat_t*>(data);
+        zip_stat_init(stat);
+        stat->valid =
+            ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+        stat->size = self.size_;
+        stat->comp_size = self.data_.size();
+        stat->crc = self.crc_;
+        stat->comp_method = ZIP_CM_DEFLATE;
+        stat->encryption_method = ZIP_EM_NONE;
+        return sizeof(zip_stat_t);
+      }
+      case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&self.error_, data, length);
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+      default:
+        zip_error_set(&self.error_, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+  }
+
+  std::vector<char> data_;
+  std::size_t size_ = 0;
+  std::size_t offset_ = 0;
+  std::uint32_t crc_ = 0;
+  zip_error_t error_;
+};
+
 }  // namespace
 
 void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder) {
@@ -109,31 +183,42 @@ void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder) {
   }
 }
 
-void HostInterface::zip(const fs::path& folder, const fs::path& zipFile) {
-  std::vector<fs::path> files;
+void HostInterface::zip(const fs::path& folder, const fs::path& zipFile, const std::vector<MemoryEntry>& fromMemory) {
+  // Entry names in sorted order, each packed from its file or from memory.
+  std::map<std::string, std::variant<fs::path, std::string_view>> entries;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) files.push_back(entry.path());
+    if (entry.is_regular_file())
+      entries.emplace(entry.path().lexically_relative(folder).generic_string(), entry.path());
   }
-  std::sort(files.begin(), files.end());
-  if (files.empty()) throw std::runtime_error("Nothing to save in " + folder.string());
+  for (const auto& entry : fromMemory) entries.insert_or_assign(entry.name, entry.bytes);
+  if (entries.empty()) throw std::runtime_error("Nothing to save in " + folder.string());
 
   const fs::path temporary = siblingTemporary(zipFile);
+  std::vector<std::unique_ptr<Precompressed>> precompressed;
   try {
     int code = 0;
     std::unique_ptr<zip_t, ZipCloser> archive(zip_open(temporary.string().c_str(), ZIP_CREATE | ZIP_EXCL, &code));
     if (!archive) throw std::runtime_error("Cannot create " + temporary.string() + " (" + zipErrorText(code) + ")");
-    for (const auto& path : files) {
-      const std::string name = path.lexically_relative(folder).generic_string();
-      zip_source_t* source = zip_source_file(archive.get(), path.string().c_str(), 0, -1);
-      if (!source) throw std::runtime_error("Cannot read " + path.string() + ": " + zip_strerror(archive.get()));
+    for (const auto& [name, from] : entries) {
+      const auto* path = std::get_if<fs::path>(&from);
+      zip_source_t* source = nullptr;
+      if (path) {
+        source = zip_source_file(archive.get(), path->string().c_str(), 0, -1);
+        if (!source) throw std::runtime_error("Cannot read " + path->string() + ": " + zip_strerror(archive.get()));
+      } else {
+        precompressed.push_back(std::make_unique<Precompressed>(std::get<std::string_view>(from)));
+        source = precompressed.back()->source(archive.get());
+        if (!source) throw std::runtime_error("Cannot pack " + name + ": " + zip_strerror(archive.get()));
+      }
       const zip_int64_t index = zip_file_add(archive.get(), name.c_str(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
       if (index < 0) {
         zip_source_free(source);
         throw std::runtime_error("Cannot add " + name + ": " + zip_strerror(archive.get()));
       }
       // The fastest deflate level: project files shrink well at it, and
-      // saving stays quick for large projects.
-      zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
+      // saving stays quick for large projects. Entries from memory are
+      // deflated already.
+      if (path) zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
     }
     if (zip_close(archive.get()) != 0) {
       throw std::runtime_error("Cannot write " + temporary.string() + ": " + zip_strerror(archive.get()));

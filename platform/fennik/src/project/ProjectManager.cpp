@@ -101,10 +101,13 @@ std::vector<EntityPtr> readEntities(const Database& db, const FileContainer& con
   return entities;
 }
 
-// "entities.json" written entity by entity: the same text as dumping one
-// document, without holding the whole project as a JSON tree.
-std::string entitiesDocument(const Database& db) {
-  std::string text = "{";
+// "entities.json" written entity by entity, each as its serializer writes
+// its text: the same text as dumping one document, without holding the whole
+// project as a JSON tree. `expected` is the size to reserve up front.
+std::string entitiesDocument(const Database& db, std::size_t expected) {
+  std::string text;
+  text.reserve(expected);
+  text += '{';
   for (const auto& base : db.serializers(JSON_FAMILY)) {
     const auto& serializer = static_cast<const EntityJsonSerializer&>(*base);
     const auto className = serializer.entityClassName();
@@ -119,9 +122,7 @@ std::string entitiesDocument(const Database& db) {
       } else {
         text += ',';
       }
-      Json object = Json::object();
-      serializer.serialize(e, object, false);
-      text += object.dump();
+      serializer.write(e, text, false);
     });
     if (!first) text += ']';
   }
@@ -211,6 +212,9 @@ ProjectManager::Prepared ProjectManager::prepare(const fs::path& file) const {
     migration->migrate(p.container);
   }
   p.entities = readEntities(*context_->db(), *p.container, file);
+  // While the project is open its entities live in the database; saving
+  // writes them from there, so the working folder keeps no stale copy.
+  p.container->unset(ENTITIES_ENTRY);
   guard.folder.clear();
   return p;
 }
@@ -308,14 +312,18 @@ void ProjectManager::writeContainer(EntityContext& context, const fs::path& file
   auto& container = *container_;
   context.services()->forEach([](Service& s) { s.beforeSave(); });
   context.services()->forEach([&](Service& s) { s.save(container); });
-  container.set(ENTITIES_ENTRY, entitiesDocument(*context.db()));
+  // The entities go from memory into the checksum and the zip; they are not
+  // written to the working folder only to be read back.
+  const std::string entities = entitiesDocument(*context.db(), entitiesBytes_ + entitiesBytes_ / 8);
+  entitiesBytes_ = entities.size();
+  const std::vector<MemoryEntry> fromMemory{{ENTITIES_ENTRY, entities}};
   Json record = Json::object();
   record["format"] = FORMAT;
   record["schemaVersion"] = currentVersion().toString();
   record["savedBy"] = hostVersion_;
-  record["checksum"] = container.checksum({VERSION_ENTRY});
+  record["checksum"] = container.checksum({VERSION_ENTRY}, fromMemory);
   container.store(VERSION_ENTRY, record, 2);
-  HostInterface::zip(container.path(), file);
+  HostInterface::zip(container.path(), file, fromMemory);
 }
 
 void ProjectManager::close() {

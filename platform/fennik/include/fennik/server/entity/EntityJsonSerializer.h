@@ -23,6 +23,14 @@ class EntityJsonSerializer : public EntitySerializer {
   // Writes "id", the value fields (non-file ones only withRuntimeFields), then
   // the references.
   virtual void serialize(const Entity* entity, Json& out, bool withRuntimeFields) const = 0;
+  // Appends the entity's JSON text to `out`: the same text as the compact
+  // dump of what serialize writes into a fresh object. Serializers that can
+  // write the text directly override it; saving a project goes through here.
+  virtual void write(const Entity* entity, std::string& out, bool withRuntimeFields) const {
+    Json object = Json::object();
+    serialize(entity, object, withRuntimeFields);
+    out += object.dump();
+  }
   // A new entity from one object. Throws on a missing or bad "id" and with
   // the JSON library's type error when a value has the wrong JSON type.
   virtual EntityPtr deserialize(const Json& in, bool flag) const = 0;

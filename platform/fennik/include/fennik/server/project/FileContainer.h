@@ -5,6 +5,7 @@
 // Names that would leave the folder (absolute, "..") are rejected.
 
 #include "fennik/server/entity/EntityJsonSerializer.h"
+#include "fennik/server/project/HostInterface.h"
 
 #include <filesystem>
 #include <memory>
@@ -47,8 +48,11 @@ class FileContainer {
   std::shared_ptr<FileContainer> scopedContainer(const std::string& name) const;
 
   // A checksum over every file's relative name and bytes (CRC-32, eight hex
-  // digits), skipping the names given.
-  std::string checksum(const std::vector<std::string>& skip = {}) const;
+  // digits), skipping the names given. Entries in `fromMemory` count as files
+  // of the folder with those bytes (replacing a file of the same name): the
+  // sum is the one the folder would have with them written to it.
+  std::string checksum(const std::vector<std::string>& skip = {},
+                       const std::vector<MemoryEntry>& fromMemory = {}) const;
 
  private:
   std::filesystem::path folder_;

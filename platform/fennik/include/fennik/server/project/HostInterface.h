@@ -4,8 +4,18 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace fennik::server {
+
+// Bytes held in memory that stand for the file `name` (relative to a
+// container's folder) when packing or summing the folder, so a large entry
+// need not be written to the folder only to be read back.
+struct MemoryEntry {
+  std::string name;
+  std::string_view bytes;
+};
 
 class HostInterface {
  public:
@@ -16,8 +26,11 @@ class HostInterface {
   // Packs every file under `folder` into `zipFile`, replacing it atomically:
   // the zip is written to a temporary file beside it, flushed to disk and
   // renamed over the old one, so a crash leaves either file whole. Temporary
-  // files that an interrupted save left beside it are removed.
-  static void zip(const std::filesystem::path& folder, const std::filesystem::path& zipFile);
+  // files that an interrupted save left beside it are removed. Entries in
+  // `fromMemory` are packed from their bytes, replacing a file of the same
+  // name in the folder.
+  static void zip(const std::filesystem::path& folder, const std::filesystem::path& zipFile,
+                  const std::vector<MemoryEntry>& fromMemory = {});
   // Writes bytes to a file atomically (temporary file, rename); with flush the
   // bytes are on disk before the rename.
   static void writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, bool flush = true);

@@ -2,7 +2,9 @@
 // The life cycle of the host's one open project: new, open, save, save as,
 // close. A project file is a zip container holding "entities.json" (the
 // entities keyed by class name), the services' own entries and the host's
-// version record. The opened project lives unpacked in a working folder.
+// version record. The opened project lives unpacked in a working folder,
+// without its "entities.json": the entities live in the database while the
+// project is open, and saving packs them from there.
 //
 // Opening runs in two halves. The first reads everything aside — unpack,
 // check the version record, run the migrations the stored schema calls for,
@@ -92,6 +94,8 @@ class ProjectManager {
   std::optional<std::filesystem::path> file_;
   std::optional<SchemaVersion> storedVersion_;
   bool open_ = false;
+  // Size of the last saved "entities.json", reserved for the next one.
+  std::size_t entitiesBytes_ = 0;
 };
 
 }  // namespace fennik::server
