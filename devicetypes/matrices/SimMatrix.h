@@ -51,15 +51,7 @@ class SimMatrix : public SimulatedModel<qor::server::BaseMatrix> {
   void initDeviceState(qor::server::FtDeviceStateService* states, qor::server::FtDeviceState* state,
                        Driver* d) override {
     if (!states || !state || !d) return;
-    std::vector<std::string> names;
-    std::vector<bool> collect;
-    for (auto flag : qor::server::availableDeviceFlags(*d)) {
-      names.emplace_back(qor::server::stateFlagName(flag));
-      collect.push_back(d->isDeviceFlagCollectSupported(flag));
-    }
-    states->setFlagNames(state, names, false);
-    states->setFlagStates(state, std::vector<bool>(names.size(), false), false);
-    states->setFlagCollectSupported(state, collect, false);
+    qor::server::initDeviceFlagLists(*states, *state, *d);
   }
 
   // BaseMatrix leaves the flag states alone; this model shows them.

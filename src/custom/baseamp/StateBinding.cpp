@@ -37,19 +37,7 @@ void BaseAmplifier::createFtDeviceState(Device* device) {
 
 void BaseAmplifier::initDeviceState(FtDeviceStateService* states, FtDeviceState* state, Driver* d) {
   if (!states || !state || !d) return;
-  std::vector<std::string> names;
-  std::vector<bool> collectSupported;
-  for (DeviceFlag flag : availableDeviceFlags(*d)) {
-    names.emplace_back(stateFlagName(flag));
-    collectSupported.push_back(flag != DeviceFlag::DeviceFault && d->isDeviceFlagCollectSupported(flag));
-  }
-  const std::size_t n = names.size();
-  states->setFlagNames(state, names, false);
-  states->setFlagStates(state, std::vector<bool>(n, false), false);
-  states->setFlagStatesConsistent(state, std::vector<bool>(n, true), false);
-  states->setFlagCollectStates(state, std::vector<bool>(n, false), false);
-  states->setFlagCollectStatesConsistent(state, std::vector<bool>(n, true), false);
-  states->setFlagCollectSupported(state, collectSupported, false);
+  initDeviceFlagLists(*states, *state, *d);
   states->setIsCollectedErrorHoldSupported(state, d->isCollectedErrorHoldSupported(), false);
   states->setIsCollectedErrorHold(state, d->getCollectedErrorHold(), false);
 }
