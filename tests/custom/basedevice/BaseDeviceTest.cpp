@@ -6,6 +6,8 @@
 #include "custom/basedevice/DriverConversions.h"
 
 #include "fennik/server/service/NotificationService.h"
+#include "qor/server/services/FtNetworkService.h"
+#include "qor/server/services/FtPowerService.h"
 
 #include <gtest/gtest.h>
 
@@ -149,6 +151,35 @@ TEST_F(BaseDeviceTest, ChannelNamesGoBothWays) {
   run(100ms);
   EXPECT_EQ(amp->getLabel()->childrens()[2]->getCustomName(), "Sub");
   EXPECT_EQ(amp->getLabel()->childrens()[2]->getCustomNameRule(), StringValidatorRule::Unicode20Bytes);
+}
+
+TEST_F(BaseDeviceTest, NetworkPowerAndIdentifyReachTheDevice) {
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  bringOnline(amp);
+  auto networks = service<FtNetworkService>();
+  FtNetwork* network = amp->getNetwork();
+  EXPECT_EQ(network->getSampleRate(), SampleRate::SR_48);
+  networks->setSampleRate(network, SampleRate::SR_96, false);
+  networks->setNetworkMode(network, NetworkMode::NM_RSTP, false);
+  networks->setConfiguredIp(network, "10.0.0.20", false);
+  networks->setConfiguredDefaultGateway(network, "10.0.0.1", false);
+  networks->setIpMode(network, NetworkIPMode::STATIC, false);
+  service<FtPowerService>()->setPower(amp->getPower(), false, false);
+  service<FtOnlineService>()->setIsIdentifyActive(amp->getOnline(), true, false);
+  run(300ms);
+  auto* driver = qa8_->driver(amp);
+  EXPECT_EQ(driver->getSampleRate(), 1);
+  EXPECT_EQ(driver->getNetworkMode(), 1);
+  EXPECT_EQ(driver->getIpMode(), 3);
+  EXPECT_FALSE(driver->getPower());
+  EXPECT_TRUE(driver->isIdentifyActive());
+  // The device reports back what it now runs.
+  EXPECT_EQ(network->getIpMode(), NetworkIPMode::STATIC);
+  EXPECT_FALSE(amp->getPower()->getPower());
+  const auto& names = amp->getDeviceState()->getFlagNames();
+  const auto dsp96 = static_cast<std::size_t>(std::find(names.begin(), names.end(), "DSP 96 kHz") - names.begin());
+  ASSERT_LT(dsp96, names.size());
+  EXPECT_TRUE(amp->getDeviceState()->getFlagStates()[dsp96]);
 }
 
 TEST_F(BaseDeviceTest, DeviceIdsThatAreNoNumberAreNotSent) {
