@@ -204,6 +204,7 @@ class BaseDevice : public fennik::server::Service {
 
  private:
   void armCheckTimer();
+  void cancelCheckTimer();
 
   std::map<fennik::server::Uuid, std::vector<Connection>> connections_;
   fennik::server::Uuid checkTimer_{};

@@ -240,6 +240,8 @@ TEST_F(BaseDeviceTest, SpeakerSettingsAreCheckedEveryFiveSeconds) {
   service<FtSpeakerSettingService>()->setSupposedSpeakerDbDspChainId(setting, "chain-1", false);
   run(100ms);
   qa4_->loaded();
+  qa4_->loaded();
+  EXPECT_EQ(context_->jobs()->timedCount(), 1u) << "loaded twice, still one check";
 
   // Someone else loads another setting into the channel.
   auto other = network_->createDriver("QA-4");

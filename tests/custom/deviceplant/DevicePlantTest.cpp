@@ -151,6 +151,32 @@ TEST_F(DevicePlantTest, DispatchNeedsADeviceWithATypeThatHasAFactory) {
   EXPECT_EQ(factory.connected, std::vector<Device*>{typed});
 }
 
+TEST_F(DevicePlantTest, LoadedRewiresEveryDeviceOnceAndReadsItsDriver) {
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  Device* matrix = service<MatrixService>()->create(type(devicetypes::QM16_TYPE_ID));
+  Device* foreign = service<DeviceService>()->create();
+  ASSERT_TRUE(amp && matrix && foreign);
+  const auto ampWired = qa8_->connectionCount(amp->id());
+  const auto matrixWired = qm16_->connectionCount(matrix->id());
+  // As after a project load: features without connections, and a driver
+  // that holds other values than the features.
+  qa8_->disconnectAllDriverSignals(amp);
+  qm16_->disconnectAllDriverSignals(matrix);
+  qa8_->driver(amp)->setGain(3, 33.0);
+  EXPECT_NE(amp->getAmplifierGain()->childrens()[3]->getGainInDb(), 33.0);
+
+  plant_->loaded();
+  EXPECT_EQ(qa8_->connectionCount(amp->id()), ampWired);
+  EXPECT_EQ(qm16_->connectionCount(matrix->id()), matrixWired);
+  EXPECT_DOUBLE_EQ(amp->getAmplifierGain()->childrens()[3]->getGainInDb(), 33.0);
+  // Loaded once more, nothing is wired twice.
+  plant_->loaded();
+  EXPECT_EQ(qa8_->connectionCount(amp->id()), ampWired);
+  const auto writes = network_->writesReceived();
+  service<FtAmplifierGainService>()->setGainInDb(amp->getAmplifierGain()->childrens()[3], 30.0, false);
+  EXPECT_EQ(network_->writesReceived(), writes + 1);
+}
+
 TEST_F(DevicePlantTest, MatrixServiceCreatesAndDuplicatesThroughThePlant) {
   auto matrices = service<MatrixService>();
   EXPECT_EQ(matrices->create(nullptr), nullptr);
