@@ -54,18 +54,18 @@ class SimMatrix : public SimulatedModel<qor::server::BaseMatrix> {
     qor::server::initDeviceFlagLists(*states, *state, *d);
   }
 
-  // BaseMatrix leaves the flag states alone; this model shows them.
+  // BaseMatrix leaves the flags alone; this model shows them and sends
+  // which of them the device collects.
   void connectFtDeviceState(Device* device) override {
     BaseDevice::connectFtDeviceState(device);
     auto* state = device ? device->getDeviceState() : nullptr;
-    if (!state || !driver(device)) return;
     auto states = service<qor::server::FtDeviceStateService>();
+    if (!state || !states || !driver(device)) return;
     Refresh<qor::server::FtDeviceState> refresh = [states](qor::server::FtDeviceState& e, Driver& drv) {
-      std::vector<bool> flags;
-      for (auto flag : qor::server::availableDeviceFlags(drv)) flags.push_back(drv.getDeviceFlagState(flag));
-      states->setFlagStates(&e, flags, true);
+      qor::server::refreshDeviceFlagLists(*states, e, drv);
     };
     refresh(*state, *driver(device));
+    sendDeviceFlagCollect(device);
     reportInto<qor::server::FtDeviceState>(device, state, fennik::devices::DriverSignal::State, refresh);
   }
 };

@@ -121,4 +121,15 @@ void initDeviceFlagLists(FtDeviceStateService& states, FtDeviceState& state, con
   states.setFlagCollectSupported(&state, collectSupported, false);
 }
 
+void refreshDeviceFlagLists(FtDeviceStateService& states, FtDeviceState& state, const FennikDevice& d) {
+  std::vector<bool> flags;
+  std::vector<bool> collect;
+  for (DeviceFlag flag : availableDeviceFlags(d)) {
+    flags.push_back(d.getDeviceFlagState(flag));
+    collect.push_back(d.getDeviceFlagCollect(flag));
+  }
+  states.setFlagStates(&state, flags, true);
+  states.setFlagCollectStates(&state, collect, true);
+}
+
 }  // namespace qor::server

@@ -23,5 +23,9 @@ class FtDeviceStateService;
 // (on) and collect support ("Device Fault" is never collected).
 void initDeviceFlagLists(FtDeviceStateService& service, FtDeviceState& state,
                          const fennik::devices::FennikDevice& driver);
+// Reads the driver's flag states and collect states into those lists
+// (external writes: they came from the device).
+void refreshDeviceFlagLists(FtDeviceStateService& service, FtDeviceState& state,
+                            const fennik::devices::FennikDevice& driver);
 
 }  // namespace qor::server

@@ -2,6 +2,8 @@
 
 #include "DeviceFixture.h"
 
+#include "qor/server/services/FtDeviceStateService.h"
+
 #include <gtest/gtest.h>
 
 namespace qor::server::testing {
@@ -90,6 +92,24 @@ TEST_F(BaseMatrixTest, OnlineAndPortValuesComeFromTheMatrix) {
   run(300ms);
   EXPECT_TRUE(qm16_->driver(matrix)->getFrontPanelLock());
   EXPECT_FALSE(matrix->getDeviceState()->getFlagStates()[unlocked]);
+
+  // Which flags the matrix collects goes both ways, like an amplifier's.
+  using fennik::devices::DeviceFlag;
+  FtDeviceState* state = matrix->getDeviceState();
+  service<FtDeviceStateService>()->collectFlag(state, "Fan Fail", true);
+  run(100ms);
+  EXPECT_TRUE(qm16_->driver(matrix)->getDeviceFlagCollect(DeviceFlag::FanFail));
+  EXPECT_FALSE(qm16_->driver(matrix)->getDeviceFlagCollect(DeviceFlag::NetworkFail));
+  auto other = network_->createDriver("QM-16");
+  other->setPhysicalDeviceId(qm16_->driver(matrix)->getPhysicalDeviceId());
+  other->goOnline(true);
+  run(1000ms);
+  other->setDeviceFlagCollect(DeviceFlag::NetworkFail, true);
+  run(100ms);
+  const auto networkFail =
+      static_cast<std::size_t>(std::find(names.begin(), names.end(), "Network Fail") - names.begin());
+  ASSERT_LT(networkFail, names.size());
+  EXPECT_TRUE(state->getFlagCollectStates()[networkFail]);
 }
 
 }  // namespace
