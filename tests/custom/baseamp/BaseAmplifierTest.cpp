@@ -4,6 +4,7 @@
 #include "DeviceFixture.h"
 #include "custom/basedevice/StateFlags.h"
 
+#include "qor/server/services/FtInputRoutingService.h"
 #include "qor/server/services/FtSupermeterService.h"
 
 #include <gtest/gtest.h>
@@ -160,6 +161,39 @@ TEST_F(BaseAmplifierTest, OnlineFollowsTheWantedStateAndShowsProgress) {
   onlines->setSupposedState(online, FtOnlineState::OFFLINE, false);
   run(100ms);
   EXPECT_FALSE(online->getIsOnline());
+}
+
+TEST_F(BaseAmplifierTest, GoingOnlineWritingSendsTheProjectReadingTakesTheDevice) {
+  Device* writer = createDevice(devicetypes::QA8_TYPE_ID);
+  FtAmplifierGain* gain = writer->getAmplifierGain()->childrens()[2];
+  service<FtAmplifierGainService>()->setGainInDb(gain, 35.0, false);
+  service<FtAudioService>()->setIsMuted(writer->getAudio()->childrens()[5], true, false);
+  const std::string id = bringOnline(writer, FtOnlineState::ONLINE_WRITING);
+  ASSERT_TRUE(writer->getOnline()->getIsOnline());
+  EXPECT_DOUBLE_EQ(gain->getGainInDb(), 35.0);
+
+  // Another project device reading the same physical device takes its values.
+  Device* reader = createDevice(devicetypes::QA8_TYPE_ID);
+  EXPECT_NE(reader->getAmplifierGain()->childrens()[2]->getGainInDb(), 35.0);
+  service<DeviceService>()->setDeviceId(reader, id, false);
+  service<FtOnlineService>()->setSupposedState(reader->getOnline(), FtOnlineState::ONLINE_READING, false);
+  run(1000ms);
+  ASSERT_TRUE(reader->getOnline()->getIsOnline());
+  EXPECT_DOUBLE_EQ(reader->getAmplifierGain()->childrens()[2]->getGainInDb(), 35.0);
+  EXPECT_TRUE(reader->getAudio()->childrens()[5]->getIsMuted());
+  EXPECT_FALSE(reader->getAudio()->childrens()[4]->getIsMuted());
+}
+
+TEST_F(BaseAmplifierTest, AnUnknownRoutingTypeIsLoggedAndNotSent) {
+  LogCapture log;
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  FtInputRouting* routing = amp->inputRoutings()[1];
+  routing->setRoutingType(static_cast<FtInputRoutingType>(7), false);
+  const auto writes = network_->writesReceived();
+  plant_->reconnect(amp);
+  EXPECT_GE(log.count("Unknown FtInputRoutingType is used"), 1);
+  service<FtInputRoutingService>()->selectInputSource(routing->childrens()[0], amp->getInputSource()->childrens()[1]);
+  EXPECT_EQ(network_->writesReceived(), writes);
 }
 
 TEST_F(BaseAmplifierTest, OnlyPinsInsideTheRangeReachTheDevice) {
