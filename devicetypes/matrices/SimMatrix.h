@@ -51,29 +51,21 @@ class SimMatrix : public SimulatedModel<qor::server::BaseMatrix> {
   void initDeviceState(qor::server::FtDeviceStateService* states, qor::server::FtDeviceState* state,
                        Driver* d) override {
     if (!states || !state || !d) return;
-    std::vector<std::string> names;
-    std::vector<bool> collect;
-    for (auto flag : qor::server::availableDeviceFlags(*d)) {
-      names.emplace_back(qor::server::stateFlagName(flag));
-      collect.push_back(d->isDeviceFlagCollectSupported(flag));
-    }
-    states->setFlagNames(state, names, false);
-    states->setFlagStates(state, std::vector<bool>(names.size(), false), false);
-    states->setFlagCollectSupported(state, collect, false);
+    qor::server::initDeviceFlagLists(*states, *state, *d);
   }
 
-  // BaseMatrix leaves the flag states alone; this model shows them.
+  // BaseMatrix leaves the flags alone; this model shows them and sends
+  // which of them the device collects.
   void connectFtDeviceState(Device* device) override {
     BaseDevice::connectFtDeviceState(device);
     auto* state = device ? device->getDeviceState() : nullptr;
-    if (!state || !driver(device)) return;
     auto states = service<qor::server::FtDeviceStateService>();
+    if (!state || !states || !driver(device)) return;
     Refresh<qor::server::FtDeviceState> refresh = [states](qor::server::FtDeviceState& e, Driver& drv) {
-      std::vector<bool> flags;
-      for (auto flag : qor::server::availableDeviceFlags(drv)) flags.push_back(drv.getDeviceFlagState(flag));
-      states->setFlagStates(&e, flags, true);
+      qor::server::refreshDeviceFlagLists(*states, e, drv);
     };
     refresh(*state, *driver(device));
+    sendDeviceFlagCollect(device);
     reportInto<qor::server::FtDeviceState>(device, state, fennik::devices::DriverSignal::State, refresh);
   }
 };

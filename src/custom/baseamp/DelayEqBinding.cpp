@@ -156,9 +156,8 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
         filters->setQualityFactor2(filter, v.quality2, true);
       }
       // Whether the bank does anything follows from its filters.
-      banks->doRecalc(child);
+      banks->doRecalcActive(child);
     }
-    banks->doRecalc(&e);
   };
   for (FtEqFilterBank* parent : device->eqFilterBanks()) {
     if (!parent) continue;
@@ -167,12 +166,13 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
     for (FtEqFilterBank* child : parent->childrens()) {
       if (!child) continue;
       const int ch = child->getIndex();
+      const Uuid bankId = child->id();
       for (FtEqFilter* filter : child->filters()) {
         if (!filter) continue;
         const Uuid filterId = filter->id();
         const int index = filter->getIndex();
         // Any field of a filter sends the whole filter, as the device takes it.
-        auto send = [this, deviceId, filterId, type, ch, index](bool external) {
+        auto send = [this, banks, deviceId, bankId, filterId, type, ch, index](bool external) {
           if (external) return;
           auto* f = db()->get<FtEqFilter>(filterId);
           if (!f) return;
@@ -186,6 +186,8 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
           v.quality = f->getQualityFactor();
           v.quality2 = f->getQualityFactor2();
           toDriver(deviceId, "setEqFilter", [&](Driver& drv) { drv.setEqFilter(type, ch, index, v); });
+          // The bank shows at once whether it does anything, online or not.
+          if (banks) banks->doRecalcActive(db()->get<FtEqFilterBank>(bankId));
         };
         keep(device, filter->onTypeChanged([send](const FtEqFilterType&, bool external) { send(external); }));
         keep(device, filter->onSlopeTypeChanged([send](const FtEqFilterSlopeType&, bool external) { send(external); }));

@@ -4,6 +4,7 @@
 #include "custom/baseamp/BaseAmplifier.h"
 #include "custom/basedevice/DriverConversions.h"
 #include "custom/basedevice/FeatureShapes.h"
+#include "service/GroupWalk.h"
 
 #include "qor/server/entities/FtAmplifierMode.h"
 #include "qor/server/entities/FtFailoverConfig.h"
@@ -62,6 +63,8 @@ void BaseAmplifier::createFtInputRouting(Device* device) {
         child->addPossibleInputSources(source);
       }
     }
+    // The device's routing lists what its channels have in common.
+    routings->mergeLists(parent);
     device->addInputRouting(parent);
   }
   connectFtInputRouting(device);
@@ -71,9 +74,11 @@ void BaseAmplifier::connectFtInputRouting(Device* device) {
   Driver* d = device ? driver(device) : nullptr;
   if (!d) return;
   const Uuid deviceId = device->id();
-  Refresh<FtInputRouting> refresh = [](FtInputRouting& e, Driver& drv) {
+  auto routings = service<FtInputRoutingService>();
+  Refresh<FtInputRouting> refresh = [routings](FtInputRouting& e, Driver& drv) {
     const int routing = routingIndex(e.getRoutingType());
     if (routing < 0) return;
+    std::vector<FtInputRouting*> changed;
     for (FtInputRouting* child : e.childrens()) {
       if (!child) continue;
       const auto selected = drv.getSelectedInputSources(child->getIndex(), routing);
@@ -86,7 +91,13 @@ void BaseAmplifier::connectFtInputRouting(Device* device) {
       if (after == before) continue;
       for (FtInputSource* source : before) child->removeSelectedInputSources(source);
       for (FtInputSource* source : after) child->addSelectedInputSources(source);
+      changed.push_back(child);
     }
+    // The lists changed without a setter: every routing that merges them
+    // (the device's own, the channel routings of groups holding the device)
+    // merges them again, as it does when members join or selections are
+    // made through the routing service.
+    if (routings) groupwalk::recalcAncestors(*routings, changed);
   };
   for (FtInputRouting* parent : device->inputRoutings()) {
     if (!parent) continue;
@@ -96,9 +107,11 @@ void BaseAmplifier::connectFtInputRouting(Device* device) {
       if (!child || routing < 0) continue;
       const Uuid childId = child->id();
       const int ch = child->getIndex();
+      // The routing service raises the flag, changes the selection and
+      // lowers the flag: the selection is complete when the flag falls.
       keep(device, child->onSendSelectedInputSourcesToDriverChanged(
                        [this, deviceId, childId, ch, routing](const bool& send, bool external) {
-                         if (external || !send) return;
+                         if (external || send) return;
                          auto* e = db()->get<FtInputRouting>(childId);
                          if (!e) return;
                          std::vector<int> selected;

@@ -13,7 +13,6 @@
 namespace qor::server {
 
 using fennik::devices::ChannelFlag;
-using fennik::devices::DeviceFlag;
 using fennik::devices::DriverSignal;
 using fennik::server::Uuid;
 
@@ -37,19 +36,7 @@ void BaseAmplifier::createFtDeviceState(Device* device) {
 
 void BaseAmplifier::initDeviceState(FtDeviceStateService* states, FtDeviceState* state, Driver* d) {
   if (!states || !state || !d) return;
-  std::vector<std::string> names;
-  std::vector<bool> collectSupported;
-  for (DeviceFlag flag : availableDeviceFlags(*d)) {
-    names.emplace_back(stateFlagName(flag));
-    collectSupported.push_back(flag != DeviceFlag::DeviceFault && d->isDeviceFlagCollectSupported(flag));
-  }
-  const std::size_t n = names.size();
-  states->setFlagNames(state, names, false);
-  states->setFlagStates(state, std::vector<bool>(n, false), false);
-  states->setFlagStatesConsistent(state, std::vector<bool>(n, true), false);
-  states->setFlagCollectStates(state, std::vector<bool>(n, false), false);
-  states->setFlagCollectStatesConsistent(state, std::vector<bool>(n, true), false);
-  states->setFlagCollectSupported(state, collectSupported, false);
+  initDeviceFlagLists(*states, *state, *d);
   states->setIsCollectedErrorHoldSupported(state, d->isCollectedErrorHoldSupported(), false);
   states->setIsCollectedErrorHold(state, d->getCollectedErrorHold(), false);
 }
@@ -73,14 +60,7 @@ void BaseAmplifier::initChannelState(FtChannelStateService* channels, FtChannelS
 
 void BaseAmplifier::updateDeviceState(FtDeviceStateService* states, FtDeviceState* state, Driver* d) {
   if (!states || !state || !d) return;
-  std::vector<bool> flags;
-  std::vector<bool> collect;
-  for (DeviceFlag flag : availableDeviceFlags(*d)) {
-    flags.push_back(d->getDeviceFlagState(flag));
-    collect.push_back(d->getDeviceFlagCollect(flag));
-  }
-  states->setFlagStates(state, flags, true);
-  states->setFlagCollectStates(state, collect, true);
+  refreshDeviceFlagLists(*states, *state, *d);
   states->setIsCollectedErrorHold(state, d->getCollectedErrorHold(), true);
   auto channels = service<FtChannelStateService>();
   if (!channels) return;
@@ -106,16 +86,7 @@ void BaseAmplifier::connectFtDeviceState(Device* device) {
   auto states = service<FtDeviceStateService>();
   const Uuid deviceId = device->id();
   updateDeviceState(states.get(), state, d);
-  keep(device, state->onFlagCollectStatesChanged([this, deviceId](const std::vector<bool>& collect, bool external) {
-    if (external) return;
-    toDriver(deviceId, "setDeviceFlagCollect", [&](Driver& drv) {
-      const auto flags = availableDeviceFlags(drv);
-      for (std::size_t i = 0; i < flags.size() && i < collect.size(); ++i) {
-        if (drv.isDeviceFlagCollectSupported(flags[i]) && drv.getDeviceFlagCollect(flags[i]) != collect[i])
-          drv.setDeviceFlagCollect(flags[i], collect[i]);
-      }
-    });
-  }));
+  sendDeviceFlagCollect(device);
   for (FtChannelState* channel : state->channelStates()) {
     if (!channel) continue;
     const int ch = channel->getIndex();

@@ -160,12 +160,19 @@ std::string getChannelShortName(int index, std::vector<std::string> names, FtBri
 }
 
 void BaseDevice::loaded() {
+  // Loaded again without an unload: one check keeps running, not two.
+  cancelCheckTimer();
   checking_ = true;
   armCheckTimer();
 }
 
 void BaseDevice::unload() {
   checking_ = false;
+  cancelCheckTimer();
+}
+
+void BaseDevice::cancelCheckTimer() {
+  if (checkTimer_ == Uuid{}) return;
   if (auto timers = service<fennik::server::TimerService>()) timers->cancelTimeout(checkTimer_);
   checkTimer_ = Uuid{};
 }

@@ -196,6 +196,9 @@ class BaseDevice : public fennik::server::Service {
 
   // Initial values of the online feature; amplifiers also send the MAC address.
   void writeOnlineFromDriver(FtOnlineService* service, FtOnline* online, Driver* driver, bool withMacAddress);
+  // Which device flags the device collects: a user's change of the device
+  // state's collect list goes to the driver, flag by flag.
+  void sendDeviceFlagCollect(Device* device);
   // Mute, level, trim and polarity of every FtAudio channel, both ways.
   void bindChannelAudio(Device* device);
   // The addresses and states of every port the device has.
@@ -204,6 +207,7 @@ class BaseDevice : public fennik::server::Service {
 
  private:
   void armCheckTimer();
+  void cancelCheckTimer();
 
   std::map<fennik::server::Uuid, std::vector<Connection>> connections_;
   fennik::server::Uuid checkTimer_{};

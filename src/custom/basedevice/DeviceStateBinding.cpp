@@ -3,6 +3,7 @@
 // refreshed belongs to the derived classes.
 
 #include "custom/basedevice/BaseDevice.h"
+#include "custom/basedevice/StateFlags.h"
 
 #include "qor/server/entities/FtDeviceState.h"
 #include "qor/server/services/FtDeviceStateService.h"
@@ -28,6 +29,22 @@ void BaseDevice::connectFtDeviceState(Device* device) {
     if (auto* e = db()->get<FtDeviceState>(stateId)) {
       if (auto states = service<FtDeviceStateService>()) states->setResetCollectedError(e, false, true);
     }
+  }));
+}
+
+void BaseDevice::sendDeviceFlagCollect(Device* device) {
+  FtDeviceState* state = device ? device->getDeviceState() : nullptr;
+  if (!state || !driver(device)) return;
+  const Uuid deviceId = device->id();
+  keep(device, state->onFlagCollectStatesChanged([this, deviceId](const std::vector<bool>& collect, bool external) {
+    if (external) return;
+    toDriver(deviceId, "setDeviceFlagCollect", [&](Driver& drv) {
+      const auto flags = availableDeviceFlags(drv);
+      for (std::size_t i = 0; i < flags.size() && i < collect.size(); ++i) {
+        if (drv.isDeviceFlagCollectSupported(flags[i]) && drv.getDeviceFlagCollect(flags[i]) != collect[i])
+          drv.setDeviceFlagCollect(flags[i], collect[i]);
+      }
+    });
   }));
 }
 

@@ -197,6 +197,22 @@ int failoverTypeToDriver(FtFailoverConfigType value) {
   return 0;
 }
 
+std::pair<double, bool> onlineProgress(int phase, float fraction) {
+  const double f = fraction;
+  switch (phase) {
+    case 1:
+      return {0.1 + 0.1 * f, false};
+    case 3:
+      return {0.2 + 0.75 * f, false};
+    case 4:
+      return {0.95 + 0.05 * f, false};
+    case 5:
+      return {1.0, true};
+    default:
+      return {0.0, false};
+  }
+}
+
 std::string deviceIdText(int id) { return fmt::format("{:03}", id); }
 
 std::optional<int> parseDeviceId(const std::string& text) {

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace qor::server {
 
@@ -32,6 +33,11 @@ int eqSlopeTypeToDriver(FtEqFilterSlopeType value);
 FtInputSourceFamily sourceFamilyFromDriver(int value);
 FtFailoverConfigType failoverTypeFromDriver(int value);
 int failoverTypeToDriver(FtFailoverConfigType value);
+
+// A connection phase and its fraction (0..1) as the online feature's
+// progress and whether the device is online: phase 1 runs 0.1-0.2, phase 3
+// 0.2-0.95, phase 4 0.95-1.0, phase 5 is online; any other phase is 0.
+std::pair<double, bool> onlineProgress(int phase, float fraction);
 
 // The driver's integer device id as shown: decimal, at least three digits.
 std::string deviceIdText(int id);

@@ -2,6 +2,7 @@
 // connection progress, identify, front-panel lock and addresses come back.
 
 #include "custom/basedevice/BaseDevice.h"
+#include "custom/basedevice/DriverConversions.h"
 #include "custom/basedevice/FeatureShapes.h"
 
 #include "qor/server/entities/FtOnline.h"
@@ -11,27 +12,6 @@ namespace qor::server {
 
 using fennik::devices::DriverSignal;
 using fennik::server::Uuid;
-
-namespace {
-
-// Connection phase and fraction to the online feature's progress.
-std::pair<double, bool> progressOf(int phase, float fraction) {
-  const double f = fraction;
-  switch (phase) {
-    case 1:
-      return {0.1 + 0.1 * f, false};
-    case 3:
-      return {0.2 + 0.75 * f, false};
-    case 4:
-      return {0.95 + 0.05 * f, false};
-    case 5:
-      return {1.0, true};
-    default:
-      return {0.0, false};
-  }
-}
-
-}  // namespace
 
 void BaseDevice::createFtOnline(Device* device) {
   auto onlines = service<FtOnlineService>();
@@ -104,7 +84,7 @@ void BaseDevice::connectFtOnline(Device* device) {
       FtOnline* e = db()->get<FtOnline>(onlineId);
       auto svc = service<FtOnlineService>();
       if (!e || !svc) return;
-      const auto [progress, isOnline] = progressOf(phase, f);
+      const auto [progress, isOnline] = onlineProgress(phase, f);
       svc->setProgress(e, progress, true);
       svc->setIsOnline(e, isOnline, true);
     });

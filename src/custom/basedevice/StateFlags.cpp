@@ -1,5 +1,8 @@
 #include "custom/basedevice/StateFlags.h"
 
+#include "qor/server/entities/FtDeviceState.h"
+#include "qor/server/services/FtDeviceStateService.h"
+
 namespace qor::server {
 
 using fennik::devices::ChannelFlag;
@@ -100,6 +103,33 @@ std::vector<ChannelFlag> availableChannelFlags(const FennikDevice& d) {
     if (always || d.isChannelFlagAvailable(flag)) flags.push_back(flag);
   }
   return flags;
+}
+
+void initDeviceFlagLists(FtDeviceStateService& states, FtDeviceState& state, const FennikDevice& d) {
+  std::vector<std::string> names;
+  std::vector<bool> collectSupported;
+  for (DeviceFlag flag : availableDeviceFlags(d)) {
+    names.emplace_back(stateFlagName(flag));
+    collectSupported.push_back(flag != DeviceFlag::DeviceFault && d.isDeviceFlagCollectSupported(flag));
+  }
+  const std::size_t n = names.size();
+  states.setFlagNames(&state, names, false);
+  states.setFlagStates(&state, std::vector<bool>(n, false), false);
+  states.setFlagStatesConsistent(&state, std::vector<bool>(n, true), false);
+  states.setFlagCollectStates(&state, std::vector<bool>(n, false), false);
+  states.setFlagCollectStatesConsistent(&state, std::vector<bool>(n, true), false);
+  states.setFlagCollectSupported(&state, collectSupported, false);
+}
+
+void refreshDeviceFlagLists(FtDeviceStateService& states, FtDeviceState& state, const FennikDevice& d) {
+  std::vector<bool> flags;
+  std::vector<bool> collect;
+  for (DeviceFlag flag : availableDeviceFlags(d)) {
+    flags.push_back(d.getDeviceFlagState(flag));
+    collect.push_back(d.getDeviceFlagCollect(flag));
+  }
+  states.setFlagStates(&state, flags, true);
+  states.setFlagCollectStates(&state, collect, true);
 }
 
 }  // namespace qor::server

@@ -73,6 +73,14 @@ bool DevicePlant::ensureDeviceTypes() {
   for (auto* factory : getRegisteredFactories()) {
     const DeviceDescriptor& descriptor = factory->descriptor();
     if (db()->get<DeviceType>(descriptor.id)) continue;
+    if (db()->find(descriptor.id)) {
+      // Another kind of entity holds the id: the project keeps it, the
+      // device type stays missing, and the load goes on.
+      fennik::server::getLogger(fennik::server::MODULE_LOGGER)
+          ->error("Device type {} ({}) is not added: its id is taken by another entity",
+                  fennik::server::UuidToS(descriptor.id), descriptor.model);
+      continue;
+    }
     auto type = DeviceType::createDefaultInitialized(descriptor.id);
     type->setModel(descriptor.model, false);
     type->setLabel(descriptor.label, false);

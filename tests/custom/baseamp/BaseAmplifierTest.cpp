@@ -4,6 +4,9 @@
 #include "DeviceFixture.h"
 #include "custom/basedevice/StateFlags.h"
 
+#include "qor/server/services/FtInputRoutingService.h"
+#include "qor/server/services/FtSupermeterService.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -66,7 +69,16 @@ TEST_F(BaseAmplifierTest, FeaturesFollowWhatEachModelSupports) {
   const auto& channelNames = qa4->getDeviceState()->channelStates()[0]->getFlagNames();
   EXPECT_EQ(std::count(channelNames.begin(), channelNames.end(), "Output Pilot Fail"), 0);
   EXPECT_EQ(channelNames.back(), "Error / Hold");
-  EXPECT_EQ(qa8->getDeviceState()->getFlagNames().size(), 16u);
+  EXPECT_EQ(
+      qa8->getDeviceState()->getFlagNames(),
+      (std::vector<std::string>{"Device Not Ready", "Mains Warning", "Network Fail", "Fan Fail", "Panel Unlocked",
+                                "DSP 96 kHz", "Dante Glitchfree", "Telnet Enabled", "Telnet Active", "Firmware Update",
+                                "Device Fault", "Source Error", "GPIO 1", "GPIO 2", "GPIO Fuse Fail", "Warning"}));
+  EXPECT_EQ(
+      qa8->getDeviceState()->channelStates()[7]->getFlagNames(),
+      (std::vector<std::string>{"Input Failover", "Mute", "Thermal Warning", "Gain Reduction", "Protect",
+                                "Load: Min / Shorted", "Load: Max / Open", "Output Pilot Fail", "Pilot: Min / Shorted",
+                                "Pilot: Max / Open", "Incorrect Speaker Setting", "Warning", "Error / Hold"}));
   const auto& collect = qa8->getDeviceState()->getFlagCollectSupported();
   const auto fault = std::find(qa8->getDeviceState()->getFlagNames().begin(),
                                qa8->getDeviceState()->getFlagNames().end(), "Device Fault");
@@ -89,6 +101,20 @@ TEST_F(BaseAmplifierTest, FeaturesFollowWhatEachModelSupports) {
   EXPECT_TRUE(qa8->getVisualItem());
 }
 
+TEST_F(BaseAmplifierTest, TwoChannelFlagsAreShownWhateverTheDriverSays) {
+  auto model = devicetypes::qa4Model();
+  model.model = "QA-4-bare";
+  model.channelFlags.reset();
+  model.deviceFlags.reset();
+  network_->registerModel(model);
+  auto bare = network_->createDriver(model.model);
+  EXPECT_TRUE(availableDeviceFlags(*bare).empty());
+  const auto flags = availableChannelFlags(*bare);
+  std::vector<std::string> names;
+  for (auto flag : flags) names.emplace_back(stateFlagName(flag));
+  EXPECT_EQ(names, (std::vector<std::string>{"Incorrect Speaker Setting", "Error / Hold"}));
+}
+
 TEST_F(BaseAmplifierTest, OnlineFollowsTheWantedStateAndShowsProgress) {
   Device* amp = createDevice(devicetypes::QA4_TYPE_ID);
   auto onlines = service<FtOnlineService>();
@@ -104,8 +130,14 @@ TEST_F(BaseAmplifierTest, OnlineFollowsTheWantedStateAndShowsProgress) {
   EXPECT_TRUE(progress.empty());
   EXPECT_FALSE(online->getIsOnline());
 
+  // The driver was told to go offline, not to look for a device: given a
+  // physical id it stays offline until the wanted state changes again.
   const std::string id = network_->addDevice("QA-4");
   service<DeviceService>()->setDeviceId(amp, id, false);
+  EXPECT_EQ(qa4_->driver(amp)->getPhysicalDeviceId(), id);
+  run(2000ms);
+  EXPECT_FALSE(qa4_->driver(amp)->isOnline());
+  EXPECT_TRUE(progress.empty());
   onlines->setSupposedState(online, FtOnlineState::OFFLINE, false);
   onlines->setSupposedState(online, FtOnlineState::ONLINE_READING, false);
   run(1000ms);
@@ -129,6 +161,39 @@ TEST_F(BaseAmplifierTest, OnlineFollowsTheWantedStateAndShowsProgress) {
   onlines->setSupposedState(online, FtOnlineState::OFFLINE, false);
   run(100ms);
   EXPECT_FALSE(online->getIsOnline());
+}
+
+TEST_F(BaseAmplifierTest, GoingOnlineWritingSendsTheProjectReadingTakesTheDevice) {
+  Device* writer = createDevice(devicetypes::QA8_TYPE_ID);
+  FtAmplifierGain* gain = writer->getAmplifierGain()->childrens()[2];
+  service<FtAmplifierGainService>()->setGainInDb(gain, 35.0, false);
+  service<FtAudioService>()->setIsMuted(writer->getAudio()->childrens()[5], true, false);
+  const std::string id = bringOnline(writer, FtOnlineState::ONLINE_WRITING);
+  ASSERT_TRUE(writer->getOnline()->getIsOnline());
+  EXPECT_DOUBLE_EQ(gain->getGainInDb(), 35.0);
+
+  // Another project device reading the same physical device takes its values.
+  Device* reader = createDevice(devicetypes::QA8_TYPE_ID);
+  EXPECT_NE(reader->getAmplifierGain()->childrens()[2]->getGainInDb(), 35.0);
+  service<DeviceService>()->setDeviceId(reader, id, false);
+  service<FtOnlineService>()->setSupposedState(reader->getOnline(), FtOnlineState::ONLINE_READING, false);
+  run(1000ms);
+  ASSERT_TRUE(reader->getOnline()->getIsOnline());
+  EXPECT_DOUBLE_EQ(reader->getAmplifierGain()->childrens()[2]->getGainInDb(), 35.0);
+  EXPECT_TRUE(reader->getAudio()->childrens()[5]->getIsMuted());
+  EXPECT_FALSE(reader->getAudio()->childrens()[4]->getIsMuted());
+}
+
+TEST_F(BaseAmplifierTest, AnUnknownRoutingTypeIsLoggedAndNotSent) {
+  LogCapture log;
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  FtInputRouting* routing = amp->inputRoutings()[1];
+  routing->setRoutingType(static_cast<FtInputRoutingType>(7), false);
+  const auto writes = network_->writesReceived();
+  plant_->reconnect(amp);
+  EXPECT_GE(log.count("Unknown FtInputRoutingType is used"), 1);
+  service<FtInputRoutingService>()->selectInputSource(routing->childrens()[0], amp->getInputSource()->childrens()[1]);
+  EXPECT_EQ(network_->writesReceived(), writes);
 }
 
 TEST_F(BaseAmplifierTest, OnlyPinsInsideTheRangeReachTheDevice) {
@@ -162,8 +227,11 @@ TEST_F(BaseAmplifierTest, DriverValuesComeBackWithoutBeingEchoed) {
   EXPECT_EQ(network_->writesReceived(), writes + 1);
   EXPECT_DOUBLE_EQ(qa8_->driver(amp)->getGain(1), 30.0);
 
-  // A change made elsewhere on the device arrives as an external write and
-  // is not sent back.
+  // Changes made elsewhere on the device, to every feature the amplifier
+  // binds, arrive as external writes and none is sent back.
+  using fennik::devices::ChannelFlag;
+  using fennik::devices::ChannelType;
+  using fennik::devices::DeviceFlag;
   auto other = network_->createDriver("QA-8");
   other->setPhysicalDeviceId(id);
   other->goOnline(true);
@@ -171,15 +239,111 @@ TEST_F(BaseAmplifierTest, DriverValuesComeBackWithoutBeingEchoed) {
   writes = network_->writesReceived();
   other->setGain(1, 26.0);
   other->setMute(2, true);
-  run(100ms);
+  other->setLevel(0, -6.0);
+  other->setTrim(0, -3.0);
+  other->setPolarity(3, true);
+  other->setDriveMode(4, 2);
+  other->setDelay(ChannelType::Array, 5, 20.0);
+  other->setDelayBypass(ChannelType::User, 5, false);
+  fennik::devices::EqFilter filter;
+  filter.type = 1;
+  filter.gainInDb = 4.0;
+  filter.bypass = false;
+  other->setEqFilter(ChannelType::User, 1, 0, filter);
+  auto failover = other->getFailoverConfig();
+  failover.type = 2;
+  failover.failoverTime = failover.timeMinimum + 1;
+  other->setFailoverConfig(failover);
+  auto load = other->getLoad(6);
+  load.pilotActive = true;
+  load.thresholdMax = 12.0;
+  other->setLoad(6, load);
+  auto generator = other->getSignalGenerator(7);
+  generator.active = true;
+  generator.type = 2;
+  generator.mode = 3;
+  other->setSignalGenerator(7, generator);
+  other->setGpioMode(0, 2);
+  other->setGpoDigital(1, true);
+  other->setPowerOnDelay(2.5);
+  other->setBreakerCurrent(16.0);
+  other->setName("stage-right");
+  other->setDeviceIntId(77);
+  other->setChannelCustomName(4, "Fill");
+  other->setIdentifyActive(true);
+  other->setFrontPanelLock(true);
+  other->setFrontPanelLockPin(4321);
+  other->setSampleRate(1);
+  other->setNetworkMode(2);
+  other->setDeviceFlagCollect(DeviceFlag::MainsWarning, true);
+  other->setChannelFlagCollect(0, ChannelFlag::Mute, true);
+  other->setCollectedErrorHold(true);
+  other->setSelectedInputSources(0, 1, {2});
+  other->setStartUpPresetSlot("C");
+  const auto sent = network_->writesReceived() - writes;
+  run(300ms);
+  EXPECT_EQ(network_->writesReceived(), writes + sent) << "only the other driver's writes";
+
   EXPECT_DOUBLE_EQ(gain->getGainInDb(), 26.0);
   EXPECT_TRUE(amp->getAudio()->childrens()[2]->getIsMuted());
-  EXPECT_EQ(network_->writesReceived(), writes + 2) << "only the other driver's two writes";
+  EXPECT_DOUBLE_EQ(amp->getAudio()->childrens()[0]->getLevelInDb(), -6.0);
+  EXPECT_DOUBLE_EQ(amp->getAudio()->childrens()[0]->getTrimInDb(), -3.0);
+  EXPECT_TRUE(amp->getAudio()->childrens()[3]->getPolarityInverted());
+  EXPECT_EQ(amp->getAmplifierDriveMode()->childrens()[4]->getMode(), FtAmplifierDriveModeType::DM_100V);
+  EXPECT_DOUBLE_EQ(amp->delays()[1]->childrens()[5]->getDelayInMs(), 20.0);
+  EXPECT_FALSE(amp->delays()[0]->childrens()[5]->getIsBypassed());
+  FtEqFilter* eq = amp->eqFilterBanks()[0]->childrens()[1]->filters()[0];
+  EXPECT_EQ(eq->getType(), FtEqFilterType::LOSHELV);
+  EXPECT_DOUBLE_EQ(eq->getGainInDb(), 4.0);
+  // A bank is active while one of its filters is not bypassed.
+  EXPECT_TRUE(amp->eqFilterBanks()[0]->childrens()[1]->getIsActive());
+  EXPECT_FALSE(amp->eqFilterBanks()[0]->childrens()[2]->getIsActive());
+  EXPECT_EQ(amp->getFailoverConfig()->getSelectedType(), FtFailoverConfigType::DEFAULT_STATIC);
+  EXPECT_EQ(amp->getFailoverConfig()->getFailoverTime(), failover.failoverTime);
+  EXPECT_TRUE(amp->getLoad()->childrens()[6]->getGenActive());
+  EXPECT_DOUBLE_EQ(amp->getLoad()->childrens()[6]->getThresholdMax(), 12.0);
+  FtSignalGenerator* gen = amp->getSignalGenerator()->childrens()[7];
+  EXPECT_TRUE(gen->getActive());
+  EXPECT_EQ(gen->getType(), FtSignalGeneratorType::WHITE_NOISE);
+  EXPECT_EQ(gen->getMode(), FtSignalGeneratorMode::POST_MIX);
+  EXPECT_EQ(amp->getGpio()->childrens()[0]->getCurrentGpioMode(), FtGPIOMode::DIGITAL_OUT);
+  EXPECT_TRUE(amp->getGpio()->childrens()[1]->getGpoDigital());
+  EXPECT_DOUBLE_EQ(amp->getPower()->getDelayInSec(), 2.5);
+  EXPECT_DOUBLE_EQ(amp->getPower()->getBreakerInAmperes(), 16.0);
+  EXPECT_EQ(amp->getDeviceInfo()->getName(), "stage-right");
+  EXPECT_EQ(amp->getDeviceInfo()->getDeviceId(), "077");
+  EXPECT_EQ(amp->getLabel()->childrens()[4]->getCustomName(), "Fill");
+  EXPECT_TRUE(amp->getOnline()->getIsIdentifyActive());
+  EXPECT_TRUE(amp->getOnline()->getFrontPanelLock());
+  EXPECT_EQ(amp->getOnline()->getFrontPanelLockPin(), 4321u);
+  EXPECT_EQ(amp->getNetwork()->getSampleRate(), SampleRate::SR_96);
+  EXPECT_EQ(amp->getNetwork()->getNetworkMode(), NetworkMode::NM_GLITCHFREE);
+  EXPECT_TRUE(amp->getDeviceState()->getIsCollectedErrorHold());
+  const auto& deviceFlags = amp->getDeviceState()->getFlagNames();
+  const auto mains = static_cast<std::size_t>(std::find(deviceFlags.begin(), deviceFlags.end(), "Mains Warning") -
+                                              deviceFlags.begin());
+  EXPECT_TRUE(amp->getDeviceState()->getFlagCollectStates()[mains]);
+  FtChannelState* channel0 = amp->getDeviceState()->channelStates()[0];
+  const auto& channelFlags = channel0->getFlagNames();
+  const auto mute =
+      static_cast<std::size_t>(std::find(channelFlags.begin(), channelFlags.end(), "Mute") - channelFlags.begin());
+  EXPECT_TRUE(channel0->getFlagCollectStates()[mute]);
+  FtInputRouting* failoverRouting = amp->inputRoutings()[1]->childrens()[0];
+  ASSERT_EQ(failoverRouting->selectedInputSources().size(), 1u);
+  EXPECT_EQ(failoverRouting->selectedInputSources()[0]->getIndex(), 2);
+  EXPECT_EQ(amp->getPreset()->getStartUpSlot(), "C");
+
+  // A user's filter change shows on its bank at once.
+  service<FtEqFilterService>()->setBypass(amp->eqFilterBanks()[1]->childrens()[3]->filters()[1], false, false);
+  EXPECT_TRUE(amp->eqFilterBanks()[1]->childrens()[3]->getIsActive());
 
   // External writes from the model side are not sent either.
-  gains->setGainInDb(gain, 40.0, true);
   run(100ms);
-  EXPECT_EQ(network_->writesReceived(), writes + 2);
+  writes = network_->writesReceived();
+  gains->setGainInDb(gain, 40.0, true);
+  service<FtAudioService>()->setIsMuted(amp->getAudio()->childrens()[0], true, true);
+  run(100ms);
+  EXPECT_EQ(network_->writesReceived(), writes);
 }
 
 TEST_F(BaseAmplifierTest, MetersStatesAndFirmwareReachTheFeatures) {
@@ -231,6 +395,35 @@ TEST_F(BaseAmplifierTest, AJobWhoseFeatureIsGoneDoesNothing) {
   EXPECT_GT(context_->loop()->runUntilIdle(), 0u);
   run(500ms);
   EXPECT_EQ(db().countOfClass(Device::CLASS_NAME), 0u);
+}
+
+TEST_F(BaseAmplifierTest, AJobWhoseFeatureIsGoneWhileItsDeviceStaysDoesNothing) {
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  const std::string id = bringOnline(amp);
+  auto other = network_->createDriver("QA-8");
+  other->setPhysicalDeviceId(id);
+  other->goOnline(true);
+  run(1000ms);
+  // Meter, load and gain reports are waiting for the loop...
+  other->setGain(0, 30.0);
+  network_->advance(500ms);
+  ASSERT_GT(context_->jobs()->pendingCount(), 0u);
+  // ...when those features go; the device and its driver stay.
+  FtSupermeter* meter = amp->getSupermeter();
+  amp->setSupermeter(nullptr);
+  service<FtSupermeterService>()->destroy(meter);
+  FtAmplifierGain* gain = amp->getAmplifierGain();
+  amp->setAmplifierGain(nullptr);
+  service<FtAmplifierGainService>()->destroy(gain);
+  context_->loop()->runUntilIdle();
+  EXPECT_EQ(db().countOfClass(FtSupermeter::CLASS_NAME), 0u);
+  EXPECT_EQ(db().countOfClass(FtAmplifierGain::CLASS_NAME), 0u);
+
+  // The rest of the device still follows its driver.
+  other->setMute(1, true);
+  run(300ms);
+  EXPECT_TRUE(amp->getAudio()->childrens()[1]->getIsMuted());
+  EXPECT_TRUE(amp->getOnline()->getIsOnline());
 }
 
 TEST_F(BaseAmplifierTest, ADuplicateCarriesTheOriginalsSettings) {

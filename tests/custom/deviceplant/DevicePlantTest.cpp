@@ -67,12 +67,19 @@ TEST_F(DevicePlantTest, LoadEnsuresTypesWithoutTouchingExistingOnes) {
   DevicePlant plant(context_->db(), context_->loop(), context_->services());
   auto id = [](int n) { return fennik::server::UuidFromS("00000000-0000-0000-0000-00000000000" + std::to_string(n)); };
   RecordingFactory matrix({id(1), "V", "M", "Matrix", 0}), amp({id(2), "V", "A", "Amp", 1}),
-      speaker({id(3), "V", "S", "Speaker", 2}), odd({id(4), "V", "X", "Odd", 5}), kept({id(5), "V", "new", "new", 0});
-  for (auto* f : {&matrix, &amp, &speaker, &odd, &kept}) plant.registerFactory(f->descriptor().id, f);
+      speaker({id(3), "V", "S", "Speaker", 2}), odd({id(4), "V", "X", "Odd", 5}), kept({id(5), "V", "new", "new", 0}),
+      clash({id(6), "V", "C", "Clash", 1});
+  for (auto* f : {&matrix, &amp, &speaker, &odd, &kept, &clash}) plant.registerFactory(f->descriptor().id, f);
   auto stored = DeviceType::createDefaultInitialized(id(5));
   stored->setModel("stored", false);
+  stored->setLabel("stored label", false);
+  stored->setVendor("stored vendor", false);
   stored->setImplementation(DeviceTypeImplementation::PANEL, false);
   db().add(stored);
+  // An entity of another kind under a factory's id stays as it is.
+  auto label = FtLabel::createDefaultInitialized(id(6));
+  label->setName("not a type", false);
+  db().add(label);
   const auto before = db().countOfClass(DeviceType::CLASS_NAME);
 
   EXPECT_TRUE(plant.ensureDeviceTypes());
@@ -86,7 +93,11 @@ TEST_F(DevicePlantTest, LoadEnsuresTypesWithoutTouchingExistingOnes) {
   EXPECT_EQ(db().get<DeviceType>(id(4))->getImplementation(), DeviceType::getImplementationDefaultValue());
   EXPECT_EQ(log.count("Unknown DeviceTypeImplementation is used"), 1);
   EXPECT_EQ(db().get<DeviceType>(id(5))->getModel(), "stored");
+  EXPECT_EQ(db().get<DeviceType>(id(5))->getLabel(), "stored label");
+  EXPECT_EQ(db().get<DeviceType>(id(5))->getVendor(), "stored vendor");
   EXPECT_EQ(db().get<DeviceType>(id(5))->getImplementation(), DeviceTypeImplementation::PANEL);
+  EXPECT_EQ(db().get<FtLabel>(id(6))->getName(), "not a type");
+  EXPECT_EQ(log.count("is not added: its id is taken by another entity"), 1);
 
   // Running it again adds nothing.
   plant.ensureDeviceTypes();
@@ -138,6 +149,32 @@ TEST_F(DevicePlantTest, DispatchNeedsADeviceWithATypeThatHasAFactory) {
   factory.connected.clear();
   plant.loaded();
   EXPECT_EQ(factory.connected, std::vector<Device*>{typed});
+}
+
+TEST_F(DevicePlantTest, LoadedRewiresEveryDeviceOnceAndReadsItsDriver) {
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  Device* matrix = service<MatrixService>()->create(type(devicetypes::QM16_TYPE_ID));
+  Device* foreign = service<DeviceService>()->create();
+  ASSERT_TRUE(amp && matrix && foreign);
+  const auto ampWired = qa8_->connectionCount(amp->id());
+  const auto matrixWired = qm16_->connectionCount(matrix->id());
+  // As after a project load: features without connections, and a driver
+  // that holds other values than the features.
+  qa8_->disconnectAllDriverSignals(amp);
+  qm16_->disconnectAllDriverSignals(matrix);
+  qa8_->driver(amp)->setGain(3, 33.0);
+  EXPECT_NE(amp->getAmplifierGain()->childrens()[3]->getGainInDb(), 33.0);
+
+  plant_->loaded();
+  EXPECT_EQ(qa8_->connectionCount(amp->id()), ampWired);
+  EXPECT_EQ(qm16_->connectionCount(matrix->id()), matrixWired);
+  EXPECT_DOUBLE_EQ(amp->getAmplifierGain()->childrens()[3]->getGainInDb(), 33.0);
+  // Loaded once more, nothing is wired twice.
+  plant_->loaded();
+  EXPECT_EQ(qa8_->connectionCount(amp->id()), ampWired);
+  const auto writes = network_->writesReceived();
+  service<FtAmplifierGainService>()->setGainInDb(amp->getAmplifierGain()->childrens()[3], 30.0, false);
+  EXPECT_EQ(network_->writesReceived(), writes + 1);
 }
 
 TEST_F(DevicePlantTest, MatrixServiceCreatesAndDuplicatesThroughThePlant) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <vector>
 
 namespace fennik::devices {
@@ -181,6 +182,62 @@ TEST_F(SimulatedNetworkTest, FirmwareUpdatesReportProgressAndTheirEnd) {
   ASSERT_FALSE(states.empty());
   EXPECT_EQ(states.back(), firmware::FAILED);
   EXPECT_EQ(driver->getFirmware(), "t2-2.0.0");
+}
+
+TEST_F(SimulatedNetworkTest, OnlyTheRightModelFindsADeviceAndARemovedOneIsGone) {
+  DeviceModel bigger = testModel();
+  bigger.model = "T-4";
+  bigger.channelCount = 4;
+  network->registerModel(bigger);
+  network->addDevice("T-2", "amp-1");
+  auto wrong = network->createDriver("T-4");
+  wrong->setPhysicalDeviceId("amp-1");
+  wrong->goOnline(true);
+  network->advance(2500ms);
+  EXPECT_FALSE(wrong->isOnline());
+  EXPECT_EQ(network->devices().front().sessions, 0);
+
+  auto driver = onlineDriver("amp-1");
+  EXPECT_EQ(network->devices().front().sessions, 1);
+  EXPECT_TRUE(network->removeDevice("amp-1"));
+  EXPECT_FALSE(network->removeDevice("amp-1"));
+  EXPECT_FALSE(network->injectFault("amp-1", SimulatedNetwork::Fault::FanFail));
+  network->advance(3000ms);
+  EXPECT_FALSE(driver->isOnline());
+  EXPECT_TRUE(network->devices().empty());
+
+  // The demo puts devices of every model on the network, each its own id.
+  const auto ids = network->populateDemo(2);
+  EXPECT_EQ(ids.size(), 4u);
+  EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 4u);
+  EXPECT_EQ(network->devices().size(), 4u);
+}
+
+TEST_F(SimulatedNetworkTest, TheSpeakerSettingCheckComparesWithWhatTheDeviceRuns) {
+  network->addDevice("T-2", "amp-1");
+  auto driver = onlineDriver("amp-1");
+  int reports = 0;
+  driver->onChanged(DriverSignal::SpeakerSetting, [&](int channel) { reports += channel == 1 ? 1 : 0; });
+  driver->loadDspChain(1, "chain-a");
+  network->advance(50ms);
+  EXPECT_EQ(reports, 1) << "the device reports what it loaded";
+  reports = 0;
+  driver->checkSpeakerSetting(1, {"A", "chain-a"});
+  network->advance(10ms);
+  EXPECT_FALSE(driver->isSpeakerSettingIncorrect(1));
+  EXPECT_EQ(reports, 0) << "nothing changed";
+  driver->checkSpeakerSetting(1, {"B", "chain-b"});
+  network->advance(10ms);
+  EXPECT_TRUE(driver->isSpeakerSettingIncorrect(1));
+  EXPECT_EQ(reports, 1);
+  network->advance(200ms);
+  EXPECT_TRUE(driver->getChannelFlagState(1, ChannelFlag::IncorrectSpeakerSetting));
+  EXPECT_FALSE(driver->getChannelFlagState(0, ChannelFlag::IncorrectSpeakerSetting));
+
+  // A channel that refuses settings says so; the others still take them.
+  network->injectFault("amp-1", SimulatedNetwork::Fault::SpeakerSettingRejected, true, 0);
+  EXPECT_THROW(driver->loadSpeakerSetting(0, {"C", "chain-c"}), std::runtime_error);
+  EXPECT_NO_THROW(driver->loadDspChain(1, "chain-b"));
 }
 
 }  // namespace
