@@ -17,7 +17,7 @@
 #include "wire/Command.h"
 #include "wire/WireConvert.h"
 
-#include <source_location>
+#include "fennik/server/core/CallSite.h"
 
 namespace qor::server {
 
@@ -31,7 +31,7 @@ namespace {
 template <class Args>
 void addLoadRelative(fennik::server::IFennikController& controller, const std::string& path,
                      void (FtLoadService::*set)(FtLoad*, double),
-                     std::source_location where = std::source_location::current()) {
+                     fennik::server::CallSite where = fennik::server::CallSite::current()) {
   addCommand<Args>(
       controller, path, {Args::VT_LOAD, Args::VT_STEP},
       [set](CommandJob& job, const Args& a) {

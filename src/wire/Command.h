@@ -21,10 +21,10 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
-#include <source_location>
 #include <stdexcept>
 #include <string>
 #include <vector>
+#include "fennik/server/core/CallSite.h"
 
 namespace qor::server::wire {
 
@@ -82,7 +82,7 @@ template <class Args>
 void addCommand(fennik::server::IFennikController& controller, const std::string& path,
                 std::initializer_list<flatbuffers::voffset_t> required,
                 std::function<void(CommandJob&, const Args&)> run,
-                std::source_location where = std::source_location::current()) {
+                fennik::server::CallSite where = fennik::server::CallSite::current()) {
   using namespace fennik::server;
   std::string label = std::string(where.file_name()) + " : " + std::to_string(where.line());
   std::vector<flatbuffers::voffset_t> fields(required);

@@ -55,8 +55,9 @@ TEST_F(LivesoundServiceTest, LayerDestroyDeletesItemsOnlyOnThatLayerAndKeepsShar
   const auto deviceId = device->id();
 
   livesound().layerSelect(layers().masterLayer());
+  const auto layerId = layer->id();
   livesound().layerDestroy(layer);
-  EXPECT_EQ(db().find(layer->id()), nullptr);
+  EXPECT_EQ(db().find(layerId), nullptr);
   EXPECT_EQ(db().find(loneId), nullptr);
   EXPECT_EQ(db().find(groupId), nullptr);
   EXPECT_EQ(db().find(memberId), nullptr);  // members first, then the group item

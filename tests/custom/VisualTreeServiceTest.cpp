@@ -383,8 +383,9 @@ TEST_F(VisualTreeTest, DestroyUnhooksTheItemEverywhereAndARootTakesItsWindow) {
   VisualItem* second = tree().createWorkspaceRoot();
   ASSERT_NE(sessions().getSessionWindow(second->id()), nullptr);
   EXPECT_EQ(sessions().getSessionWindow(second->id())->getSelectionMode(), VisualItemSelectionMode::DESIGN);
+  const auto secondId = second->id();
   tree().destroy(second);
-  EXPECT_EQ(sessions().getSessionWindow(second->id()), nullptr);
+  EXPECT_EQ(sessions().getSessionWindow(secondId), nullptr);
 }
 
 }  // namespace

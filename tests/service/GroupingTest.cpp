@@ -193,8 +193,9 @@ TEST_F(GroupingTest, LosingAMemberRebuildsTheGroupAndKeepsItsName) {
 
   // destroyGroup leaves the members and unhooks them.
   const std::size_t withGroup = db().size();
+  const auto groupId = g->id();
   devices->destroyGroup(g);
-  EXPECT_EQ(db().find(g->id()), nullptr);
+  EXPECT_EQ(db().find(groupId), nullptr);
   EXPECT_TRUE(amp1->parents().empty());
   EXPECT_EQ(channel(amp1->getAudio(), 0)->parents(), (std::vector<FtAudio*>{amp1->getAudio()}));
   EXPECT_EQ(channel(amp1->getLabel(), 0)->parents(), (std::vector<FtLabel*>{amp1->getLabel()}));

@@ -32,7 +32,7 @@ BaseDevice::~BaseDevice() {
   }
 }
 
-std::string BaseDevice::jobLabel(const std::source_location& where) {
+std::string BaseDevice::jobLabel(const fennik::server::CallSite& where) {
   return std::filesystem::path(where.file_name()).filename().string() + ":" + std::to_string(where.line());
 }
 
@@ -185,7 +185,7 @@ void BaseDevice::armCheckTimer() {
   }
   std::weak_ptr<bool> alive = alive_;
   checkTimer_ =
-      timers->createTimeout(SPEAKER_SETTING_CHECK_MS, jobLabel(std::source_location::current()), [this, alive] {
+      timers->createTimeout(SPEAKER_SETTING_CHECK_MS, jobLabel(fennik::server::CallSite::current()), [this, alive] {
         if (!alive.expired()) timerMethodCheckFtSpeakerSetting();
       });
 }

@@ -26,9 +26,9 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <source_location>
 #include <string>
 #include <vector>
+#include "fennik/server/core/CallSite.h"
 
 namespace qor::server {
 
@@ -138,10 +138,10 @@ class BaseDevice : public fennik::server::Service {
   // finds the feature and the device again and runs `refresh`.
   template <class E>
   void reportInto(Device* device, E* feature, fennik::devices::DriverSignal group, Refresh<E> refresh,
-                  std::source_location where = std::source_location::current());
+                  fennik::server::CallSite where = fennik::server::CallSite::current());
   template <class E>
   void reportInto(Device* device, E* feature, const Subscribe& subscribe, const fennik::server::Uuid& key,
-                  Refresh<E> refresh, std::source_location where = std::source_location::current());
+                  Refresh<E> refresh, fennik::server::CallSite where = fennik::server::CallSite::current());
 
   // Calls f for each pair of children of the two parents with equal index.
   template <class E, class F>
@@ -203,7 +203,7 @@ class BaseDevice : public fennik::server::Service {
   void bindChannelAudio(Device* device);
   // The addresses and states of every port the device has.
   void writePortAddresses(FtNetworkService* service, FtNetwork* network, Driver* driver);
-  static std::string jobLabel(const std::source_location& where);
+  static std::string jobLabel(const fennik::server::CallSite& where);
 
  private:
   void armCheckTimer();

@@ -28,7 +28,7 @@ auto* BaseDevice::createChannelShaped(S& service, Device* device, int channels, 
 
 template <class E>
 void BaseDevice::reportInto(Device* device, E* feature, fennik::devices::DriverSignal group, Refresh<E> refresh,
-                            std::source_location where) {
+                            fennik::server::CallSite where) {
   fennik::server::Uuid key{};
   key.data[15] = static_cast<std::uint8_t>(static_cast<int>(group) + 1);
   reportInto<E>(
@@ -41,7 +41,7 @@ void BaseDevice::reportInto(Device* device, E* feature, fennik::devices::DriverS
 
 template <class E>
 void BaseDevice::reportInto(Device* device, E* feature, const Subscribe& subscribe, const fennik::server::Uuid& key,
-                            Refresh<E> refresh, std::source_location where) {
+                            Refresh<E> refresh, fennik::server::CallSite where) {
   Driver* drv = device ? driver(device) : nullptr;
   if (!drv || !feature) return;
   const fennik::server::Uuid featureId = feature->id();

@@ -76,7 +76,7 @@ void BaseDevice::connectFtDeviceInfo(Device* device) {
   const Uuid infoId = info->id();
   std::weak_ptr<bool> alive = alive_;
   keep(device, d->onFirmwareUpdateProgress([this, alive, infoId, loop = loop(),
-                                            label = jobLabel(std::source_location::current())](
+                                            label = jobLabel(fennik::server::CallSite::current())](
                                                int state, float fraction, const std::string& message) {
     loop->post(label,
                [this, alive, infoId, state, fraction, message](const std::shared_ptr<fennik::server::EntityContext>&) {

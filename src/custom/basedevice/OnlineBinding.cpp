@@ -78,7 +78,7 @@ void BaseDevice::connectFtOnline(Device* device) {
   const Uuid onlineId = online->id();
   std::weak_ptr<bool> alive = alive_;
   keep(device, d->onConnectionProgress([this, alive, onlineId, loop = loop(),
-                                        label = jobLabel(std::source_location::current())](int phase, float f) {
+                                        label = jobLabel(fennik::server::CallSite::current())](int phase, float f) {
     loop->post(label, [this, alive, onlineId, phase, f](const std::shared_ptr<fennik::server::EntityContext>&) {
       if (alive.expired()) return;
       FtOnline* e = db()->get<FtOnline>(onlineId);

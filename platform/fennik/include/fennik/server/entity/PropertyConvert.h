@@ -27,7 +27,7 @@ struct PropertyConvert<bool> {
 
 template <class V>
 requires(std::is_integral_v<V> && !std::is_same_v<V, bool>) || std::is_enum_v<V> struct PropertyConvert<V> {
-  using Int = std::conditional_t<std::is_enum_v<V>, std::underlying_type<V>, std::type_identity<V>>::type;
+  using Int = typename std::conditional_t<std::is_enum_v<V>, std::underlying_type<V>, std::type_identity<V>>::type;
   static std::optional<V> from(const PropertyValue& p) {
     std::int64_t raw;
     if (auto* i = std::get_if<std::int64_t>(&p)) {
