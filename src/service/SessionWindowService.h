@@ -43,7 +43,7 @@ class SessionWindowService : public SessionWindowServiceBase {
 
  private:
   fennik::server::Uuid currentId_{};
-  const std::vector<VisualItem*> none_;
+  const std::vector<VisualItem*> none_{};
 };
 
 }  // namespace qor::server
