@@ -11,6 +11,7 @@
 
 #include "wire/EntityController.h"
 
+#include "fennik/server/core/CallSite.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/ksp/IKspController.h"
 #include "fennik/server/service/EntityContext.h"
@@ -24,7 +25,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-#include "fennik/server/core/CallSite.h"
 
 namespace qor::server::wire {
 

@@ -15,6 +15,7 @@
 //     driver goes away.
 
 #include "fennik/devices/FennikDevice.h"
+#include "fennik/server/core/CallSite.h"
 #include "fennik/server/core/Uuid.h"
 #include "fennik/server/service/Service.h"
 
@@ -28,7 +29,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include "fennik/server/core/CallSite.h"
 
 namespace qor::server {
 
