@@ -43,17 +43,9 @@ inline void appendString(std::string& out, std::string_view text) {
 }
 
 inline void appendUuid(std::string& out, const fennik::server::Uuid& id) {
-  static constexpr char HEX[] = "0123456789abcdef";
-  std::array<char, 38> text;
-  std::size_t n = 0;
-  text[n++] = '"';
-  for (std::size_t i = 0; i < id.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text[n++] = '-';
-    text[n++] = HEX[id.data[i] >> 4];
-    text[n++] = HEX[id.data[i] & 0x0f];
-  }
-  text[n++] = '"';
-  out.append(text.data(), n);
+  out += '"';
+  fennik::server::appendUuidText(out, id);
+  out += '"';
 }
 
 inline void appendDouble(std::string& out, double value) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/uuid/uuid_io.hpp>
+
 #include <set>
 
 namespace fennik::server {
@@ -15,6 +17,10 @@ TEST(UuidTest, TextConversionIsStrictAndCanonical) {
   const std::string text = "79fd76f4-1899-4826-b3c9-e0f8cdf81d9e";
   const Uuid id = UuidFromS("79FD76F4-1899-4826-B3C9-E0F8CDF81D9E");
   EXPECT_EQ(UuidToS(id), text) << "canonical text is lower case";
+  for (int i = 0; i < 100; ++i) {
+    const Uuid r = random_uuid();
+    EXPECT_EQ(UuidToS(r), boost::uuids::to_string(r)) << "every byte in its place";
+  }
   EXPECT_EQ(UuidFromS(text), id);
   EXPECT_TRUE(UuidFromS(NIL_UUID_TEXT).is_nil());
   for (const char* bad : {"{79fd76f4-1899-4826-b3c9-e0f8cdf81d9e}", "79fd76f418994826b3c9e0f8cdf81d9e",

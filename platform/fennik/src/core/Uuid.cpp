@@ -2,7 +2,6 @@
 
 #include <boost/uuid/name_generator_sha1.hpp>
 #include <boost/uuid/random_generator.hpp>
-#include <boost/uuid/uuid_io.hpp>
 
 #include <stdexcept>
 
@@ -39,7 +38,23 @@ Uuid UuidFromS(std::string_view text) {
   return id;
 }
 
-std::string UuidToS(const Uuid& id) { return boost::uuids::to_string(id); }
+std::string UuidToS(const Uuid& id) {
+  std::string text;
+  appendUuidText(text, id);
+  return text;
+}
+
+void appendUuidText(std::string& out, const Uuid& id) {
+  static constexpr char HEX[] = "0123456789abcdef";
+  char text[36];
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < id.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text[n++] = '-';
+    text[n++] = HEX[id.data[i] >> 4];
+    text[n++] = HEX[id.data[i] & 0x0f];
+  }
+  out.append(text, n);
+}
 
 Uuid random_uuid() {
   // Seeded once per thread: drawing an id must be cheap, it happens per entity.

@@ -20,6 +20,9 @@ Uuid UuidFromS(std::string_view text);
 
 // Canonical lower-case text of a UUID.
 std::string UuidToS(const Uuid& id);
+// Appends that text to `out`, without a temporary string (saving writes
+// tens of thousands of ids).
+void appendUuidText(std::string& out, const Uuid& id);
 
 // A random (version 4) UUID from a per-thread generator.
 Uuid random_uuid();
