@@ -64,6 +64,9 @@ enum class P : std::uint8_t {
   DeviceCollect,
   ChannelCollect,
   ErrorHold,
+  // Panels: the panel JSON and the names of the collected state flags.
+  PanelJson,
+  PanelCollect,
 };
 
 struct Key {
@@ -175,6 +178,12 @@ struct NetworkState {
   void tick();
   void measure(VirtualDevice& device);
   void startFirmwareUpdate(const CorePtr& core, const std::string& path);
+  // Announcements (see SimulatedNetwork::onAnnouncement).
+  SimulatedNetwork::Announcement describe(const VirtualDevice& device) const;
+  // Announces the device when what it tells differs from its last
+  // announcement, or always when `force` (an answer to a search).
+  void announce(const VirtualDevice& device, bool force = false);
+  void announceGone(const std::string& id);
   void firmwareStep(const std::string& deviceId, int step, std::string version);
 
   // Runs one due event (mutex held on entry and exit); false when none is due.
@@ -193,6 +202,8 @@ struct NetworkState {
   std::vector<Emit> emits;
   std::map<std::string, std::shared_ptr<const DeviceModel>> models;
   std::map<std::string, std::unique_ptr<VirtualDevice>> devices;
+  boost::signals2::signal<void(const SimulatedNetwork::Announcement&)> announced;
+  std::map<std::string, SimulatedNetwork::Announcement> lastAnnounced;
   int nextSerial = 1;
   bool running = false;
   bool stopping = false;

@@ -64,7 +64,10 @@ DriverSignal signalOf(P p) {
     case P::DeviceCollect:
     case P::ChannelCollect:
     case P::ErrorHold:
+    case P::PanelCollect:
       return DriverSignal::State;
+    case P::PanelJson:
+      return DriverSignal::DeviceInfo;
   }
   return DriverSignal::Count;
 }

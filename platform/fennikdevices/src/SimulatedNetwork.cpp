@@ -101,6 +101,7 @@ void NetworkState::connectStep(const CorePtr& core, std::uint64_t epoch, int ste
           if (auto accepted = accept(*device->model, key, value)) device->settings[key] = *accepted;
         }
         core->settings = device->settings;
+        announce(*device);
         // Others watching the same device learn what was written.
         for (const auto& other : device->sessions) {
           other->settings = device->settings;
@@ -169,6 +170,7 @@ void NetworkState::deliver(const CorePtr& core, std::uint64_t epoch, const Key& 
     log()->debug("Simulated device {} refused a value", device->id);
   } else {
     device->settings[key] = *accepted;
+    if (key.p == P::Name || key.p == P::DeviceIntId) announce(*device);
   }
   if (key.p == P::ErrorHold && !std::get<bool>(device->settings[key])) {
     for (auto& flags : device->measured.channelFlags) flags.reset(static_cast<std::size_t>(ChannelFlag::ErrorHold));
@@ -329,12 +331,44 @@ void NetworkState::firmwareStep(const std::string& deviceId, int step, std::stri
         session->measured.firmwareDetails = device->measured.firmwareDetails;
         emitChanged(session, DriverSignal::DeviceInfo, -1);
       }
+      announce(*device);
       tell(firmware::RUNNING, 1.0f, "Restarting");
       tell(firmware::SUCCEEDED, 1.0f, "Firmware " + version + " is running");
     }
     return;
   }
   schedule(STEP_MS * 4, [this, deviceId, step, version] { firmwareStep(deviceId, step + 1, version); });
+}
+
+SimulatedNetwork::Announcement NetworkState::describe(const VirtualDevice& d) const {
+  SimulatedNetwork::Announcement a;
+  a.physicalId = d.id;
+  a.model = d.model->model;
+  a.name = read<std::string>(d.settings, {P::Name});
+  a.hasDeviceId = true;
+  a.deviceIntId = read<int>(d.settings, {P::DeviceIntId});
+  a.ipAddress = d.measured.ipAddress;
+  a.firmware = d.measured.firmware;
+  return a;
+}
+
+void NetworkState::announce(const VirtualDevice& device, bool force) {
+  if (!device.reachable) return;
+  auto a = describe(device);
+  auto [it, inserted] = lastAnnounced.try_emplace(device.id, a);
+  if (!inserted) {
+    if (it->second == a && !force) return;
+    it->second = a;
+  }
+  emit([this, a] { announced(a); });
+}
+
+void NetworkState::announceGone(const std::string& id) {
+  if (lastAnnounced.erase(id) == 0) return;
+  SimulatedNetwork::Announcement a;
+  a.physicalId = id;
+  a.present = false;
+  emit([this, a] { announced(a); });
 }
 
 bool NetworkState::runOneDue(std::unique_lock<std::mutex>& lock, std::int64_t until) {
@@ -480,6 +514,10 @@ std::string SimulatedNetwork::addDevice(const std::string& model, std::string ph
   }
   device->noise = static_cast<std::uint32_t>(serial) * 2654435761u;
   state_->devices.emplace(physicalId, std::move(device));
+  // A new device introduces itself once it has booted onto the network.
+  state_->schedule(state_->latencyMs, [s = state_.get(), physicalId] {
+    if (auto* d = s->find(physicalId)) s->announce(*d);
+  });
   sim::log()->info("Simulated {} added as {}", model, physicalId);
   return physicalId;
 }
@@ -497,6 +535,15 @@ bool SimulatedNetwork::setReachable(const std::string& physicalId, bool reachabl
   if (!device) return false;
   if (device->reachable == reachable) return true;
   device->reachable = reachable;
+  // Listeners hear of it with the next event the network runs.
+  state_->schedule(0, [s = state_.get(), physicalId] {
+    auto* d = s->find(physicalId);
+    if (d && d->reachable) {
+      s->announce(*d);
+    } else {
+      s->announceGone(physicalId);
+    }
+  });
   if (!reachable) {
     // Every driver on it falls offline and goes on looking for it.
     auto sessions = std::move(device->sessions);
@@ -531,6 +578,58 @@ std::vector<SimulatedNetwork::Listing> SimulatedNetwork::devices() const {
                              device->reachable, static_cast<int>(device->sessions.size())});
   }
   return result;
+}
+
+Connection SimulatedNetwork::onAnnouncement(AnnouncementCallback callback) {
+  return state_->announced.connect(std::move(callback));
+}
+
+void SimulatedNetwork::search() {
+  std::lock_guard lock(state_->mutex);
+  state_->schedule(state_->latencyMs, [s = state_.get()] {
+    for (const auto& [id, device] : s->devices) s->announce(*device, true);
+  });
+}
+
+bool SimulatedNetwork::renameDevice(const std::string& physicalId, const std::string& name) {
+  return changeAtDevice(physicalId, [name](sim::NetworkState& s, sim::VirtualDevice& device) {
+    device.settings[{sim::P::Name}] = name;
+    s.report(device, {sim::P::Name});
+  });
+}
+
+bool SimulatedNetwork::setIpAddress(const std::string& physicalId, const std::string& ipAddress) {
+  return changeAtDevice(physicalId, [ipAddress](sim::NetworkState& s, sim::VirtualDevice& device) {
+    device.measured.ipAddress = ipAddress;
+    for (const auto& session : device.sessions) {
+      session->measured.ipAddress = ipAddress;
+      s.emitChanged(session, DriverSignal::IpAddress, -1);
+    }
+  });
+}
+
+bool SimulatedNetwork::setFirmware(const std::string& physicalId, const std::string& version) {
+  return changeAtDevice(physicalId, [version](sim::NetworkState& s, sim::VirtualDevice& device) {
+    device.measured.firmware = version;
+    for (const auto& session : device.sessions) {
+      session->measured.firmware = version;
+      s.emitChanged(session, DriverSignal::DeviceInfo, -1);
+    }
+  });
+}
+
+bool SimulatedNetwork::changeAtDevice(const std::string& physicalId,
+                                      std::function<void(sim::NetworkState&, sim::VirtualDevice&)> change) {
+  std::lock_guard lock(state_->mutex);
+  if (!state_->find(physicalId)) return false;
+  // Runs as the network's next event, so its reports go out like any other.
+  state_->schedule(0, [s = state_.get(), physicalId, change = std::move(change)] {
+    if (auto* device = s->find(physicalId)) {
+      change(*s, *device);
+      s->announce(*device);
+    }
+  });
+  return true;
 }
 
 std::vector<std::string> SimulatedNetwork::populateDemo(int perModel) {

@@ -14,6 +14,7 @@
 #include "fennik/devices/FennikDevice.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,7 +24,8 @@ namespace fennik::devices {
 
 namespace sim {
 struct NetworkState;
-}
+struct VirtualDevice;
+}  // namespace sim
 
 class SimulatedNetwork : public std::enable_shared_from_this<SimulatedNetwork> {
  public:
@@ -42,6 +44,21 @@ class SimulatedNetwork : public std::enable_shared_from_this<SimulatedNetwork> {
     FirmwareUpdateFails,
     SpeakerSettingRejected,
   };
+
+  // What a device tells the network about itself when it is searched for or
+  // when that changes; `present` false says it has left the network.
+  struct Announcement {
+    std::string physicalId;
+    std::string model;
+    std::string name;
+    bool hasDeviceId = true;
+    int deviceIntId = 0;
+    std::string ipAddress;
+    std::string firmware;
+    bool present = true;
+    bool operator==(const Announcement&) const = default;
+  };
+  using AnnouncementCallback = std::function<void(const Announcement&)>;
 
   struct Listing {
     std::string physicalId;
@@ -84,6 +101,18 @@ class SimulatedNetwork : public std::enable_shared_from_this<SimulatedNetwork> {
   bool setReachable(const std::string& physicalId, bool reachable);
   bool injectFault(const std::string& physicalId, Fault fault, bool active = true, int channel = -1);
   std::vector<Listing> devices() const;
+
+  // Announcements: every device answers a search after the network latency,
+  // and announces itself again whenever its name, device id, address or
+  // firmware changes; it announces its leaving when it becomes unreachable
+  // or is removed. Callbacks run on the network's thread (or in advance()).
+  Connection onAnnouncement(AnnouncementCallback callback);
+  void search();
+  // Changes made at the device itself (front panel, DHCP, a service
+  // engineer); drivers online with it learn them as change reports.
+  bool renameDevice(const std::string& physicalId, const std::string& name);
+  bool setIpAddress(const std::string& physicalId, const std::string& ipAddress);
+  bool setFirmware(const std::string& physicalId, const std::string& version);
   // Adds `perModel` devices of every registered model; returns their ids.
   std::vector<std::string> populateDemo(int perModel);
 
@@ -95,6 +124,8 @@ class SimulatedNetwork : public std::enable_shared_from_this<SimulatedNetwork> {
 
  private:
   explicit SimulatedNetwork(Mode mode);
+  bool changeAtDevice(const std::string& physicalId,
+                      std::function<void(sim::NetworkState&, sim::VirtualDevice&)> change);
   std::unique_ptr<sim::NetworkState> state_;
 };
 
