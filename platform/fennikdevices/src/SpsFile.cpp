@@ -17,8 +17,6 @@ namespace {
 constexpr std::string_view MAGIC = "FSPS";
 constexpr std::uint16_t FORMAT_VERSION = 1;
 constexpr std::size_t HEADER_BYTES = 4 + 2 + 2 + 16 + 2;
-constexpr std::size_t BAND_BYTES = 12;
-constexpr std::size_t FILTER_BYTES = 16;
 constexpr std::size_t CRC_BYTES = 4;
 
 std::uint32_t crc32(std::string_view bytes) {
