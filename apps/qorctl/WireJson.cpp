@@ -67,6 +67,10 @@ fennik::server::KspBytes WireJson::fromAssignments(const std::string& table, con
     const auto& type = field->value.type;
     if (type.base_type == flatbuffers::BASE_TYPE_STRING) {
       doc[name] = value;
+    } else if (type.base_type == flatbuffers::BASE_TYPE_VECTOR && type.element == flatbuffers::BASE_TYPE_STRING) {
+      // A list of texts: each name=value adds one, in order.
+      if (!doc.contains(name)) doc[name] = nlohmann::ordered_json::array();
+      doc[name].push_back(value);
     } else if (type.base_type == flatbuffers::BASE_TYPE_BOOL) {
       if (value == "true" || value == "1") {
         doc[name] = true;

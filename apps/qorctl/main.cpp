@@ -274,7 +274,14 @@ int main(int argc, char** argv) {
       const auto table = commandTable(path, "Args");
       if (!wire.hasTable(table)) throw Failure("no livesound command " + path);
       auto payload = wire.fromAssignments(table, json::object(), args);
-      auto reply = s.call("qor::server::Livesound", KspMethod::Custom, path, {}, std::move(payload));
+      // A refusal (422) carries the command's result table saying why.
+      auto answer = s.client.call("qor::server::Livesound", KspMethod::Custom, path, {}, std::move(payload), s.timeout);
+      if (!answer) throw Failure("no reply from the server within " + std::to_string(s.timeout.count()) + " ms");
+      if (answer->status >= 300 && answer->status != 422) {
+        throw Failure("qor::server::Livesound" + path + " answered " + std::to_string(answer->status) + " (" +
+                      statusText(answer->status) + ")");
+      }
+      const auto& reply = *answer;
       json out{{"status", reply.status}};
       const auto resultTable = commandTable(path, "Result");
       if (!reply.payload.empty() && wire.hasTable(resultTable)) {
@@ -283,6 +290,10 @@ int main(int argc, char** argv) {
         out["payloadBytes"] = reply.payload.size();
       }
       print(out);
+      if (reply.status >= 300) {
+        throw Failure("qor::server::Livesound" + path + " answered " + std::to_string(reply.status) + " (" +
+                      statusText(reply.status) + ")");
+      }
     }
     return 0;
   } catch (const std::invalid_argument& e) {

@@ -1,5 +1,7 @@
 #include "Host.h"
 
+#include "DemoProject.h"
+
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/net/ProjectRoute.h"
@@ -76,6 +78,7 @@ void Host::stop() {
 
 void Host::startDemo(int perModel) {
   for (const auto& id : plugins_->network()->populateDemo(perModel)) getLogger(HOST_LOGGER)->info("Demo device {}", id);
+  buildDemoProject(*stack_.dispatcher(), *plugins_->network());
 }
 
 }  // namespace qor::app

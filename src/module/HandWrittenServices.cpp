@@ -2,6 +2,7 @@
 
 #include "custom/HighlightService.h"
 #include "custom/VisualTreeService.h"
+#include "custom/catalog/CatalogService.h"
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/deviceplant/MatrixService.h"
 #include "custom/livesound/LivesoundService.h"
@@ -42,6 +43,7 @@ const std::vector<Step>& addOrder() {
       adding<VisualTreeService>(),
       adding<DevicePlant>(),
       adding<HighlightService>(),
+      adding<CatalogService>(),
       adding<fennik::server::TimerService>(),
       adding<fennik::server::DebounceService>(),
   };
@@ -55,6 +57,7 @@ const std::vector<Step>& removeOrder() {
       removing<VisualTreeService>(),
       removing<DevicePlant>(),
       removing<HighlightService>(),
+      removing<CatalogService>(),
       removing<fennik::server::DebounceService>(),
       removing<fennik::server::TimerService>(),
   };

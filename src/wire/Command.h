@@ -58,10 +58,15 @@ class CommandJob {
 
   // A FlatBuffers result for the reply.
   fennik::server::KspBytes& result() { return result_; }
+  // The reply's status: 200 unless the command refuses (422, with its
+  // result saying why).
+  fennik::server::KspStatus status() const { return status_; }
+  void refuse() { status_ = fennik::server::KspStatus::Refused; }
 
  private:
   std::shared_ptr<fennik::server::EntityContext> context_;
   fennik::server::KspBytes result_;
+  fennik::server::KspStatus status_ = fennik::server::KspStatus::Ok;
 };
 
 // An argument table with no fields, for a command with none required that
@@ -105,7 +110,7 @@ void addCommand(fennik::server::IFennikController& controller, const std::string
             request->markFailed();  // the loop logs the failure with the job's label
             throw;
           }
-          auto response = request->respond();
+          auto response = request->respond(job.status());
           response->payload() = std::move(job.result());
           if (auto r = replier.lock()) r->reply(std::move(response));
         });

@@ -47,9 +47,13 @@ TEST_F(LivesoundServiceTest, LayerDestroyDeletesItemsOnlyOnThatLayerAndKeepsShar
   const auto groupId = group->id();
   const auto memberId = a->id();
 
-  // A device on the layer goes with its visual item.
+  // A device on the layer goes with its visual item, also when its type's
+  // plug-in is not loaded.
   auto devices = service<DeviceService>();
   Device* device = devices->create();
+  auto type = DeviceType::createDefaultInitialized(fennik::server::random_uuid());
+  device->setType(type.get());
+  db().add(std::move(type));
   VisualItem* deviceItem = item(800, 0, 80, 80);
   device->setVisualItem(deviceItem);
   const auto deviceId = device->id();

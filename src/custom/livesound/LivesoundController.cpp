@@ -223,6 +223,8 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
                                                           &FtLoadService::setThresholdMinEOLRelative);
   addLoadRelative<cmd::FtLoadThresholdMaxEOLRelativeArgs>(*this, "/ftLoadThresholdMaxEOLRelative",
                                                           &FtLoadService::setThresholdMaxEOLRelative);
+
+  addDeviceCommands(*this);
 }
 
 }  // namespace qor::server

@@ -16,4 +16,7 @@ class LivesoundController : public fennik::server::IFennikController {
   explicit LivesoundController(std::string route = ROUTE);
 };
 
+// The device commands (LivesoundDeviceCommands.cpp).
+void addDeviceCommands(fennik::server::IFennikController& controller);
+
 }  // namespace qor::server

@@ -8,6 +8,7 @@
 #include "service/SessionService.h"
 #include "service/SessionWindowService.h"
 
+#include "qor/server/entities/Device.h"
 #include "qor/server/entities/LivesoundProject.h"
 #include "qor/server/entities/SessionWindow.h"
 #include "qor/server/services/FtAudioService.h"
@@ -48,6 +49,7 @@ void LivesoundService::loaded() {
     }
     s->setCurrentSessionWindow(masterRoot);
     livesound::log()->info("Project opened: master session and window are current");
+    removeGroupsWithoutVisualItem();
     return;
   }
   auto project = LivesoundProject::createDefaultInitialized(fennik::server::random_uuid());
@@ -61,6 +63,19 @@ void LivesoundService::loaded() {
   w->setSelectionMode(VisualItemSelectionMode::DESIGN);
   if (SessionWindow* window = w->currentSessionWindow()) window->setSelectedLayer(layers()->masterLayer());
   livesound::log()->info("New project: master session and window are current");
+  removeGroupsWithoutVisualItem();
+}
+
+void LivesoundService::removeGroupsWithoutVisualItem() {
+  // A group that is not on the canvas cannot be reached by the user.
+  std::vector<Uuid> orphans;
+  for (const Device* device : db()->all<Device>()) {
+    if (device->getIsGroup() && !device->getVisualItem()) orphans.push_back(device->id());
+  }
+  // Destroying one group may rebuild or take another: look each up again.
+  for (const Uuid& id : orphans) {
+    if (Device* group = db()->get<Device>(id)) deviceDestroy(group);
+  }
 }
 
 }  // namespace qor::server

@@ -26,8 +26,31 @@ class LivesoundService : public fennik::server::Service {
   std::string serviceName() const override { return "qor::server::LivesoundService"; }
 
   // Prepares an opened or new project: the project entity, the master
-  // session and its window, made current.
+  // session and its window, made current; group devices that lost their
+  // visual item are removed.
   void loaded() override;
+
+  // --- adding and removing devices (LivesoundDevices.cpp) ---
+  // A new device of the type, named from the project's counters, connected to
+  // the project-wide features, its visual item moved by (x, y) or placed
+  // automatically and selected alone. Null for a null or unknown type.
+  Device* deviceAdd(DeviceType* type, int x, int y, bool autoPlace);
+  // The client's form: `count` devices of the type that (kind, id) names
+  // (kind "SpeakerMode": id is a JSON object with a string "product.id";
+  // kind "Panel": id is a panel template; else id is the type's id text).
+  // All new devices end selected. Throws the JSON library's error for a
+  // "SpeakerMode" id that is not such an object.
+  std::vector<Device*> deviceAdd(const std::string& kind, const std::string& id, int count, int x, int y,
+                                 bool autoPlace);
+  // Removes a group device (single devices leave through their visual items).
+  void deviceRemove(Device* device);
+  // Gives a group device without visual item one of 128 x 80 at (x, y).
+  void deviceGroupEmbed(Device* group, int x, int y);
+  // Unmaps a device: default name with its old number, no device id, address or firmware.
+  void deviceMappingClear(Device* device);
+  // Nothing: automatic mapping by device id is not offered.
+  void deviceMappingLoadAutomaticByDeviceId(Device* device);
+  void testcaseBarrier(const std::string& key);
 
   // --- layers and highlights ---
   // A new layer, indexed above the others, selected in the current window.
@@ -41,8 +64,12 @@ class LivesoundService : public fennik::server::Service {
 
   // --- deleting from the canvas ---
   void visualItemDestroySelected();
-  // Removes a device together with its visual item.
+  // Removes a device and everything of it: project-feature membership,
+  // connections, driver, features, visual item (with its place in windows,
+  // selections and layers) and its membership in groups.
   virtual void deviceDestroy(Device* device);
+  // A copy of the device, named from the counters (clipboard commands).
+  Device* deviceDuplicate(Device* device);
 
  protected:
   // Items whose canvas root is the clipboard workspace survive; a group's
@@ -51,6 +78,18 @@ class LivesoundService : public fennik::server::Service {
   Device* deviceOf(const VisualItem* item) const;
 
  private:
+  void setDefaultDeviceName(FtDeviceInfo* info, DeviceTypeImplementation implementation);
+  void setDefaultDeviceNameForGroup(FtDeviceInfo* info);
+  void setDefaultPowerOnDelay(Device* device);
+  void connectToProjectFeatures(Device* device, bool connect);
+  void disconnectAllConnectors(Device* device);
+  Device* createOfType(DeviceType* type);
+  void removeVisualItem(Device* device);
+  void placeInTree(VisualItem* item);
+  void removeGroupsWithoutVisualItem();
+  void flagDiscoveredDevicesDirty();
+  LivesoundProject* project() const;
+
   std::shared_ptr<SessionService> sessions() const;
   std::shared_ptr<SessionWindowService> windows() const;
   std::shared_ptr<LayerService> layers() const;

@@ -1,0 +1,155 @@
+#include "DemoProject.h"
+
+#include "qor/server/fbs/Device_generated.h"
+#include "qor/server/fbs/FtDeviceInfo_generated.h"
+#include "qor/server/fbs/LivesoundCommands_generated.h"
+
+#include "fennik/server/core/Logging.h"
+#include "fennik/server/ksp/Ksp.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qor::app {
+
+namespace {
+
+using fennik::server::KspBytes;
+using fennik::server::KspMethod;
+namespace cmd = qor::server::fbs::cmd;
+
+// Waits for the one reply of a request made on the server's own routes.
+class Reply : public fennik::server::IKspReplier {
+ public:
+  void reply(std::shared_ptr<fennik::server::KspResponse> response) override {
+    if (!done_.exchange(true)) promise_.set_value(std::move(response));
+  }
+  std::shared_ptr<fennik::server::KspResponse> wait() {
+    auto future = promise_.get_future();
+    if (future.wait_for(std::chrono::seconds(30)) != std::future_status::ready)
+      throw std::runtime_error("no reply within 30 s");
+    return future.get();
+  }
+
+ private:
+  std::promise<std::shared_ptr<fennik::server::KspResponse>> promise_;
+  std::atomic<bool> done_{false};
+};
+
+class Client {
+ public:
+  explicit Client(fennik::server::IKspDispatcher& dispatcher) : dispatcher_(dispatcher) {}
+
+  KspBytes call(const std::string& route, KspMethod method, const std::string& path, const std::string& entityId,
+                KspBytes payload) {
+    fennik::server::KspRequest::Header header;
+    header.id = ++id_;
+    header.route = route;
+    header.method = method;
+    header.path = path;
+    header.entityId = entityId;
+    auto replier = std::make_shared<Reply>();
+    dispatcher_.dispatch(replier, std::make_shared<fennik::server::KspRequest>(header, std::move(payload), replier));
+    auto response = replier->wait();
+    const int status = static_cast<int>(response->status());
+    if (status >= 300) throw std::runtime_error(route + path + " answered " + std::to_string(status));
+    return response->payload();
+  }
+  KspBytes command(const std::string& path, const flatbuffers::FlatBufferBuilder& b) {
+    return call("qor::server::Livesound", KspMethod::Custom, path, {},
+                KspBytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()));
+  }
+
+ private:
+  fennik::server::IKspDispatcher& dispatcher_;
+  std::uint64_t id_ = 0;
+};
+
+template <class T>
+const T* rootOf(const KspBytes& bytes) {
+  flatbuffers::Verifier verifier(bytes.data(), bytes.size());
+  if (!verifier.VerifyBuffer<T>(nullptr)) throw std::runtime_error("a reply that does not verify");
+  return flatbuffers::GetRoot<T>(bytes.data());
+}
+
+// The new device's id.
+std::string add(Client& client, const std::string& kind, const std::string& typeId) {
+  flatbuffers::FlatBufferBuilder b;
+  b.ForceDefaults(true);
+  b.Finish(cmd::CreateDeviceAddArgs(b, 0, 0, 1, b.CreateString(kind), b.CreateString(typeId)));
+  const KspBytes reply = client.command("/deviceAdd", b);
+  const auto* result = rootOf<cmd::DeviceAddResult>(reply);
+  if (!result->devices() || result->devices()->size() != 1) throw std::runtime_error("the device was not added");
+  return result->devices()->Get(0)->str();
+}
+
+// Writes one text field of an entity through its route, as a client's update.
+template <class Builder>
+void update(Client& client, const std::string& route, const std::string& id,
+            void (Builder::*add)(flatbuffers::Offset<flatbuffers::String>), const std::string& value) {
+  flatbuffers::FlatBufferBuilder b;
+  const auto idText = b.CreateString(id);
+  const auto valueText = b.CreateString(value);
+  Builder u(b);
+  u.add_id(idText);
+  (u.*add)(valueText);
+  b.Finish(u.Finish());
+  client.call(route, KspMethod::Update, {}, id, KspBytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()));
+}
+
+// Maps a project device onto a network device as a client does: the
+// device's id and the name the network device reports.
+void map(Client& client, const std::string& deviceId, const fennik::devices::SimulatedNetwork::Listing& found) {
+  const KspBytes shown = client.call("qor::server::Device", KspMethod::Show, {}, deviceId, {});
+  const auto* device = rootOf<qor::server::fbs::Device>(shown);
+  const std::string infoId = device->deviceInfo() ? device->deviceInfo()->str() : std::string();
+  update(client, "qor::server::Device", deviceId, &qor::server::fbs::DeviceBuilder::add_deviceId, found.physicalId);
+  update(client, "qor::server::FtDeviceInfo", infoId, &qor::server::fbs::FtDeviceInfoBuilder::add_name, found.name);
+}
+
+}  // namespace
+
+void buildDemoProject(fennik::server::IKspDispatcher& dispatcher, const fennik::devices::SimulatedNetwork& network) {
+  auto log = fennik::server::getLogger(fennik::server::HOST_LOGGER);
+  try {
+    Client client(dispatcher);
+    const KspBytes existing = client.call("qor::server::Device", KspMethod::Index, {}, {}, {});
+    const auto* ids =
+        flatbuffers::GetRoot<flatbuffers::Vector<flatbuffers::Offset<flatbuffers::String>>>(existing.data());
+    if (existing.size() > 4 && ids->size() > 0) {
+      log->info("Demo: the project has devices already; it stays as it is");
+      return;
+    }
+    // The catalog says which kind and type id each model has.
+    flatbuffers::FlatBufferBuilder query;
+    query.Finish(cmd::CreateDeviceCatalogQueryArgs(query));
+    const KspBytes catalog = client.command("/deviceCatalogQuery", query);
+    std::map<std::string, std::pair<std::string, std::string>> byModel;
+    for (const auto* match : *rootOf<cmd::DeviceCatalogQueryResult>(catalog)->matches()) {
+      for (const auto* item : *match->items()) byModel[item->model()->str()] = {item->kind()->str(), item->id()->str()};
+    }
+    // Two QA-8 amplifiers, a QA-4 and the matrix of the network go into the
+    // project, mapped onto their network devices.
+    std::map<std::string, int> taken;
+    for (const auto& found : network.devices()) {
+      auto type = byModel.find(found.model);
+      if (type == byModel.end() || taken[found.model]++ >= (found.model == "QA-8" ? 2 : 1)) continue;
+      map(client, add(client, type->second.first, type->second.second), found);
+      log->info("Demo: {} added and mapped onto {}", found.model, found.physicalId);
+    }
+    // And one amplifier designed offline, not on the network yet.
+    if (auto qa8 = byModel.find("QA-8"); qa8 != byModel.end()) {
+      add(client, qa8->second.first, qa8->second.second);
+      log->info("Demo: a QA-8 added by type, not mapped");
+    }
+  } catch (const std::exception& e) {
+    log->error("Demo project: {}", e.what());
+  }
+}
+
+}  // namespace qor::app

@@ -1,0 +1,144 @@
+// Putting devices into a project: adding eight-channel amplifiers by type
+// (naming, power-on delay, project totals, canvas placement and selection)
+// against the bare creation of the same devices through the device plant,
+// and catalog queries over a thousand device types.
+// Run: build/default/bin/device_add_bench
+
+#include "amplifiers/AmplifierModels.h"
+#include "amplifiers/SimAmplifier.h"
+#include "custom/catalog/CatalogService.h"
+#include "custom/deviceplant/DevicePlant.h"
+#include "custom/livesound/LivesoundService.h"
+#include "model/GeneratedServices.h"
+#include "module/HandWrittenServices.h"
+
+#include "qor/server/entities/All.h"
+
+#include "fennik/devices/SimulatedNetwork.h"
+#include "fennik/server/core/Logging.h"
+#include "fennik/server/entity/Database.h"
+#include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/ServiceResolver.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using fennik::devices::SimulatedNetwork;
+using qor::devicetypes::Qa8Amplifier;
+using namespace qor::server;
+
+// A new project with every service of the module and the QA-8 model.
+struct Project {
+  Project()
+      : context(fennik::server::EntityContext::create(fennik::server::JobLoop::Mode::Manual)),
+        network(SimulatedNetwork::create(SimulatedNetwork::Mode::Manual)) {
+    fennik::server::setLogLevel(spdlog::level::warn);
+    addGeneratedServices(context);
+    addHandWrittenServices(context);
+    network->registerModel(qor::devicetypes::qa8Model());
+    amps = std::make_shared<Qa8Amplifier>(context->db(), context->loop(), context->services(), network,
+                                          qor::devicetypes::qa8Descriptor(), qor::devicetypes::qa8Model());
+    context->services()->add<Qa8Amplifier>(amps);
+    plant()->registerFactory(qor::devicetypes::qa8Descriptor().id, amps.get());
+    plant()->ensureDeviceTypes();
+    context->services()->forEach([](fennik::server::Service& s) { s.loaded(); });
+    type = context->db()->get<DeviceType>(qor::devicetypes::qa8Descriptor().id);
+  }
+  ~Project() {
+    context->services()->clear();
+    context->db()->clear();
+  }
+  std::shared_ptr<DevicePlant> plant() const { return context->services()->get<DevicePlant>(); }
+
+  std::shared_ptr<fennik::server::EntityContext> context;
+  std::shared_ptr<SimulatedNetwork> network;
+  std::shared_ptr<Qa8Amplifier> amps;
+  DeviceType* type = nullptr;
+};
+
+void reportPerDevice(benchmark::State& state) {
+  state.SetComplexityN(state.range(0));
+  state.counters["per_device"] = benchmark::Counter(
+      static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// Baseline: the device plant alone makes the devices with their features and driver.
+void BM_PlantCreate(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto project = std::make_unique<Project>();
+    state.ResumeTiming();
+    for (int i = 0; i < state.range(0); ++i) project->plant()->create(project->type, fennik::server::random_uuid());
+    state.PauseTiming();
+    project.reset();
+    state.ResumeTiming();
+  }
+  reportPerDevice(state);
+}
+BENCHMARK(BM_PlantCreate)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+
+// What a client's "/deviceAdd" does, one device at a time, placed automatically.
+void BM_DeviceAddByType(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto project = std::make_unique<Project>();
+    auto& livesound = *project->context->services()->get<LivesoundService>();
+    state.ResumeTiming();
+    for (int i = 0; i < state.range(0); ++i) livesound.deviceAdd(project->type, 0, 0, true);
+    state.PauseTiming();
+    project.reset();
+    state.ResumeTiming();
+  }
+  reportPerDevice(state);
+}
+BENCHMARK(BM_DeviceAddByType)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+
+// A factory that only describes a type, for a large catalog.
+class DescribedType : public DeviceFactory {
+ public:
+  explicit DescribedType(int n)
+      : descriptor_{fennik::server::random_uuid(), "Vendor " + std::to_string(n % 7), "M-" + std::to_string(n),
+                    "Model " + std::to_string(n) + (n % 2 ? " amplifier" : " matrix"),
+                    n % 2 ? DeviceDescriptor::AMPLIFIER : DeviceDescriptor::MATRIX} {}
+  Device* create(DeviceType*, const fennik::server::Uuid&) override { return nullptr; }
+  std::unique_ptr<fennik::devices::FennikDevice> createDriver(DeviceType*) override { return nullptr; }
+  void connect(Device*) override {}
+  Device* duplicate(const fennik::server::Uuid&) override { return nullptr; }
+  Device* createGroup(Device* group, const std::vector<Device*>&) override { return group; }
+  void destroy(const fennik::server::Uuid&) override {}
+  const DeviceDescriptor& descriptor() const override { return descriptor_; }
+  void releaseAll() override {}
+
+ private:
+  DeviceDescriptor descriptor_;
+};
+
+// Three typical queries (a word, a field with an exclusion, everything)
+// over 1000 device types.
+void BM_CatalogQuery1000Types(benchmark::State& state) {
+  Project project;
+  std::vector<std::unique_ptr<DescribedType>> types;
+  for (int n = 0; n < 1000; ++n) {
+    types.push_back(std::make_unique<DescribedType>(n));
+    project.plant()->registerFactory(types.back()->descriptor().id, types.back().get());
+  }
+  auto catalog = project.context->services()->get<CatalogService>();
+  const std::vector<CatalogTokens> queries{CatalogService::tokenize("amplifier"),
+                                           CatalogService::tokenize("vendor:3 -model:1"), CatalogTokens{}};
+  std::size_t items = 0;
+  for (auto _ : state) {
+    const auto result = catalog->deviceCatalogQuery(queries);
+    items = 0;
+    for (const auto& [tokens, found] : result) items += found.size();
+    benchmark::DoNotOptimize(items);
+  }
+  state.counters["items"] = static_cast<double>(items);
+}
+BENCHMARK(BM_CatalogQuery1000Types)->Unit(benchmark::kMillisecond);
+
+}  // namespace

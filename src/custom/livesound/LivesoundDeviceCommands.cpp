@@ -1,0 +1,124 @@
+// The device commands of the livesound route: the catalog, adding devices by
+// type, removing groups, embedding groups on the canvas, clearing mappings
+// and the test barrier.
+#include "custom/catalog/CatalogService.h"
+#include "custom/livesound/LivesoundController.h"
+#include "custom/livesound/LivesoundLog.h"
+#include "custom/livesound/LivesoundService.h"
+#include "qor/server/entities/Device.h"
+#include "qor/server/fbs/LivesoundCommands_generated.h"
+#include "service/SessionService.h"
+#include "wire/Command.h"
+#include "wire/WireConvert.h"
+
+#include <nlohmann/json.hpp>
+
+namespace qor::server {
+
+using wire::addCommand;
+using wire::CommandJob;
+namespace cmd = fbs::cmd;
+
+namespace {
+
+void finish(CommandJob& job, flatbuffers::FlatBufferBuilder& b) {
+  job.result().assign(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
+}
+
+// The commands that add devices act in the master session's window.
+void useMasterWindow(CommandJob& job) {
+  job.service<SessionService>().setCurrentSessionWindow(fennik::server::UuidFromS(SessionService::MASTER_ROOT_ID));
+}
+
+flatbuffers::Offset<cmd::CatalogMatch> writeMatch(flatbuffers::FlatBufferBuilder& b, const CatalogTokens& tokens,
+                                                  const std::vector<CatalogItem>& items) {
+  std::vector<flatbuffers::Offset<flatbuffers::String>> words;
+  for (const auto& token : tokens) words.push_back(b.CreateString(token.get()));
+  std::vector<flatbuffers::Offset<cmd::CatalogItem>> entries;
+  entries.reserve(items.size());
+  for (const auto& item : items) {
+    entries.push_back(cmd::CreateCatalogItem(b, b.CreateString(item.kind), b.CreateString(item.id),
+                                             b.CreateString(item.vendor), b.CreateString(item.model),
+                                             b.CreateString(item.label)));
+  }
+  return cmd::CreateCatalogMatch(b, b.CreateVector(words), b.CreateVector(entries));
+}
+
+}  // namespace
+
+void addDeviceCommands(fennik::server::IFennikController& controller) {
+  addCommand<cmd::DeviceCatalogQueryArgs>(
+      controller, "/deviceCatalogQuery", {}, [](CommandJob& job, const cmd::DeviceCatalogQueryArgs& a) {
+        std::vector<CatalogTokens> queries;
+        if (a.queries()) {
+          for (const auto* text : *a.queries()) queries.push_back(CatalogService::tokenize(wire::fromWire(text)));
+        } else {
+          queries.emplace_back();
+        }
+        livesound::log()->info("Querying device catalog");
+        const CatalogQueryResult result = job.service<CatalogService>().deviceCatalogQuery(queries);
+        std::size_t count = 0;
+        for (const auto& [tokens, items] : result) count += items.size();
+        livesound::log()->info("Serializing device catalog query result. Size of items {}", count);
+        flatbuffers::FlatBufferBuilder b;
+        std::vector<flatbuffers::Offset<cmd::CatalogMatch>> matches;
+        for (const auto& [tokens, items] : result) matches.push_back(writeMatch(b, tokens, items));
+        b.Finish(cmd::CreateDeviceCatalogQueryResult(b, b.CreateVector(matches)));
+        finish(job, b);
+      });
+
+  addCommand<cmd::DeviceAddArgs>(controller, "/deviceAdd",
+                                 {cmd::DeviceAddArgs::VT_X, cmd::DeviceAddArgs::VT_Y, cmd::DeviceAddArgs::VT_COUNT,
+                                  cmd::DeviceAddArgs::VT_KIND, cmd::DeviceAddArgs::VT_ID},
+                                 [](CommandJob& job, const cmd::DeviceAddArgs& a) {
+                                   useMasterWindow(job);
+                                   flatbuffers::FlatBufferBuilder b;
+                                   std::vector<Device*> added;
+                                   try {
+                                     added = job.service<LivesoundService>().deviceAdd(wire::fromWire(a.kind()),
+                                                                                       wire::fromWire(a.id()),
+                                                                                       a.count(), a.x(), a.y(), true);
+                                   } catch (const nlohmann::json::exception& e) {
+                                     // A speaker mode that is no JSON object: the client learns why.
+                                     livesound::log()->error("Device add refused: {}", e.what());
+                                     job.refuse();
+                                     b.Finish(cmd::CreateDeviceAddResult(b, 0, b.CreateString(e.what())));
+                                     return finish(job, b);
+                                   }
+                                   std::vector<flatbuffers::Offset<flatbuffers::String>> ids;
+                                   for (Device* device : added) ids.push_back(b.CreateString(device->strId()));
+                                   b.Finish(cmd::CreateDeviceAddResult(b, b.CreateVector(ids)));
+                                   finish(job, b);
+                                 });
+
+  addCommand<cmd::DeviceRemoveArgs>(controller, "/deviceRemove", {cmd::DeviceRemoveArgs::VT_DEVICE},
+                                    [](CommandJob& job, const cmd::DeviceRemoveArgs& a) {
+                                      job.service<LivesoundService>().deviceRemove(job.entity<Device>(a.device()));
+                                    });
+
+  addCommand<cmd::DeviceGroupEmbedArgs>(
+      controller, "/deviceGroupEmbed",
+      {cmd::DeviceGroupEmbedArgs::VT_DEVICE, cmd::DeviceGroupEmbedArgs::VT_X, cmd::DeviceGroupEmbedArgs::VT_Y},
+      [](CommandJob& job, const cmd::DeviceGroupEmbedArgs& a) {
+        job.service<LivesoundService>().deviceGroupEmbed(job.entity<Device>(a.device()), a.x(), a.y());
+      });
+
+  addCommand<cmd::DeviceMappingClearArgs>(
+      controller, "/deviceMappingClear", {cmd::DeviceMappingClearArgs::VT_DEVICE},
+      [](CommandJob& job, const cmd::DeviceMappingClearArgs& a) {
+        job.service<LivesoundService>().deviceMappingClear(job.entity<Device>(a.device()));
+      });
+
+  addCommand<cmd::DeviceMappingLoadAutomaticByDeviceIdArgs>(
+      controller, "/deviceMappingLoadAutomaticByDeviceId", {cmd::DeviceMappingLoadAutomaticByDeviceIdArgs::VT_DEVICE},
+      [](CommandJob& job, const cmd::DeviceMappingLoadAutomaticByDeviceIdArgs& a) {
+        job.service<LivesoundService>().deviceMappingLoadAutomaticByDeviceId(job.entity<Device>(a.device()));
+      });
+
+  addCommand<cmd::TestcaseBarrierArgs>(controller, "/testcaseBarrier", {cmd::TestcaseBarrierArgs::VT_KEY},
+                                       [](CommandJob& job, const cmd::TestcaseBarrierArgs& a) {
+                                         job.service<LivesoundService>().testcaseBarrier(wire::fromWire(a.key()));
+                                       });
+}
+
+}  // namespace qor::server
