@@ -1,0 +1,532 @@
+// A driver's offline settings: read and written through the driver
+// interface, and their JSON form with a reader that trusts nothing.
+
+#include "fennik/devices/DriverSettings.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <set>
+
+namespace fennik::devices {
+
+namespace {
+
+constexpr int DEVICE_FLAGS = static_cast<int>(DeviceFlag::Count);
+constexpr int CHANNEL_FLAGS = static_cast<int>(ChannelFlag::Count);
+constexpr std::size_t MAX_TEXT_BYTES = 1024;
+// Values the driver interface gives no range for still have to be sane.
+constexpr double MAX_DB = 200.0;
+constexpr double MIN_HZ = 1.0;
+constexpr double MAX_HZ = 100000.0;
+constexpr double MIN_Q = 0.01;
+constexpr double MAX_Q = 100.0;
+constexpr double MAX_THRESHOLD = 1.0e6;
+
+ChannelType channelType(int t) { return static_cast<ChannelType>(t); }
+std::size_t at(int i) { return static_cast<std::size_t>(i); }
+
+bool anyFailoverType(const FennikDevice& d) {
+  for (int t = 0; t < 4; ++t) {
+    if (d.isFailoverTypeSupported(t)) return true;
+  }
+  return false;
+}
+
+bool validEqType(int t) { return (t >= 0 && t <= 5) || (t >= 9 && t <= 12); }
+
+// ---- reading a document: every access names its key path ----
+
+[[noreturn]] void fail(const std::string& path, const std::string& what) {
+  throw DriverSettingsError(path + ": " + what);
+}
+
+std::string kindOf(const SettingsJson& j) { return j.type_name(); }
+
+const SettingsJson* member(const SettingsJson& object, const char* key) {
+  auto it = object.find(key);
+  return it == object.end() ? nullptr : &*it;
+}
+
+std::string join(const std::string& path, const std::string& key) { return path.empty() ? key : path + "." + key; }
+std::string index(const std::string& path, std::size_t i) { return fmt::format("{}[{}]", path, i); }
+
+const SettingsJson& object(const SettingsJson& j, const std::string& path) {
+  if (!j.is_object()) fail(path, "must be an object, but is " + kindOf(j));
+  return j;
+}
+
+const SettingsJson& array(const SettingsJson& j, const std::string& path, std::size_t size) {
+  if (!j.is_array()) fail(path, "must be an array, but is " + kindOf(j));
+  if (j.size() != size) fail(path, fmt::format("must have {} entries, but has {}", size, j.size()));
+  return j;
+}
+
+bool boolean(const SettingsJson& j, const std::string& path) {
+  if (!j.is_boolean()) fail(path, "must be true or false, but is " + kindOf(j));
+  return j.get<bool>();
+}
+
+double number(const SettingsJson& j, const std::string& path, double lo, double hi) {
+  if (!j.is_number()) fail(path, "must be a number, but is " + kindOf(j));
+  const double v = j.get<double>();
+  if (!std::isfinite(v) || v < lo || v > hi) fail(path, fmt::format("{} is outside {} to {}", j.dump(), lo, hi));
+  return v;
+}
+
+int integer(const SettingsJson& j, const std::string& path, long long lo, long long hi) {
+  if (!j.is_number_integer()) fail(path, "must be an integer, but is " + kindOf(j));
+  long long v = 0;
+  if (j.is_number_unsigned()) {
+    const auto u = j.get<std::uint64_t>();
+    v = u > static_cast<std::uint64_t>(hi) ? hi + 1 : static_cast<long long>(u);
+  } else {
+    v = j.get<long long>();
+  }
+  if (v < lo || v > hi) fail(path, fmt::format("{} is outside {} to {}", j.dump(), lo, hi));
+  return static_cast<int>(v);
+}
+
+std::string text(const SettingsJson& j, const std::string& path) {
+  if (!j.is_string()) fail(path, "must be a string, but is " + kindOf(j));
+  const auto& s = j.get_ref<const std::string&>();
+  if (s.size() > MAX_TEXT_BYTES) fail(path, fmt::format("is longer than {} bytes", MAX_TEXT_BYTES));
+  return s;
+}
+
+// Runs `read` on the member when it is present; a member the model does not
+// offer is refused.
+template <class F>
+void optionalMember(const SettingsJson& obj, const std::string& path, const char* key, bool offered, F read) {
+  const SettingsJson* j = member(obj, key);
+  if (!j) return;
+  const std::string where = join(path, key);
+  if (!offered) fail(where, "the model has no such setting");
+  read(*j, where);
+}
+
+std::vector<bool> flagList(const SettingsJson& j, const std::string& path, int count) {
+  array(j, path, at(count));
+  std::vector<bool> out;
+  for (std::size_t i = 0; i < j.size(); ++i) out.push_back(boolean(j[i], index(path, i)));
+  return out;
+}
+
+std::vector<int> sourceList(const SettingsJson& j, const std::string& path, int sources) {
+  if (!j.is_array()) fail(path, "must be an array, but is " + kindOf(j));
+  if (j.size() > at(sources)) fail(path, fmt::format("selects {} sources of {}", j.size(), sources));
+  std::vector<int> out;
+  std::set<int> seen;
+  for (std::size_t i = 0; i < j.size(); ++i) {
+    const int s = integer(j[i], index(path, i), 0, sources - 1);
+    if (!seen.insert(s).second) fail(index(path, i), fmt::format("source {} is selected twice", s));
+    out.push_back(s);
+  }
+  return out;
+}
+
+EqFilter eqFilter(const SettingsJson& j, const std::string& path) {
+  object(j, path);
+  EqFilter f;
+  auto need = [&](const char* key) -> const SettingsJson& {
+    const SettingsJson* m = member(j, key);
+    if (!m) fail(join(path, key), "is missing");
+    return *m;
+  };
+  f.type = integer(need("type"), join(path, "type"), 0, 12);
+  if (!validEqType(f.type)) fail(join(path, "type"), fmt::format("{} is no equaliser type", f.type));
+  f.slope = integer(need("slope"), join(path, "slope"), 0, 2);
+  f.bypass = boolean(need("bypass"), join(path, "bypass"));
+  f.freqInHz = number(need("freqInHz"), join(path, "freqInHz"), MIN_HZ, MAX_HZ);
+  f.freq2InHz = number(need("freq2InHz"), join(path, "freq2InHz"), MIN_HZ, MAX_HZ);
+  f.gainInDb = number(need("gainInDb"), join(path, "gainInDb"), -MAX_DB, MAX_DB);
+  f.quality = number(need("quality"), join(path, "quality"), MIN_Q, MAX_Q);
+  f.quality2 = number(need("quality2"), join(path, "quality2"), MIN_Q, MAX_Q);
+  return f;
+}
+
+void readChannel(const SettingsJson& j, const std::string& path, int ch, const FennikDevice& like, ChannelSettings& c) {
+  object(j, path);
+  optionalMember(j, path, "customName", true, [&](auto& v, auto& p) { c.customName = text(v, p); });
+  const Limits gain = like.getGainLimits(ch);
+  optionalMember(j, path, "gain", like.isGainSupported(ch) && !like.isGainReadOnly(ch),
+                 [&](auto& v, auto& p) { c.gain = number(v, p, gain.minimum, gain.maximum); });
+  optionalMember(j, path, "driveMode", true, [&](auto& v, auto& p) {
+    const int mode = integer(v, p, 0, DRIVE_MODE_COUNT - 1);
+    if (!like.isDriveModeSupported(ch, mode)) fail(p, fmt::format("drive mode {} is not offered by the model", mode));
+    c.driveMode = mode;
+  });
+  optionalMember(j, path, "mute", true, [&](auto& v, auto& p) { c.mute = boolean(v, p); });
+  optionalMember(j, path, "level", true, [&](auto& v, auto& p) { c.level = number(v, p, -MAX_DB, MAX_DB); });
+  optionalMember(j, path, "trim", like.isTrimSupported(),
+                 [&](auto& v, auto& p) { c.trim = number(v, p, -MAX_DB, MAX_DB); });
+  optionalMember(j, path, "polarity", like.isPolaritySupported(),
+                 [&](auto& v, auto& p) { c.polarity = boolean(v, p); });
+  optionalMember(j, path, "delays", true, [&](auto& v, auto& p) {
+    array(v, p, CHANNEL_TYPE_COUNT);
+    for (int t = 0; t < CHANNEL_TYPE_COUNT; ++t) {
+      const SettingsJson& d = v[at(t)];
+      const std::string dp = index(p, at(t));
+      const bool offered = like.isDelaySupported(channelType(t));
+      if (d.is_null()) {
+        if (offered) fail(dp, "the model has this delay; it must be given");
+        continue;
+      }
+      if (!offered) fail(dp, "the model has no such delay");
+      object(d, dp);
+      DelaySettings s;
+      const SettingsJson* ms = member(d, "ms");
+      const SettingsJson* bypass = member(d, "bypass");
+      if (!ms || !bypass) fail(dp, "must hold \"ms\" and \"bypass\"");
+      s.ms = number(*ms, join(dp, "ms"), 0.0, like.getDelayMax(channelType(t)));
+      s.bypass = boolean(*bypass, join(dp, "bypass"));
+      c.delays[at(t)] = s;
+    }
+  });
+  optionalMember(j, path, "eq", true, [&](auto& v, auto& p) {
+    array(v, p, CHANNEL_TYPE_COUNT);
+    for (int t = 0; t < CHANNEL_TYPE_COUNT; ++t) {
+      const std::string bp = index(p, at(t));
+      const int count = std::max(0, like.getEqFilterCount(channelType(t)));
+      array(v[at(t)], bp, at(count));
+      c.eq[at(t)].clear();
+      for (int f = 0; f < count; ++f) c.eq[at(t)].push_back(eqFilter(v[at(t)][at(f)], index(bp, at(f))));
+    }
+  });
+  const int sources = static_cast<int>(like.getInputSources().size());
+  optionalMember(j, path, "routing", sources > 0, [&](auto& v, auto& p) {
+    array(v, p, ROUTING_COUNT);
+    std::array<std::vector<int>, ROUTING_COUNT> r;
+    for (int i = 0; i < ROUTING_COUNT; ++i) r[at(i)] = sourceList(v[at(i)], index(p, at(i)), sources);
+    c.routing = r;
+  });
+  optionalMember(j, path, "load", true, [&](auto& v, auto& p) {
+    object(v, p);
+    auto num = [&](const char* key, double& out, double lo, double hi) {
+      if (const SettingsJson* m = member(v, key)) out = number(*m, join(p, key), lo, hi);
+    };
+    if (const SettingsJson* m = member(v, "pilotActive")) c.load.pilotActive = boolean(*m, join(p, "pilotActive"));
+    num("pilotFrequency", c.load.pilotFrequency, 0.0, MAX_HZ);
+    num("pilotLevel", c.load.pilotLevel, -MAX_DB, MAX_DB);
+    num("thresholdMin", c.load.thresholdMin, -MAX_THRESHOLD, MAX_THRESHOLD);
+    num("thresholdMax", c.load.thresholdMax, -MAX_THRESHOLD, MAX_THRESHOLD);
+    num("thresholdMinEol", c.load.thresholdMinEol, -MAX_THRESHOLD, MAX_THRESHOLD);
+    num("thresholdMaxEol", c.load.thresholdMaxEol, -MAX_THRESHOLD, MAX_THRESHOLD);
+  });
+  optionalMember(j, path, "signalGenerator", true, [&](auto& v, auto& p) {
+    object(v, p);
+    auto& g = c.signalGenerator;
+    if (const SettingsJson* m = member(v, "active")) g.active = boolean(*m, join(p, "active"));
+    if (const SettingsJson* m = member(v, "levelInDb")) g.levelInDb = number(*m, join(p, "levelInDb"), -MAX_DB, MAX_DB);
+    if (const SettingsJson* m = member(v, "frequencyInHz"))
+      g.frequencyInHz = number(*m, join(p, "frequencyInHz"), MIN_HZ, MAX_HZ);
+    if (const SettingsJson* m = member(v, "mode")) g.mode = integer(*m, join(p, "mode"), 0, 3);
+    if (const SettingsJson* m = member(v, "type")) g.type = integer(*m, join(p, "type"), 0, 2);
+  });
+  optionalMember(j, path, "flagCollect", true,
+                 [&](auto& v, auto& p) { c.flagCollect = flagList(v, p, CHANNEL_FLAGS); });
+}
+
+// ---- writing a document ----
+
+SettingsJson filterJson(const EqFilter& f) {
+  SettingsJson j = SettingsJson::object();
+  j["type"] = f.type;
+  j["slope"] = f.slope;
+  j["bypass"] = f.bypass;
+  j["freqInHz"] = f.freqInHz;
+  j["freq2InHz"] = f.freq2InHz;
+  j["gainInDb"] = f.gainInDb;
+  j["quality"] = f.quality;
+  j["quality2"] = f.quality2;
+  return j;
+}
+
+SettingsJson boolsJson(const std::vector<bool>& flags) {
+  SettingsJson j = SettingsJson::array();
+  for (bool b : flags) j.push_back(b);
+  return j;
+}
+
+SettingsJson channelJson(const ChannelSettings& c) {
+  SettingsJson j = SettingsJson::object();
+  j["customName"] = c.customName;
+  if (c.gain) j["gain"] = *c.gain;
+  if (c.driveMode) j["driveMode"] = *c.driveMode;
+  j["mute"] = c.mute;
+  j["level"] = c.level;
+  if (c.trim) j["trim"] = *c.trim;
+  if (c.polarity) j["polarity"] = *c.polarity;
+  SettingsJson delays = SettingsJson::array();
+  SettingsJson eq = SettingsJson::array();
+  for (int t = 0; t < CHANNEL_TYPE_COUNT; ++t) {
+    const auto& d = c.delays[at(t)];
+    delays.push_back(d ? SettingsJson{{"ms", d->ms}, {"bypass", d->bypass}} : SettingsJson());
+    SettingsJson bank = SettingsJson::array();
+    for (const auto& f : c.eq[at(t)]) bank.push_back(filterJson(f));
+    eq.push_back(std::move(bank));
+  }
+  j["delays"] = std::move(delays);
+  j["eq"] = std::move(eq);
+  if (c.routing) j["routing"] = SettingsJson{(*c.routing)[0], (*c.routing)[1]};
+  j["load"] = {{"pilotActive", c.load.pilotActive},        {"pilotFrequency", c.load.pilotFrequency},
+               {"pilotLevel", c.load.pilotLevel},          {"thresholdMin", c.load.thresholdMin},
+               {"thresholdMax", c.load.thresholdMax},      {"thresholdMinEol", c.load.thresholdMinEol},
+               {"thresholdMaxEol", c.load.thresholdMaxEol}};
+  const auto& g = c.signalGenerator;
+  j["signalGenerator"] = {{"active", g.active},
+                          {"levelInDb", g.levelInDb},
+                          {"frequencyInHz", g.frequencyInHz},
+                          {"mode", g.mode},
+                          {"type", g.type}};
+  j["flagCollect"] = boolsJson(c.flagCollect);
+  return j;
+}
+
+}  // namespace
+
+DriverSettings readDriverSettings(const FennikDevice& d) {
+  DriverSettings s;
+  s.model = d.getModel();
+  s.name = d.getName();
+  s.deviceIntId = d.getDeviceIntId();
+  if (d.isFrontPanelLockSupported()) s.frontPanelLock = d.getFrontPanelLock();
+  if (d.isFrontPanelLockPinSupported()) s.frontPanelLockPin = d.getFrontPanelLockPin();
+  if (d.isPowerSupported()) s.power = d.getPower();
+  if (d.isPowerOnDelaySupported()) s.powerOnDelay = d.getPowerOnDelay();
+  if (d.isBreakerSupported()) s.breaker = d.getBreakerCurrent();
+  if (d.isSampleRateSupported()) s.sampleRate = d.getSampleRate();
+  if (d.isNetworkModeSupported()) s.networkMode = d.getNetworkMode();
+  s.startUpPresetSlot = d.getStartUpPresetSlot();
+  if (anyFailoverType(d)) s.failover = d.getFailoverConfig();
+  if (d.isCollectedErrorHoldSupported()) s.collectedErrorHold = d.getCollectedErrorHold();
+  for (int f = 0; f < DEVICE_FLAGS; ++f)
+    s.deviceFlagCollect.push_back(d.getDeviceFlagCollect(static_cast<DeviceFlag>(f)));
+  for (int g = 0; g < d.getGpioCount(); ++g) s.gpios.push_back({d.getGpioMode(g), d.getGpoDigital(g)});
+  const bool sources = !d.getInputSources().empty();
+  for (int ch = 0; ch < d.getChannelCount(); ++ch) {
+    ChannelSettings c;
+    c.customName = d.getChannelCustomName(ch);
+    if (d.isGainSupported(ch) && !d.isGainReadOnly(ch)) c.gain = d.getGain(ch);
+    if (const int mode = d.getDriveMode(ch); d.isDriveModeSupported(ch, mode)) c.driveMode = mode;
+    c.mute = d.getMute(ch);
+    c.level = d.getLevel(ch);
+    if (d.isTrimSupported()) c.trim = d.getTrim(ch);
+    if (d.isPolaritySupported()) c.polarity = d.getPolarity(ch);
+    for (int t = 0; t < CHANNEL_TYPE_COUNT; ++t) {
+      const ChannelType type = channelType(t);
+      if (d.isDelaySupported(type)) c.delays[at(t)] = DelaySettings{d.getDelay(type, ch), d.getDelayBypass(type, ch)};
+      for (int f = 0; f < d.getEqFilterCount(type); ++f) c.eq[at(t)].push_back(d.getEqFilter(type, ch, f));
+    }
+    if (sources) c.routing = {d.getSelectedInputSources(ch, 0), d.getSelectedInputSources(ch, 1)};
+    const LoadState load = d.getLoad(ch);
+    c.load = {load.pilotActive,  load.pilotFrequency,  load.pilotLevel,     load.thresholdMin,
+              load.thresholdMax, load.thresholdMinEol, load.thresholdMaxEol};
+    c.signalGenerator = d.getSignalGenerator(ch);
+    for (int f = 0; f < CHANNEL_FLAGS; ++f)
+      c.flagCollect.push_back(d.getChannelFlagCollect(ch, static_cast<ChannelFlag>(f)));
+    s.channels.push_back(std::move(c));
+  }
+  return s;
+}
+
+std::vector<std::string> writeDriverSettings(const DriverSettings& s, FennikDevice& d) {
+  std::vector<std::string> refused;
+  auto call = [&](const char* what, auto&& f) {
+    try {
+      f();
+    } catch (const std::exception& e) {
+      refused.push_back(fmt::format("{}: {}", what, e.what()));
+    }
+  };
+  call("setName", [&] { d.setName(s.name); });
+  call("setDeviceIntId", [&] { d.setDeviceIntId(s.deviceIntId); });
+  if (s.frontPanelLock && d.isFrontPanelLockSupported())
+    call("setFrontPanelLock", [&] { d.setFrontPanelLock(*s.frontPanelLock); });
+  if (s.frontPanelLockPin && d.isFrontPanelLockPinSupported())
+    call("setFrontPanelLockPin", [&] { d.setFrontPanelLockPin(*s.frontPanelLockPin); });
+  if (s.power && d.isPowerSupported()) call("setPower", [&] { d.setPower(*s.power); });
+  if (s.powerOnDelay && d.isPowerOnDelaySupported())
+    call("setPowerOnDelay", [&] { d.setPowerOnDelay(*s.powerOnDelay); });
+  if (s.breaker && d.isBreakerSupported()) call("setBreakerCurrent", [&] { d.setBreakerCurrent(*s.breaker); });
+  if (s.sampleRate && d.isSampleRateSupported()) call("setSampleRate", [&] { d.setSampleRate(*s.sampleRate); });
+  if (s.networkMode && d.isNetworkModeSupported()) call("setNetworkMode", [&] { d.setNetworkMode(*s.networkMode); });
+  call("setStartUpPresetSlot", [&] { d.setStartUpPresetSlot(s.startUpPresetSlot); });
+  if (s.failover && anyFailoverType(d)) call("setFailoverConfig", [&] { d.setFailoverConfig(*s.failover); });
+  if (s.collectedErrorHold && d.isCollectedErrorHoldSupported())
+    call("setCollectedErrorHold", [&] { d.setCollectedErrorHold(*s.collectedErrorHold); });
+  for (int f = 0; f < DEVICE_FLAGS && at(f) < s.deviceFlagCollect.size(); ++f) {
+    const auto flag = static_cast<DeviceFlag>(f);
+    if (d.isDeviceFlagAvailable(flag) && d.isDeviceFlagCollectSupported(flag))
+      call("setDeviceFlagCollect", [&] { d.setDeviceFlagCollect(flag, s.deviceFlagCollect[at(f)]); });
+  }
+  for (int g = 0; g < d.getGpioCount() && at(g) < s.gpios.size(); ++g) {
+    call("setGpioMode", [&] { d.setGpioMode(g, s.gpios[at(g)].mode); });
+    call("setGpoDigital", [&] { d.setGpoDigital(g, s.gpios[at(g)].output); });
+  }
+  for (int ch = 0; ch < d.getChannelCount() && at(ch) < s.channels.size(); ++ch) {
+    const ChannelSettings& c = s.channels[at(ch)];
+    call("setChannelCustomName", [&] { d.setChannelCustomName(ch, c.customName); });
+    if (c.gain && d.isGainSupported(ch) && !d.isGainReadOnly(ch)) call("setGain", [&] { d.setGain(ch, *c.gain); });
+    if (c.driveMode && d.isDriveModeSupported(ch, *c.driveMode))
+      call("setDriveMode", [&] { d.setDriveMode(ch, *c.driveMode); });
+    call("setMute", [&] { d.setMute(ch, c.mute); });
+    call("setLevel", [&] { d.setLevel(ch, c.level); });
+    if (c.trim && d.isTrimSupported()) call("setTrim", [&] { d.setTrim(ch, *c.trim); });
+    if (c.polarity && d.isPolaritySupported()) call("setPolarity", [&] { d.setPolarity(ch, *c.polarity); });
+    for (int t = 0; t < CHANNEL_TYPE_COUNT; ++t) {
+      const ChannelType type = channelType(t);
+      if (const auto& delay = c.delays[at(t)]; delay && d.isDelaySupported(type)) {
+        call("setDelay", [&] { d.setDelay(type, ch, delay->ms); });
+        call("setDelayBypass", [&] { d.setDelayBypass(type, ch, delay->bypass); });
+      }
+      const auto& bank = c.eq[at(t)];
+      for (int f = 0; f < d.getEqFilterCount(type) && at(f) < bank.size(); ++f)
+        call("setEqFilter", [&] { d.setEqFilter(type, ch, f, bank[at(f)]); });
+    }
+    if (c.routing && !d.getInputSources().empty()) {
+      for (int r = 0; r < ROUTING_COUNT; ++r)
+        call("setSelectedInputSources", [&] { d.setSelectedInputSources(ch, r, (*c.routing)[at(r)]); });
+    }
+    call("setLoad", [&] {
+      LoadState load = d.getLoad(ch);
+      load.pilotActive = c.load.pilotActive;
+      load.pilotFrequency = c.load.pilotFrequency;
+      load.pilotLevel = c.load.pilotLevel;
+      load.thresholdMin = c.load.thresholdMin;
+      load.thresholdMax = c.load.thresholdMax;
+      load.thresholdMinEol = c.load.thresholdMinEol;
+      load.thresholdMaxEol = c.load.thresholdMaxEol;
+      d.setLoad(ch, load);
+    });
+    call("setSignalGenerator", [&] { d.setSignalGenerator(ch, c.signalGenerator); });
+    for (int f = 0; f < CHANNEL_FLAGS && at(f) < c.flagCollect.size(); ++f) {
+      const auto flag = static_cast<ChannelFlag>(f);
+      if (d.isChannelFlagAvailable(flag) && d.isChannelFlagCollectSupported(flag))
+        call("setChannelFlagCollect", [&] { d.setChannelFlagCollect(ch, flag, c.flagCollect[at(f)]); });
+    }
+  }
+  return refused;
+}
+
+SettingsJson driverSettingsToJson(const DriverSettings& s) {
+  SettingsJson j = SettingsJson::object();
+  j["format"] = DRIVER_SETTINGS_FORMAT;
+  j["version"] = DRIVER_SETTINGS_VERSION;
+  j["model"] = s.model;
+  j["name"] = s.name;
+  j["deviceIntId"] = s.deviceIntId;
+  if (s.frontPanelLock) j["frontPanelLock"] = *s.frontPanelLock;
+  if (s.frontPanelLockPin) j["frontPanelLockPin"] = *s.frontPanelLockPin;
+  if (s.power) j["power"] = *s.power;
+  if (s.powerOnDelay) j["powerOnDelay"] = *s.powerOnDelay;
+  if (s.breaker) j["breaker"] = *s.breaker;
+  if (s.sampleRate) j["sampleRate"] = *s.sampleRate;
+  if (s.networkMode) j["networkMode"] = *s.networkMode;
+  j["startUpPresetSlot"] = s.startUpPresetSlot;
+  if (s.failover) {
+    j["failover"] = {{"failoverTime", s.failover->failoverTime},
+                     {"fallbackTime", s.failover->fallbackTime},
+                     {"type", s.failover->type}};
+  }
+  if (s.collectedErrorHold) j["collectedErrorHold"] = *s.collectedErrorHold;
+  j["deviceFlagCollect"] = boolsJson(s.deviceFlagCollect);
+  SettingsJson gpios = SettingsJson::array();
+  for (const auto& g : s.gpios) gpios.push_back({{"mode", g.mode}, {"output", g.output}});
+  j["gpios"] = std::move(gpios);
+  SettingsJson channels = SettingsJson::array();
+  for (const auto& c : s.channels) channels.push_back(channelJson(c));
+  j["channels"] = std::move(channels);
+  return j;
+}
+
+void checkDriverSettingsHeader(const SettingsJson& j) {
+  object(j, "(document)");
+  const SettingsJson* format = member(j, "format");
+  if (!format || !format->is_string() || format->get_ref<const std::string&>() != DRIVER_SETTINGS_FORMAT)
+    fail("format", fmt::format("must be \"{}\"", DRIVER_SETTINGS_FORMAT));
+  const SettingsJson* version = member(j, "version");
+  if (!version) fail("version", "is missing");
+  const int v = integer(*version, "version", 0, std::numeric_limits<int>::max());
+  if (v != DRIVER_SETTINGS_VERSION)
+    fail("version", fmt::format("{} is not known; this server reads version {}", v, DRIVER_SETTINGS_VERSION));
+  const SettingsJson* model = member(j, "model");
+  if (!model) fail("model", "is missing");
+  text(*model, "model");
+}
+
+DriverSettings driverSettingsFromJson(const SettingsJson& j, const FennikDevice& like) {
+  return driverSettingsFromJson(j, like, readDriverSettings(like));
+}
+
+DriverSettings driverSettingsFromJson(const SettingsJson& j, const FennikDevice& like, DriverSettings s) {
+  checkDriverSettingsHeader(j);
+  const std::string model = j["model"].get<std::string>();
+  if (model != like.getModel())
+    fail("model", fmt::format("\"{}\" is not the device's model \"{}\"", model, like.getModel()));
+  const std::string root;
+  optionalMember(j, root, "name", true, [&](auto& v, auto& p) { s.name = text(v, p); });
+  optionalMember(j, root, "deviceIntId", like.isDeviceIdSupported(),
+                 [&](auto& v, auto& p) { s.deviceIntId = integer(v, p, 0, std::numeric_limits<int>::max()); });
+  optionalMember(j, root, "frontPanelLock", like.isFrontPanelLockSupported(),
+                 [&](auto& v, auto& p) { s.frontPanelLock = boolean(v, p); });
+  const PinRange pins = like.getFrontPanelLockPinRange();
+  optionalMember(j, root, "frontPanelLockPin", like.isFrontPanelLockPinSupported(), [&](auto& v, auto& p) {
+    s.frontPanelLockPin = static_cast<std::uint16_t>(integer(v, p, pins.minimum, pins.maximum));
+  });
+  optionalMember(j, root, "power", like.isPowerSupported(), [&](auto& v, auto& p) { s.power = boolean(v, p); });
+  const Limits delay = like.getPowerOnDelayRange();
+  optionalMember(j, root, "powerOnDelay", like.isPowerOnDelaySupported(),
+                 [&](auto& v, auto& p) { s.powerOnDelay = number(v, p, delay.minimum, delay.maximum); });
+  const Limits breaker = like.getBreakerRange();
+  optionalMember(j, root, "breaker", like.isBreakerSupported(),
+                 [&](auto& v, auto& p) { s.breaker = number(v, p, breaker.minimum, breaker.maximum); });
+  optionalMember(j, root, "sampleRate", like.isSampleRateSupported(),
+                 [&](auto& v, auto& p) { s.sampleRate = integer(v, p, 0, 1); });
+  optionalMember(j, root, "networkMode", like.isNetworkModeSupported(),
+                 [&](auto& v, auto& p) { s.networkMode = integer(v, p, 0, 3); });
+  optionalMember(j, root, "startUpPresetSlot", true, [&](auto& v, auto& p) {
+    s.startUpPresetSlot = text(v, p);
+    const auto slots = like.getPresetSlots();
+    if (!s.startUpPresetSlot.empty() && std::find(slots.begin(), slots.end(), s.startUpPresetSlot) == slots.end())
+      fail(p, fmt::format("\"{}\" is no preset slot of the model", s.startUpPresetSlot));
+  });
+  optionalMember(j, root, "failover", anyFailoverType(like), [&](auto& v, auto& p) {
+    object(v, p);
+    FailoverConfig f = like.getFailoverConfig();
+    for (const char* key : {"failoverTime", "fallbackTime", "type"}) {
+      if (!member(v, key)) fail(join(p, key), "is missing");
+    }
+    f.failoverTime = integer(v["failoverTime"], join(p, "failoverTime"), f.timeMinimum, f.timeMaximum);
+    f.fallbackTime = integer(v["fallbackTime"], join(p, "fallbackTime"), f.timeMinimum, f.timeMaximum);
+    f.type = integer(v["type"], join(p, "type"), 0, 3);
+    if (!like.isFailoverTypeSupported(f.type))
+      fail(join(p, "type"), fmt::format("failover type {} is not offered by the model", f.type));
+    s.failover = f;
+  });
+  optionalMember(j, root, "collectedErrorHold", like.isCollectedErrorHoldSupported(),
+                 [&](auto& v, auto& p) { s.collectedErrorHold = boolean(v, p); });
+  optionalMember(j, root, "deviceFlagCollect", true,
+                 [&](auto& v, auto& p) { s.deviceFlagCollect = flagList(v, p, DEVICE_FLAGS); });
+  optionalMember(j, root, "gpios", true, [&](auto& v, auto& p) {
+    array(v, p, at(std::max(0, like.getGpioCount())));
+    for (std::size_t g = 0; g < v.size(); ++g) {
+      const std::string gp = index(p, g);
+      object(v[g], gp);
+      const SettingsJson* mode = member(v[g], "mode");
+      const SettingsJson* output = member(v[g], "output");
+      if (!mode || !output) fail(gp, "must hold \"mode\" and \"output\"");
+      s.gpios.at(g) = {integer(*mode, join(gp, "mode"), 0, 2), boolean(*output, join(gp, "output"))};
+    }
+  });
+  optionalMember(j, root, "channels", true, [&](auto& v, auto& p) {
+    array(v, p, at(std::max(0, like.getChannelCount())));
+    for (std::size_t ch = 0; ch < v.size(); ++ch)
+      readChannel(v[ch], index(p, ch), static_cast<int>(ch), like, s.channels.at(ch));
+  });
+  return s;
+}
+
+}  // namespace fennik::devices

@@ -1,0 +1,127 @@
+#include "custom/driverstore/DriverStore.h"
+
+#include "fennik/server/project/FileContainer.h"
+
+#include <fmt/format.h>
+
+#include <filesystem>
+#include <set>
+
+namespace qor::server {
+
+namespace fs = std::filesystem;
+using fennik::server::FileContainer;
+using fennik::server::Uuid;
+
+namespace {
+
+// Only the canonical lower-case text is an entry name: anything else could
+// name a file outside the list, or the same device twice.
+bool canonicalUuidText(const std::string& text) {
+  if (text.size() != 36) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (c != '-') return false;
+    } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Text a JSON writer can always write back: bytes that are no UTF-8 become
+// replacement characters instead of failing the save.
+std::string dumpText(const fennik::server::Json& doc) {
+  return doc.dump(-1, ' ', false, fennik::server::Json::error_handler_t::replace);
+}
+
+}  // namespace
+
+DriverStore::DriverStore(std::string folder, Limits limits) : folder_(std::move(folder)), limits_(limits) {}
+
+void DriverStore::fail(const std::string& entry, const std::string& what) const {
+  throw DriverStoreError(fmt::format("the driver entry '{}' is damaged: {}", entryName(entry), what));
+}
+
+void DriverStore::save(FileContainer& project, const std::vector<Entry>& entries) const {
+  project.rm(folder_);
+  if (entries.empty()) return;
+  auto sub = project.scopedContainer(folder_);
+  Json ids = Json::array();
+  for (const auto& [id, doc] : entries) {
+    const std::string name = fennik::server::UuidToS(id);
+    sub->set(name, dumpText(doc));
+    ids.push_back(name);
+  }
+  sub->set(IDS_ENTRY, dumpText(ids));
+}
+
+std::vector<Uuid> DriverStore::parseIds(const std::string& text) const {
+  if (text.size() > limits_.maxEntryBytes)
+    fail(IDS_ENTRY, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
+  Json list;
+  try {
+    list = Json::parse(text);
+  } catch (const std::exception& e) {
+    fail(IDS_ENTRY, std::string("it is no JSON (") + e.what() + ")");
+  }
+  if (!list.is_array()) fail(IDS_ENTRY, std::string("it must be a list of device ids, but is ") + list.type_name());
+  if (list.size() > limits_.maxEntries)
+    fail(IDS_ENTRY, fmt::format("it lists {} devices, more than {}", list.size(), limits_.maxEntries));
+  std::vector<Uuid> ids;
+  std::set<Uuid> seen;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const Json& item = list[i];
+    if (!item.is_string() || !canonicalUuidText(item.get_ref<const std::string&>()))
+      fail(IDS_ENTRY, fmt::format("item {} ({}) is no device id", i, dumpText(item)));
+    const Uuid id = fennik::server::UuidFromS(item.get<std::string>());
+    if (!seen.insert(id).second) fail(IDS_ENTRY, fmt::format("the device {} is listed twice", item.get<std::string>()));
+    ids.push_back(id);
+  }
+  return ids;
+}
+
+DriverStore::Json DriverStore::parseEntry(const Uuid& id, const std::string& text) const {
+  const std::string name = fennik::server::UuidToS(id);
+  if (text.size() > limits_.maxEntryBytes) fail(name, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
+  try {
+    return Json::parse(text);
+  } catch (const std::exception& e) {
+    fail(name, std::string("it is no JSON (") + e.what() + ")");
+  }
+}
+
+std::vector<DriverStore::Entry> DriverStore::load(const FileContainer& project, const Verify& verify) const {
+  std::vector<Entry> entries;
+  if (!project.exists(folder_)) return entries;
+  if (!fs::is_directory(project.path(folder_))) fail("", "it is no folder");
+  const std::string idsName = folder_ + "/" + IDS_ENTRY;
+  if (!project.has(idsName)) fail(IDS_ENTRY, "the list of devices is missing");
+  auto readSmall = [&](const std::string& entry) {
+    const fs::path file = project.path(folder_ + "/" + entry);
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (ec) fail(entry, "it cannot be read (" + ec.message() + ")");
+    if (size > limits_.maxEntryBytes) fail(entry, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
+    return project.get(folder_ + "/" + entry);
+  };
+  const std::vector<Uuid> ids = parseIds(readSmall(IDS_ENTRY));
+  entries.reserve(ids.size());
+  for (const Uuid& id : ids) {
+    const std::string name = fennik::server::UuidToS(id);
+    if (!project.has(folder_ + "/" + name)) fail(name, "it is listed in driverIds but missing");
+    Json doc = parseEntry(id, readSmall(name));
+    if (verify) {
+      try {
+        verify(id, doc);
+      } catch (const std::exception& e) {
+        fail(name, e.what());
+      }
+    }
+    entries.emplace_back(id, std::move(doc));
+  }
+  return entries;
+}
+
+}  // namespace qor::server

@@ -1,0 +1,75 @@
+#pragma once
+// The drivers of a service's devices, kept in a sub-container of the
+// project: one JSON entry per device, named by the device's UUID text, and
+// the entry "driverIds" listing those ids. Saving replaces the whole
+// sub-container, so a device removed since the last save leaves nothing
+// behind. Reading trusts nothing: the list, every id and every entry is
+// checked, and any fault throws DriverStoreError naming the entry
+// ("<folder>/<entry>") and what is wrong, before the caller has used any
+// of it.
+//
+// Used by the device plant ("DevicePlant": the device drivers' offline
+// settings) and meant for every service that keeps drivers per device.
+
+#include "fennik/server/core/Uuid.h"
+#include "fennik/server/entity/EntityJsonSerializer.h"
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fennik::server {
+class FileContainer;
+}
+
+namespace qor::server {
+
+class DriverStoreError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// How much a store reads at most: devices listed, bytes per entry.
+struct DriverStoreLimits {
+  std::size_t maxEntries = 100000;
+  std::uintmax_t maxEntryBytes = 4u << 20;
+};
+
+class DriverStore {
+ public:
+  using Limits = DriverStoreLimits;
+  using Json = fennik::server::Json;
+  using Entry = std::pair<fennik::server::Uuid, Json>;
+  // Checks one entry's document; throws (any std::exception) to refuse it.
+  using Verify = std::function<void(const fennik::server::Uuid&, const Json&)>;
+
+  static constexpr const char* IDS_ENTRY = "driverIds";
+
+  explicit DriverStore(std::string folder, Limits limits = Limits());
+
+  const std::string& folder() const { return folder_; }
+
+  // Replaces the sub-container with the entries, in their order.
+  void save(fennik::server::FileContainer& project, const std::vector<Entry>& entries) const;
+
+  // The entries in "driverIds" order; none when the project has no such
+  // sub-container. `verify` runs on each entry after its own checks.
+  std::vector<Entry> load(const fennik::server::FileContainer& project, const Verify& verify = {}) const;
+
+  // The checks of load() on texts, for callers that hold them in memory
+  // (and the fuzzer): the id list, and one entry's document.
+  std::vector<fennik::server::Uuid> parseIds(const std::string& text) const;
+  Json parseEntry(const fennik::server::Uuid& id, const std::string& text) const;
+
+ private:
+  std::string entryName(const std::string& entry) const { return folder_ + "/" + entry; }
+  [[noreturn]] void fail(const std::string& entry, const std::string& what) const;
+
+  std::string folder_;
+  Limits limits_;
+};
+
+}  // namespace qor::server
