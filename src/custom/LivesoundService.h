@@ -28,6 +28,9 @@ class LivesoundService : public fennik::server::Service {
   // Prepares an opened or new project: the project entity, the master
   // session and its window, made current.
   void loaded() override;
+  // The fixed ids loaded() finds or makes (master session, workspace root,
+  // master layer) must not name an entity of another type in an opened file.
+  void checkLoad(const fennik::server::Database& incoming) const override;
 
   // --- layers and highlights ---
   // A new layer, indexed above the others, selected in the current window.
