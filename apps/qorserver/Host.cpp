@@ -11,11 +11,12 @@ namespace qor::app {
 
 using namespace fennik::server;
 
-Host::Host(const std::filesystem::path& modulePath, const std::filesystem::path& pluginFolder) {
+Host::Host(const std::filesystem::path& modulePath, const std::filesystem::path& pluginFolder,
+           std::optional<std::vector<std::filesystem::path>> clientFolders) {
   // The host's own routes are mounted; module controllers join them in start().
   module_ = loadModule(modulePath, stack_.globals());
   project_ = std::make_shared<ProjectManager>(stack_.context(), std::string("qorserver ") + QOR_VERSION);
-  stack_.dispatcher()->mount(std::make_shared<net::ProjectRoute>(stack_.context(), project_));
+  stack_.dispatcher()->mount(std::make_shared<net::ProjectRoute>(stack_.context(), project_, std::move(clientFolders)));
   getLogger(HOST_LOGGER)->info("Loaded module {} from {}", UuidToS(module_->module().moduleId()), modulePath.string());
   plugins_ = std::make_unique<DevicePlugins>(stack_.globals());
   if (!pluginFolder.empty()) plugins_->load(pluginFolder);
@@ -49,15 +50,6 @@ void Host::start() {
 }
 
 void Host::newProject() { project_->newProject(); }
-
-void Host::openOrCreate(const std::filesystem::path& file) {
-  if (std::filesystem::exists(file)) {
-    project_->open(file);
-    return;
-  }
-  project_->newProject();
-  project_->saveAs(file);
-}
 
 void Host::stop() {
   if (stack_.server()) {

@@ -11,12 +11,17 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace qor::app {
 
 class Host {
  public:
-  explicit Host(const std::filesystem::path& modulePath, const std::filesystem::path& pluginFolder = {});
+  // clientFolders: where clients may open and save projects (see
+  // ProjectRoute); without them, anywhere.
+  explicit Host(const std::filesystem::path& modulePath, const std::filesystem::path& pluginFolder = {},
+                std::optional<std::vector<std::filesystem::path>> clientFolders = std::nullopt);
   ~Host();
 
   // Registers the module's serializers, services and controllers.
@@ -24,9 +29,6 @@ class Host {
   // Starts a new, empty project: every service's initialize, loaded and
   // loadedFinished hooks, in resolver order.
   void newProject();
-  // Opens the project file, or, when there is none yet, starts a new project
-  // and saves it there. Throws fennik::server::ProjectError.
-  void openOrCreate(const std::filesystem::path& file);
   // Serves Ksp over WebSocket; throws std::runtime_error when it cannot listen.
   void serve(const fennik::server::net::KspServerOptions& options);
   // Closes the connections, the project and takes the module's registrations back.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
 #include <iostream>
 
 namespace qor::app {
@@ -16,8 +17,25 @@ std::filesystem::path executableFolder() {
   return std::filesystem::path(std::string(buffer.data(), static_cast<std::size_t>(n))).parent_path();
 }
 
+namespace {
+
+std::filesystem::path defaultProjectsFolder() {
+  const char* home = std::getenv("HOME");
+  return (home && *home ? std::filesystem::path(home) : std::filesystem::current_path()) / "qorserver-projects";
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> clientFolders(const ServerOptions& options) {
+  std::vector<std::filesystem::path> folders{options.projectsFolder};
+  if (options.projectFile) folders.push_back(std::filesystem::absolute(*options.projectFile).parent_path());
+  folders.insert(folders.end(), options.allowedFolders.begin(), options.allowedFolders.end());
+  return folders;
+}
+
 std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   ServerOptions options;
+  options.projectsFolder = defaultProjectsFolder();
   options.modulePath = executableFolder() / "libqorserver-livesound.so";
   options.pluginFolder = executableFolder() / "devicetypes";
 
@@ -46,6 +64,37 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   // From the environment too, so the token need not show in the process list.
   app.add_option("--token", options.token, "Access token clients must present (Authorization: Bearer TOKEN)")
       ->envname("QORSERVER_TOKEN");
+
+  app.add_option("--projects-folder", options.projectsFolder,
+                 "The folder in which clients open and save projects (relative paths from clients\n"
+                 "start here); the folder of the --project file is allowed too")
+      ->capture_default_str();
+  app.add_option("--allow-folder", options.allowedFolders,
+                 "Another folder in which clients may open and save projects (repeatable)");
+  app.add_option("--allow-origin", options.allowedOrigins,
+                 "A web page origin (http://host:port) allowed to connect besides pages the server\n"
+                 "serves itself (repeatable)");
+  app.add_option("--max-connections", options.maxConnections, "Client connections served at once")
+      ->check(CLI::Range(1, 100000))
+      ->capture_default_str();
+  app.add_option("--max-message-mib", options.maxMessageMiB, "Largest message a client may send, in MiB")
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
+  app.add_option("--send-queue-mib", options.sendQueueMiB,
+                 "Bytes (MiB) that may wait for one client before it is disconnected as too slow")
+      ->check(CLI::Range(1, 4096))
+      ->capture_default_str();
+  app.add_option("--idle-timeout", options.idleTimeoutSeconds,
+                 "Seconds after which a silent client is closed (pinged after half); 0: never")
+      ->check(CLI::Range(0, 86400))
+      ->capture_default_str();
+  app.add_option("--max-unpacked-entry-mib", options.unpackEntryMiB,
+                 "Largest entry (MiB, unpacked) a project file may hold")
+      ->check(CLI::Range(1, 65536))
+      ->capture_default_str();
+  app.add_option("--max-unpacked-mib", options.unpackTotalMiB, "Largest project (MiB, all entries unpacked)")
+      ->check(CLI::Range(1, 1048576))
+      ->capture_default_str();
 
   auto* catalogue = app.add_subcommand("catalogue", "Print the entity catalogue (types, fields, enumerations)");
   catalogue->add_flag("--json", options.catalogueJson, "Print it as one JSON document");

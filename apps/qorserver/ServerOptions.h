@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace qor::app {
 
@@ -22,7 +23,22 @@ struct ServerOptions {
   std::string listen = "127.0.0.1";
   int port = 7411;
   std::string token;
+  // Limits of what clients and files may make the server hold.
+  std::size_t maxConnections = 256;
+  std::size_t maxMessageMiB = 4;
+  std::size_t sendQueueMiB = 32;
+  int idleTimeoutSeconds = 60;
+  std::vector<std::string> allowedOrigins;
+  std::size_t unpackEntryMiB = 256;
+  std::size_t unpackTotalMiB = 1024;
+  // Where clients may open and save projects: the projects folder, the
+  // folder of the --project file and these.
+  std::filesystem::path projectsFolder;
+  std::vector<std::filesystem::path> allowedFolders;
 };
+
+// The folders clients may open and save projects in.
+std::vector<std::filesystem::path> clientFolders(const ServerOptions& options);
 
 // Parses argv. Returns the options, or an exit code when parsing ended the
 // program (--help, or an error already reported on stderr).

@@ -7,8 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 namespace {
@@ -40,12 +42,27 @@ int printCatalogue(const qor::app::ServerOptions& options) {
   return 0;
 }
 
-void saveProject(qor::app::Host& host) {
+bool saveProject(qor::app::Host& host) {
   try {
     host.project().save();
+    return true;
   } catch (const std::exception& e) {
     getLogger(HOST_LOGGER)->error("Saving failed: {}", e.what());
+    return false;
   }
+}
+
+fennik::server::net::KspServerOptions networkOptions(const qor::app::ServerOptions& options) {
+  fennik::server::net::KspServerOptions net;
+  net.listen = options.listen;
+  net.port = static_cast<std::uint16_t>(options.port);
+  net.token = options.token;
+  net.maxConnections = options.maxConnections;
+  net.maxMessageBytes = options.maxMessageMiB << 20;
+  net.sendQueueBytes = options.sendQueueMiB << 20;
+  net.idleTimeout = std::chrono::seconds(options.idleTimeoutSeconds);
+  net.allowedOrigins = options.allowedOrigins;
+  return net;
 }
 
 int serve(const qor::app::ServerOptions& options) {
@@ -58,25 +75,37 @@ int serve(const qor::app::ServerOptions& options) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   getLogger(HOST_LOGGER)->info("qorserver {} starting", QOR_VERSION);
-  qor::app::Host host(options.modulePath, options.pluginFolder);
+  // A start that is refused creates nothing: the options are checked first,
+  // and a new project file is written only once the server listens.
+  const auto net = networkOptions(options);
+  fennik::server::net::checkServerOptions(net);
+  fennik::server::ProjectManager::removeStaleWorkingFolders();
+  qor::app::Host host(options.modulePath, options.pluginFolder, qor::app::clientFolders(options));
+  host.project().setLimits({options.unpackEntryMiB << 20, options.unpackTotalMiB << 20});
   host.start();
-  if (options.projectFile) {
+  bool createFile = false;
+  try {
+    if (options.projectFile && std::filesystem::exists(*options.projectFile)) {
+      host.project().open(*options.projectFile);
+    } else {
+      host.newProject();
+      createFile = options.projectFile.has_value();
+    }
+  } catch (const fennik::server::ProjectError& e) {
+    // The file stays as it is; the user decides what to do with it.
+    getLogger(HOST_LOGGER)->critical("{}", e.what());
+    return 1;
+  }
+  if (options.demo) host.startDemo(3);
+  host.serve(net);
+  if (createFile) {
     try {
-      host.openOrCreate(*options.projectFile);
+      host.project().saveAs(*options.projectFile);
     } catch (const fennik::server::ProjectError& e) {
-      // The file stays as it is; the user decides what to do with it.
       getLogger(HOST_LOGGER)->critical("{}", e.what());
       return 1;
     }
-  } else {
-    host.newProject();
   }
-  if (options.demo) host.startDemo(3);
-  fennik::server::net::KspServerOptions net;
-  net.listen = options.listen;
-  net.port = static_cast<std::uint16_t>(options.port);
-  net.token = options.token;
-  host.serve(net);
   // The one line a script or a client waits for.
   std::printf("qorserver serving %s\n", host.server()->url().c_str());
   std::fflush(stdout);
@@ -89,9 +118,15 @@ int serve(const qor::app::ServerOptions& options) {
     saveProject(host);
   }
   getLogger(HOST_LOGGER)->info("Received {}, shutting down", received == SIGINT ? "SIGINT" : "SIGTERM");
-  if (host.project().file()) saveProject(host);
+  int rc = 0;
+  if (const auto file = host.project().file(); file && !saveProject(host)) {
+    // The file on disk is the last good save; the changes since are lost.
+    getLogger(HOST_LOGGER)
+        ->critical("The project could not be saved at stop; {} keeps its last saved state", file->string());
+    rc = 1;
+  }
   host.stop();
-  return 0;
+  return rc;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "model/EnumText.h"
 #include "model/JsonText.h"
 
+#include "fennik/server/core/Logging.h"
 #include "fennik/server/core/Uuid.h"
 #include "fennik/server/entity/EntityJsonSerializer.h"
 
@@ -193,7 +194,15 @@ class JsonSerializerT : public fennik::server::EntityJsonSerializer {
       const auto& b = bindings_[i];
       if (!b.file && !withRuntimeFields) continue;
       out += keyTexts_[i];
+      const auto repaired = json_text::repairs;
       b.text(e, out);
+      if (json_text::repairs != repaired) {
+        fennik::server::getLogger(fennik::server::MODULE_LOGGER)
+            ->error(
+                "Saving {} {}: the value of '{}' cannot be stored as it is (invalid UTF-8 or not a finite "
+                "number); it is saved repaired",
+                T::CLASS_NAME, e.strId(), b.key);
+      }
     }
     out += '}';
   }

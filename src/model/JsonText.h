@@ -1,10 +1,17 @@
 #pragma once
 // JSON text written straight from values, byte for byte what the JSON
 // library's compact dump() writes for the same values: strings escaped the
-// same way (and invalid UTF-8 refused with the same error), integers in
-// decimal, doubles in the library's shortest round-trip form ("1.0", "1e+20",
-// "null" for NaN and infinities), UUIDs as their text. Saving a project writes
-// each entity this way instead of building a JSON object per entity first.
+// same way, integers in decimal, doubles in the library's shortest
+// round-trip form ("1.0", "1e+20"), UUIDs as their text. Saving a project
+// writes each entity this way instead of building a JSON object per entity
+// first.
+//
+// The text is always one the project reader takes back. A value that has no
+// such text — invalid UTF-8 in a string, a NaN or an infinity — cannot come
+// from a client (requests are checked), but should one arise inside the
+// server it is written repaired (U+FFFD for each bad byte sequence, 0 for the
+// number) and counted in `repairs`, so the saver names it in the log instead
+// of the whole save failing.
 
 #include "model/EnumText.h"
 
@@ -25,6 +32,9 @@ namespace qor::server::json_text {
 // Whether a byte can stand unescaped in a JSON string on the fast path:
 // printable ASCII other than the quote and the backslash (DEL included, as
 // the library writes it unescaped too).
+// Values written repaired on this thread so far (see above).
+inline thread_local std::size_t repairs = 0;
+
 inline bool isPlain(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
 
 inline void appendString(std::string& out, std::string_view text) {
@@ -33,7 +43,13 @@ inline void appendString(std::string& out, std::string_view text) {
       // Escapes, control characters and multi-byte UTF-8 (with its
       // validation) are left to the library: rare in projects, exact by
       // construction.
-      out += fennik::server::Json(std::string(text)).dump();
+      const fennik::server::Json value = std::string(text);
+      try {
+        out += value.dump();
+      } catch (const fennik::server::Json::type_error&) {
+        out += value.dump(-1, ' ', false, fennik::server::Json::error_handler_t::replace);
+        ++repairs;
+      }
       return;
     }
   }
@@ -50,7 +66,8 @@ inline void appendUuid(std::string& out, const fennik::server::Uuid& id) {
 
 inline void appendDouble(std::string& out, double value) {
   if (!std::isfinite(value)) {
-    out += "null";
+    out += '0';
+    ++repairs;
     return;
   }
   std::array<char, 64> text;

@@ -9,6 +9,10 @@ Uuid updateKey(std::string_view fieldName) {
   return nameUuid(nameSpace, fieldName);
 }
 
+void logRefusedValues(const std::string& problem) {
+  getLogger(MODULE_LOGGER)->warn("Request refused (400): {}", problem);
+}
+
 void buildIdVector(const std::vector<Entity*>& entities, KspBytes& out) {
   flatbuffers::FlatBufferBuilder b(1024);
   std::vector<flatbuffers::Offset<flatbuffers::String>> ids;

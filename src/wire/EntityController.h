@@ -15,6 +15,7 @@
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/entity/EntityFlatbufferSerializer.h"
 #include "fennik/server/ksp/IKspFbController.h"
+#include "fennik/server/ksp/WireValues.h"
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/ServiceResolver.h"
 #include "fennik/server/service/SubscriptionService.h"
@@ -49,9 +50,14 @@ bool hasField(const T& table, flatbuffers::voffset_t offset) {
   return rawTable(table).CheckField(offset);
 }
 
+// Logs why a payload's values were refused.
+void logRefusedValues(const std::string& problem);
+
 // Verifies a payload as a table of type Table with the limits every request
 // handler uses: longer than 4 bytes, root offset inside the buffer, depth 64,
-// at most 1,000,000 tables, alignment checked.
+// at most 1,000,000 tables, alignment checked; then its values (valid UTF-8
+// strings within the size limit, finite numbers) for every field, nested
+// tables included. Every entity update and every command goes through here.
 template <class Table>
 const Table* verifiedRoot(const fennik::server::KspBytes& bytes) {
   if (bytes.size() <= sizeof(flatbuffers::uoffset_t)) return nullptr;
@@ -59,7 +65,12 @@ const Table* verifiedRoot(const fennik::server::KspBytes& bytes) {
   if (root == 0 || root >= bytes.size()) return nullptr;
   flatbuffers::Verifier verifier(bytes.data(), bytes.size(), 64, 1000000, true);
   if (!verifier.VerifyBuffer<Table>(nullptr)) return nullptr;
-  return flatbuffers::GetRoot<Table>(bytes.data());
+  const Table* table = flatbuffers::GetRoot<Table>(bytes.data());
+  if (auto problem = fennik::server::checkWireValues(*table)) {
+    logRefusedValues(*problem);
+    return nullptr;
+  }
+  return table;
 }
 
 // Index replies: a buffer whose root is the vector of the ids.

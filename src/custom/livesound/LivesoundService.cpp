@@ -9,14 +9,19 @@
 #include "service/SessionWindowService.h"
 
 #include "qor/server/entities/Device.h"
+#include "qor/server/entities/Layer.h"
+#include "qor/server/entities/Session.h"
 #include "qor/server/entities/LivesoundProject.h"
 #include "qor/server/entities/SessionWindow.h"
+#include "qor/server/entities/VisualItem.h"
 #include "qor/server/services/FtAudioService.h"
 #include "qor/server/services/FtOnlineService.h"
 #include "qor/server/services/FtPowerService.h"
 
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/service/ServiceResolver.h"
+
+#include <stdexcept>
 
 namespace qor::server {
 
@@ -29,6 +34,26 @@ std::shared_ptr<SessionWindowService> LivesoundService::windows() const {
 }
 std::shared_ptr<LayerService> LivesoundService::layers() const { return services()->get<LayerService>(); }
 std::shared_ptr<VisualTreeService> LivesoundService::tree() const { return services()->get<VisualTreeService>(); }
+
+void LivesoundService::checkLoad(const fennik::server::Database& incoming) const {
+  struct Fixed {
+    const char* id;
+    std::string_view className;
+    const char* role;
+  };
+  const Fixed fixed[] = {
+      {SessionService::MASTER_SESSION_ID, Session::CLASS_NAME, "the master session"},
+      {VisualTreeService::WORKSPACE_ROOT_ID, VisualItem::CLASS_NAME, "the workspace root"},
+      {LayerService::MASTER_LAYER_ID, Layer::CLASS_NAME, "the master layer"},
+  };
+  for (const auto& f : fixed) {
+    const auto* entity = incoming.find(UuidFromS(f.id));
+    if (entity && entity->className() != f.className) {
+      throw std::runtime_error("the id " + std::string(f.id) + " is " + f.role + " (" + std::string(f.className) +
+                               "), but the file has it as a " + std::string(entity->className()));
+    }
+  }
+}
 
 void LivesoundService::loaded() {
   auto s = sessions();

@@ -29,6 +29,9 @@ class LivesoundService : public fennik::server::Service {
   // session and its window, made current; group devices that lost their
   // visual item are removed.
   void loaded() override;
+  // The fixed ids loaded() finds or makes (master session, workspace root,
+  // master layer) must not name an entity of another type in an opened file.
+  void checkLoad(const fennik::server::Database& incoming) const override;
 
   // --- adding and removing devices (LivesoundDevices.cpp) ---
   // A new device of the type, named from the project's counters, connected to

@@ -96,6 +96,13 @@ std::size_t Database::countOfClass(std::string_view className) const {
   return b ? b->entities.size() : 0;
 }
 
+std::vector<EntityPtr> Database::entities() const {
+  std::vector<EntityPtr> result;
+  result.reserve(byId_.size());
+  for (const auto& [name, b] : buckets_) result.insert(result.end(), b->entities.begin(), b->entities.end());
+  return result;
+}
+
 boost::signals2::connection Database::onAdded(std::string_view className, EntitySlot slot) {
   return bucket(className).added.connect(std::move(slot));
 }

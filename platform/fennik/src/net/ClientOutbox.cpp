@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -45,8 +46,8 @@ void rest(const std::array<std::uint8_t, 10>& head, std::size_t headSize, const 
 
 }  // namespace
 
-ClientOutbox::ClientOutbox(asio::ip::tcp::socket& socket, std::size_t messageLimit)
-    : socket_(socket), fd_(socket.native_handle()), limit_(messageLimit) {}
+ClientOutbox::ClientOutbox(asio::ip::tcp::socket& socket, std::size_t messageLimit, std::size_t byteLimit)
+    : socket_(socket), fd_(socket.native_handle()), limit_(messageLimit), byteLimit_(byteLimit) {}
 
 void ClientOutbox::bind(std::weak_ptr<void> owner, std::function<void(const std::string&)> fail) {
   std::lock_guard lock(mutex_);
@@ -81,6 +82,7 @@ ClientOutbox::Push ClientOutbox::pushLocked(Chunk chunk, std::unique_lock<std::m
     if (sendNow(chunk)) return Push::Written;
     // The socket took only part of it (or nothing): the network thread
     // writes the rest when the socket can take more.
+    bytes_ += chunk.size() - chunk.done;
     queue_.push_back(std::move(chunk));
     writing_ = true;
     lock.unlock();
@@ -89,10 +91,11 @@ ClientOutbox::Push ClientOutbox::pushLocked(Chunk chunk, std::unique_lock<std::m
     });
     return Push::Queued;
   }
-  if (queue_.size() >= limit_) {
+  if (queue_.size() >= limit_ || bytes_ + chunk.size() > byteLimit_) {
     accepting_ = false;
     return Push::Overflow;
   }
+  bytes_ += chunk.size();
   queue_.push_back(std::move(chunk));
   return Push::Queued;
 }
@@ -122,7 +125,10 @@ void ClientOutbox::drive() {
   std::vector<asio::const_buffer> buffers;
   {
     std::unique_lock lock(mutex_);
-    if (closed_) queue_.clear();
+    if (closed_) {
+      queue_.clear();
+      bytes_ = 0;
+    }
     if (queue_.empty()) return finishLocked(lock);
     // Everything waiting in one gathered write.
     inFlight_ = 0;
@@ -137,6 +143,7 @@ void ClientOutbox::drive() {
       {
         std::unique_lock lock(mutex_);
         queue_.clear();
+        bytes_ = 0;
         finishLocked(lock);
       }
       if (fail_ && ec != asio::error::operation_aborted) fail_("write failed: " + ec.message());
@@ -144,7 +151,10 @@ void ClientOutbox::drive() {
     }
     {
       std::lock_guard lock(mutex_);
-      for (std::size_t i = 0; i < inFlight_ && !queue_.empty(); ++i) queue_.pop_front();
+      for (std::size_t i = 0; i < inFlight_ && !queue_.empty(); ++i) {
+        bytes_ -= std::min(bytes_, queue_.front().size() - queue_.front().done);
+        queue_.pop_front();
+      }
       inFlight_ = 0;
     }
     drive();
@@ -178,7 +188,10 @@ void ClientOutbox::close() {
   accepting_ = false;
   // A write in flight still points into its chunks; it ends aborted and
   // drops them itself.
-  if (!writing_) queue_.clear();
+  if (!writing_) {
+    queue_.clear();
+    bytes_ = 0;
+  }
   boost::system::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);
@@ -187,6 +200,11 @@ void ClientOutbox::close() {
 std::size_t ClientOutbox::waiting() const {
   std::lock_guard lock(mutex_);
   return queue_.size();
+}
+
+std::size_t ClientOutbox::waitingBytes() const {
+  std::lock_guard lock(mutex_);
+  return bytes_;
 }
 
 }  // namespace fennik::server::net

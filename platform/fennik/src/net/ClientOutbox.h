@@ -30,7 +30,9 @@ class ClientOutbox {
  public:
   enum class Push { Written, Queued, Dropped, Overflow };
 
-  ClientOutbox(boost::asio::ip::tcp::socket& socket, std::size_t messageLimit);
+  // Overflow comes when more than messageLimit messages or more than
+  // byteLimit bytes wait.
+  ClientOutbox(boost::asio::ip::tcp::socket& socket, std::size_t messageLimit, std::size_t byteLimit);
 
   // Once, by the session: what keeps it alive while the network thread
   // writes, and how a failed write ends it (called on the network thread).
@@ -39,8 +41,8 @@ class ClientOutbox {
   // Ksp messages are accepted from here on (after the WebSocket handshake).
   void open();
   // One Ksp envelope as one binary WebSocket message. Overflow: more than
-  // the limit of messages wait; nothing more is accepted, the caller ends
-  // the session.
+  // the limit of messages or bytes wait; nothing more is accepted, the
+  // caller ends the session.
   Push pushMessage(Frame envelope);
   // Bytes Beast writes itself, already framed.
   Push pushRaw(Frame bytes);
@@ -51,6 +53,7 @@ class ClientOutbox {
   void close();
 
   std::size_t waiting() const;
+  std::size_t waitingBytes() const;
 
  private:
   struct Chunk {
@@ -70,6 +73,8 @@ class ClientOutbox {
   boost::asio::ip::tcp::socket& socket_;
   const int fd_;
   const std::size_t limit_;
+  const std::size_t byteLimit_;
+  std::size_t bytes_ = 0;  // unwritten bytes of the queued chunks
   std::weak_ptr<void> owner_;
   std::function<void(const std::string&)> fail_;
   mutable std::mutex mutex_;
@@ -89,8 +94,8 @@ class OutboxStream {
  public:
   using executor_type = boost::beast::tcp_stream::executor_type;
 
-  OutboxStream(boost::asio::ip::tcp::socket&& socket, std::size_t messageLimit)
-      : tcp_(std::move(socket)), outbox_(std::make_shared<ClientOutbox>(tcp_.socket(), messageLimit)) {}
+  OutboxStream(boost::asio::ip::tcp::socket&& socket, std::size_t messageLimit, std::size_t byteLimit)
+      : tcp_(std::move(socket)), outbox_(std::make_shared<ClientOutbox>(tcp_.socket(), messageLimit, byteLimit)) {}
 
   executor_type get_executor() { return tcp_.get_executor(); }
   boost::beast::tcp_stream& tcp() { return tcp_; }

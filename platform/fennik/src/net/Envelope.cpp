@@ -2,6 +2,8 @@
 
 #include "fennik/wire/Ksp_generated.h"
 
+#include "fennik/server/ksp/WireValues.h"
+
 namespace fennik::server::net {
 
 namespace {
@@ -16,7 +18,10 @@ const Table* verified(const KspBytes& bytes) {
   if (bytes.size() <= sizeof(flatbuffers::uoffset_t)) return nullptr;
   flatbuffers::Verifier verifier(bytes.data(), bytes.size(), MAX_DEPTH, MAX_TABLES);
   if (!verifier.VerifyBuffer<Table>(nullptr)) return nullptr;
-  return flatbuffers::GetRoot<Table>(bytes.data());
+  const Table* table = flatbuffers::GetRoot<Table>(bytes.data());
+  // Structure and values: UTF-8 strings within the limit, finite numbers.
+  if (checkWireValues(*table)) return nullptr;
+  return table;
 }
 
 std::vector<std::string> texts(const flatbuffers::Vector<flatbuffers::Offset<flatbuffers::String>>* v) {
@@ -70,6 +75,11 @@ std::optional<Message> decode(const std::uint8_t* data, std::size_t size) {
   flatbuffers::Verifier verifier(data, size, MAX_DEPTH, MAX_TABLES);
   if (!wire::VerifyEnvelopeBuffer(verifier)) return std::nullopt;
   const auto* e = wire::GetEnvelope(data);
+  // Route, path and entity id: the payload's own values are checked by the
+  // handler that knows its table.
+  for (const auto* s : {e->route(), e->path(), e->entity_id()}) {
+    if (s && checkWireString(s->string_view(), "envelope text")) return std::nullopt;
+  }
   const auto kind = static_cast<std::int8_t>(e->kind());
   if (kind < 0 || kind > static_cast<std::int8_t>(MessageKind::Notification)) return std::nullopt;
   Message m;

@@ -7,12 +7,17 @@
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <stdexcept>
 #include <thread>
 
@@ -26,21 +31,72 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-constexpr std::size_t MAX_MESSAGE_BYTES = 64 * 1024 * 1024;
 constexpr const char* KSP_PATH = "/ksp";
+// A read buffer grown past this by a large message is given back afterwards.
+constexpr std::size_t KEPT_READ_BUFFER = 64 * 1024;
 
-// The token from "Authorization: Bearer T" or from "?token=T".
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string percentDecoded(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 && hexDigit(text[i + 2]) >= 0) {
+      out += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The token from "Authorization: Bearer T" or from the query parameter
+// named exactly "token" ("?token=T"), nowhere else in the URL.
 std::string presentedToken(const http::request<http::string_body>& req) {
   const std::string auth(req[http::field::authorization]);
   const std::string bearer = "Bearer ";
   if (auth.size() > bearer.size() && auth.substr(0, bearer.size()) == bearer) {
     return auth.substr(bearer.size());
   }
-  const std::string target(req.target());
-  auto q = target.find("token=");
-  if (q == std::string::npos) return {};
-  auto value = target.substr(q + 6);
-  return value.substr(0, value.find('&'));
+  const std::string_view target(req.target().data(), req.target().size());
+  const auto q = target.find('?');
+  if (q == std::string_view::npos) return {};
+  std::string_view query = target.substr(q + 1);
+  while (!query.empty()) {
+    const auto amp = query.find('&');
+    const auto pair = query.substr(0, amp);
+    const auto eq = pair.find('=');
+    if (eq != std::string_view::npos && pair.substr(0, eq) == "token") return percentDecoded(pair.substr(eq + 1));
+    if (amp == std::string_view::npos) break;
+    query.remove_prefix(amp + 1);
+  }
+  return {};
+}
+
+// Browsers send the page's origin with every WebSocket upgrade; programs
+// usually send none. Allowed: no Origin, the server's own origin (a page it
+// serves itself: "http://" and the Host the browser asked for), or one of
+// the configured origins.
+bool originAllowed(const http::request<http::string_body>& req, const std::vector<std::string>& allowed) {
+  const auto found = req.find(http::field::origin);
+  if (found == req.end()) return true;
+  std::string origin(found->value());
+  std::transform(origin.begin(), origin.end(), origin.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::string host(req[http::field::host]);
+  std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (!host.empty() && origin == "http://" + host) return true;
+  for (auto candidate : allowed) {
+    std::transform(candidate.begin(), candidate.end(), candidate.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    while (!candidate.empty() && candidate.back() == '/') candidate.pop_back();
+    if (origin == candidate) return true;
+  }
+  return false;
 }
 
 bool sameText(const std::string& a, const std::string& b) {
@@ -57,7 +113,7 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
   Session(std::shared_ptr<asio::io_context> ioc, tcp::socket socket, std::uint64_t id, KspServerOptions options,
           std::shared_ptr<IKspDispatcher> dispatcher, std::shared_ptr<SubscriptionHub> hub)
       : ioc_(std::move(ioc)),
-        ws_(std::move(socket), options.sendQueueLimit),
+        ws_(std::move(socket), options.sendQueueLimit, options.sendQueueBytes),
         outbox_(ws_.next_layer().outbox()),
         id_(id),
         options_(options),
@@ -92,10 +148,11 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
   void send(Frame frame) override {
     if (outbox_.pushMessage(std::move(frame)) != ClientOutbox::Push::Overflow) return;
     const auto waiting = outbox_.waiting();
-    asio::post(ws_.get_executor(), [self = shared_from_this(), waiting] {
-      self->shutdown(
-          "send queue overflow, " + std::to_string(waiting) + " messages waiting: the client reads too slowly",
-          spdlog::level::warn);
+    const auto bytes = outbox_.waitingBytes();
+    asio::post(ws_.get_executor(), [self = shared_from_this(), waiting, bytes] {
+      self->shutdown("send queue overflow, " + std::to_string(waiting) + " messages (" + std::to_string(bytes) +
+                         " bytes) waiting: the client reads too slowly",
+                     spdlog::level::warn);
     });
   }
 
@@ -114,13 +171,24 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
     if (!options_.token.empty() && !sameText(presentedToken(upgrade_), options_.token)) {
       return refuse(http::status::unauthorized, "missing or wrong access token\n");
     }
+    if (!originAllowed(upgrade_, options_.allowedOrigins)) {
+      return refuse(http::status::forbidden,
+                    "the page at " + std::string(upgrade_[http::field::origin]) + " may not use this server\n");
+    }
     ws_.next_layer().tcp().expires_never();
     websocket::stream_base::timeout timeouts{};
     timeouts.handshake_timeout = std::chrono::seconds(30);
-    timeouts.idle_timeout = websocket::stream_base::none();
-    timeouts.keep_alive_pings = false;
+    // A silent connection gets a ping after half the idle time and is
+    // closed when the whole time passes without anything from it.
+    if (options_.idleTimeout.count() > 0) {
+      timeouts.idle_timeout = options_.idleTimeout;
+      timeouts.keep_alive_pings = true;
+    } else {
+      timeouts.idle_timeout = websocket::stream_base::none();
+      timeouts.keep_alive_pings = false;
+    }
     ws_.set_option(timeouts);
-    ws_.read_message_max(MAX_MESSAGE_BYTES);
+    ws_.read_message_max(options_.maxMessageBytes);
     ws_.binary(true);
     ws_.async_accept(upgrade_, [self = shared_from_this()](beast::error_code e) { self->onAccept(e); });
   }
@@ -162,6 +230,8 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
     auto data = readBuffer_.cdata();
     auto message = decode(static_cast<const std::uint8_t*>(data.data()), data.size());
     readBuffer_.consume(readBuffer_.size());
+    // A large message leaves no large buffer behind.
+    if (readBuffer_.capacity() > KEPT_READ_BUFFER) readBuffer_.shrink_to_fit();
     if (!message || message->kind != MessageKind::Request) {
       getLogger(HOST_LOGGER)->warn("Client {} sent a message that is no Ksp request", id_);
       Message bad;
@@ -222,13 +292,9 @@ class KspServer::Impl {
       : options_(std::move(options)), dispatcher_(std::move(dispatcher)), hub_(std::move(hub)) {}
 
   void start() {
+    checkServerOptions(options_);
     boost::system::error_code ec;
     auto address = asio::ip::make_address(options_.listen, ec);
-    if (ec) throw std::runtime_error("'" + options_.listen + "' is no IP address");
-    if (!address.is_loopback() && options_.token.empty()) {
-      throw std::runtime_error("listening on " + options_.listen +
-                               " lets other machines in: it needs an access token (--token)");
-    }
     tcp::endpoint endpoint(address, options_.port);
     acceptor_.open(endpoint.protocol(), ec);
     if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
@@ -248,6 +314,7 @@ class KspServer::Impl {
     asio::post(*ioc_, [this] {
       boost::system::error_code ignored;
       acceptor_.close(ignored);
+      retry_.cancel();
       for (auto& weak : sessions_) {
         if (auto s = weak.lock()) s->close();
       }
@@ -263,17 +330,59 @@ class KspServer::Impl {
 
   void accept() {
     acceptor_.async_accept(asio::make_strand(*ioc_), [this](boost::system::error_code ec, tcp::socket socket) {
-      if (ec) {
-        if (ec != asio::error::operation_aborted) getLogger(HOST_LOGGER)->warn("Accept failed: {}", ec.message());
-        if (!acceptor_.is_open()) return;
+      if (!acceptor_.is_open() || ec == asio::error::operation_aborted) return;
+      if (ec) return acceptFailed(ec);
+      backoff_ = std::chrono::milliseconds(0);
+      std::erase_if(sessions_, [](const std::weak_ptr<Session>& w) { return w.expired(); });
+      if (sessions_.size() >= options_.maxConnections) {
+        turnAway(socket);
       } else {
         auto session = std::make_shared<Session>(ioc_, std::move(socket), ++nextId_, options_, dispatcher_, hub_);
-        std::erase_if(sessions_, [](const std::weak_ptr<Session>& w) { return w.expired(); });
         sessions_.push_back(session);
         session->start();
       }
       accept();
     });
+  }
+
+  // Out of descriptors or memory, accepting again at once fails again at
+  // once: wait (10 ms, doubling up to a second) and say so at most every
+  // ten seconds, with how often it happened meanwhile.
+  void acceptFailed(const boost::system::error_code& ec) {
+    backoff_ = std::clamp(backoff_ * 2, std::chrono::milliseconds(10), std::chrono::milliseconds(1000));
+    ++failures_;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastReport_ >= std::chrono::seconds(10)) {
+      getLogger(HOST_LOGGER)
+          ->warn("Accept failed: {} ({} times since the last report; {} connections open); retrying in {} ms",
+                 ec.message(), failures_, sessions_.size(), backoff_.count());
+      failures_ = 0;
+      lastReport_ = now;
+    }
+    retry_.expires_after(backoff_);
+    retry_.async_wait([this](boost::system::error_code e) {
+      if (!e && acceptor_.is_open()) accept();
+    });
+  }
+
+  // Over the connection limit: a short answer, and the descriptor is free again.
+  void turnAway(tcp::socket& socket) {
+    static constexpr std::string_view busy =
+        "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 41\r\n"
+        "Connection: close\r\n\r\nthe server has too many connections open\n";
+    boost::system::error_code ignored;
+    ::send(socket.native_handle(), busy.data(), busy.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    socket.shutdown(tcp::socket::shutdown_both, ignored);
+    socket.close(ignored);
+    const auto now = std::chrono::steady_clock::now();
+    ++turnedAway_;
+    if (now - lastTurnAway_ >= std::chrono::seconds(10)) {
+      getLogger(HOST_LOGGER)
+          ->warn("Connection limit of {} reached: {} connections turned away since the last report",
+                 options_.maxConnections, turnedAway_);
+      turnedAway_ = 0;
+      lastTurnAway_ = now;
+    }
   }
 
   KspServerOptions options_;
@@ -286,7 +395,23 @@ class KspServer::Impl {
   std::uint16_t port_ = 0;
   std::uint64_t nextId_ = 0;
   std::vector<std::weak_ptr<Session>> sessions_;
+  asio::steady_timer retry_{*ioc_};
+  std::chrono::milliseconds backoff_{0};
+  std::size_t failures_ = 0;
+  std::chrono::steady_clock::time_point lastReport_{};
+  std::size_t turnedAway_ = 0;
+  std::chrono::steady_clock::time_point lastTurnAway_{};
 };
+
+void checkServerOptions(const KspServerOptions& options) {
+  boost::system::error_code ec;
+  auto address = asio::ip::make_address(options.listen, ec);
+  if (ec) throw std::runtime_error("'" + options.listen + "' is no IP address");
+  if (!address.is_loopback() && options.token.empty()) {
+    throw std::runtime_error("listening on " + options.listen +
+                             " lets other machines in: it needs an access token (--token)");
+  }
+}
 
 KspServer::KspServer(KspServerOptions options, std::shared_ptr<IKspDispatcher> dispatcher,
                      std::shared_ptr<SubscriptionHub> hub)

@@ -19,24 +19,52 @@ ProjectReplyMessage stateOf(const ProjectManager& project) {
 
 }  // namespace
 
-ProjectRoute::ProjectRoute(std::shared_ptr<EntityContext> context, std::weak_ptr<ProjectManager> project)
-    : IKspController(ROUTE), context_(std::move(context)), project_(std::move(project)) {
+ProjectRoute::ProjectRoute(std::shared_ptr<EntityContext> context, std::weak_ptr<ProjectManager> project,
+                           std::optional<std::vector<std::filesystem::path>> clientFolders)
+    : IKspController(ROUTE),
+      context_(std::move(context)),
+      project_(std::move(project)),
+      clientFolders_(std::move(clientFolders)) {
   addCustomMethod(KspMethod::Custom, NEW, [this](Replier replier, Request request) {
     run(replier, request, "new project", [](ProjectManager& p) { p.newProject(); });
   });
   addCustomMethod(KspMethod::Custom, OPEN, [this](Replier replier, Request request) {
     const auto path = pathArgument(request);
-    run(replier, request, "open " + path, [path](ProjectManager& p) { p.open(path); });
+    run(replier, request, "open " + path,
+        [path, folders = clientFolders_](ProjectManager& p) { p.open(clientPath(path, folders)); });
   });
   addCustomMethod(KspMethod::Custom, SAVE, [this](Replier replier, Request request) {
     run(replier, request, "save", [](ProjectManager& p) { p.save(); });
   });
   addCustomMethod(KspMethod::Custom, SAVE_AS, [this](Replier replier, Request request) {
     const auto path = pathArgument(request);
-    run(replier, request, "save as " + path, [path](ProjectManager& p) { p.saveAs(path); });
+    run(replier, request, "save as " + path,
+        [path, folders = clientFolders_](ProjectManager& p) { p.saveAs(clientPath(path, folders)); });
   });
   addCustomMethod(KspMethod::Custom, INFO,
                   [this](Replier replier, Request request) { run(replier, request, "info", [](ProjectManager&) {}); });
+}
+
+std::filesystem::path ProjectRoute::clientPath(const std::string& path,
+                                               const std::optional<std::vector<std::filesystem::path>>& folders) {
+  namespace fs = std::filesystem;
+  if (!folders) return path;
+  std::error_code ec;
+  fs::path requested(path);
+  if (requested.is_relative() && !folders->empty()) requested = folders->front() / requested;
+  const fs::path resolved = fs::weakly_canonical(fs::absolute(requested), ec);
+  if (!ec) {
+    for (const auto& folder : *folders) {
+      std::error_code e;
+      const fs::path root = fs::weakly_canonical(fs::absolute(folder), e);
+      if (e || root.empty()) continue;
+      const fs::path inside = resolved.lexically_relative(root);
+      if (!inside.empty() && *inside.begin() != ".." && inside != ".") return resolved;
+    }
+  }
+  std::string list;
+  for (const auto& folder : *folders) list += (list.empty() ? "'" : ", '") + folder.string() + "'";
+  throw ProjectError("'" + path + "' is outside the folders clients may use (" + (list.empty() ? "none" : list) + ")");
 }
 
 std::string ProjectRoute::pathArgument(const Request& request) {

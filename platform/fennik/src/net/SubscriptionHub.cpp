@@ -3,6 +3,7 @@
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/entity/EntityFlatbufferSerializer.h"
+#include "fennik/server/ksp/WireValues.h"
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/NotificationService.h"
 #include "fennik/server/service/SubscriptionService.h"
@@ -82,6 +83,7 @@ std::optional<SubscriptionHub::Args> SubscriptionHub::readArgs(const KspRequest&
   flatbuffers::Verifier verifier(bytes.data(), bytes.size(), 64, 1000000);
   if (!verifier.VerifyBuffer<wire::SubscriptionArgs>(nullptr)) return std::nullopt;
   const auto* table = flatbuffers::GetRoot<wire::SubscriptionArgs>(bytes.data());
+  if (checkWireValues(*table)) return std::nullopt;
   Args args;
   if (table->ids())
     for (const auto* s : *table->ids()) args.ids.push_back(s->str());

@@ -140,7 +140,7 @@ class Precompressed {
 
 }  // namespace
 
-void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder) {
+void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder, const UnpackLimits& limits) {
   const std::string file = zipFile.string();
   std::error_code ec;
   if (!fs::is_regular_file(zipFile, ec)) throw std::runtime_error("'" + file + "' does not exist or is no file");
@@ -152,6 +152,11 @@ void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder) {
   fs::create_directories(folder);
   const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
   std::vector<char> buffer(1 << 16);
+  std::uint64_t total = 0;
+  const auto tooLarge = [&](const std::string& name, const char* what, std::uint64_t limit) {
+    return std::runtime_error("'" + file + "' is refused: " + what + " '" + name + "' unpacks to more than " +
+                              std::to_string(limit >> 20) + " MiB");
+  };
   for (zip_int64_t i = 0; i < count; ++i) {
     zip_stat_t stat;
     if (zip_stat_index(archive.get(), static_cast<zip_uint64_t>(i), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_NAME)) {
@@ -166,6 +171,10 @@ void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder) {
       fs::create_directories(target);
       continue;
     }
+    if ((stat.valid & ZIP_STAT_SIZE) && stat.size > limits.entryBytes) throw tooLarge(name, "entry", limits.entryBytes);
+    if ((stat.valid & ZIP_STAT_SIZE) && total + stat.size > limits.totalBytes) {
+      throw tooLarge(name, "the project with entry", limits.totalBytes);
+    }
     fs::create_directories(target.parent_path());
     zip_file_t* entry = zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(i), 0);
     if (!entry) {
@@ -174,13 +183,30 @@ void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder) {
     }
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     zip_int64_t n = 0;
-    while ((n = zip_fread(entry, buffer.data(), buffer.size())) > 0) out.write(buffer.data(), n);
+    std::uint64_t written = 0;
+    const char* over = nullptr;
+    while ((n = zip_fread(entry, buffer.data(), buffer.size())) > 0) {
+      written += static_cast<std::uint64_t>(n);
+      total += static_cast<std::uint64_t>(n);
+      // Whatever the directory declared: stop at the limit.
+      if (written > limits.entryBytes) over = "entry";
+      if (total > limits.totalBytes) over = "the project with entry";
+      if (over) break;
+      out.write(buffer.data(), n);
+    }
     std::string reason = n < 0 ? zip_file_strerror(entry) : "";
     zip_fclose(entry);
+    if (over) throw tooLarge(name, over, std::string(over) == "entry" ? limits.entryBytes : limits.totalBytes);
     // zip_fread reports a CRC mismatch at the end of the entry.
     if (n < 0) throw std::runtime_error("'" + file + "' is damaged: entry '" + name + "' (" + reason + ")");
-    if (!out) throw std::runtime_error("Cannot unpack '" + name + "' into " + folder.string());
+    if (!out) throw std::runtime_error("'" + file + "': entry '" + name + "' cannot be unpacked (disk full?)");
   }
+}
+
+bool HostInterface::zipHasEntry(const fs::path& zipFile, const std::string& name) {
+  int code = 0;
+  std::unique_ptr<zip_t, ZipCloser> archive(zip_open(zipFile.string().c_str(), ZIP_RDONLY, &code));
+  return archive && zip_name_locate(archive.get(), name.c_str(), 0) >= 0;
 }
 
 void HostInterface::zip(const fs::path& folder, const fs::path& zipFile, const std::vector<MemoryEntry>& fromMemory) {

@@ -7,6 +7,10 @@
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/ServiceResolver.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <unordered_set>
 #include <vector>
@@ -20,6 +24,28 @@ namespace {
 const std::type_index JSON_FAMILY{typeid(EntityJsonSerializer)};
 
 std::string quoted(const fs::path& file) { return "'" + file.string() + "'"; }
+
+// A reason as the user should read it: paths inside the working folder an
+// opened file was unpacked into become the file and the entry.
+std::string scrubbed(std::string reason, const fs::path& folder, const fs::path& file) {
+  if (folder.empty()) return reason;
+  const std::string inside = folder.string() + "/";
+  const std::string named = file.filename().string() + ", entry ";
+  for (auto at = reason.find(inside); at != std::string::npos; at = reason.find(inside, at + named.size())) {
+    reason.replace(at, inside.size(), named);
+  }
+  const std::string bare = folder.string();
+  for (auto at = reason.find(bare); at != std::string::npos; at = reason.find(bare, at)) {
+    reason.replace(at, bare.size(), file.filename().string());
+  }
+  return reason;
+}
+
+// A new working folder, named after this process.
+fs::path workingFolder() {
+  return HostInterface::createTemporaryFolder(std::string(ProjectManager::WORKING_FOLDER_PREFIX) + "-" +
+                                              std::to_string(::getpid()));
+}
 
 // Unpacked folders of projects that never became the running one.
 struct FolderGuard {
@@ -146,6 +172,31 @@ ProjectManager::~ProjectManager() {
   if (container_) HostInterface::removeFolder(container_->path());
 }
 
+void ProjectManager::removeStaleWorkingFolders() {
+  const std::string prefix = std::string(WORKING_FOLDER_PREFIX) + "-";
+  std::error_code ec;
+  const fs::path temporary = fs::temp_directory_path(ec);
+  if (ec) return;
+  for (fs::directory_iterator it(temporary, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!name.starts_with(prefix)) continue;
+    const auto dash = name.find('-', prefix.size());
+    if (dash == std::string::npos) continue;
+    long pid = 0;
+    try {
+      pid = std::stol(name.substr(prefix.size(), dash - prefix.size()));
+    } catch (const std::exception&) {
+      continue;
+    }
+    // Only folders of processes that are gone (not merely another user's).
+    if (pid <= 0 || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    std::error_code ignored;
+    if (!it->is_directory(ignored)) continue;
+    fs::remove_all(it->path(), ignored);
+    getLogger(HOST_LOGGER)->info("Removed the working folder {} of a server that no longer runs", it->path().string());
+  }
+}
+
 bool ProjectManager::isOpen() const {
   std::lock_guard lock(mutex_);
   return open_;
@@ -169,7 +220,7 @@ std::optional<SchemaVersion> ProjectManager::storedVersion() const {
 SchemaVersion ProjectManager::currentVersion() const { return context_->migrations().latest(); }
 
 void ProjectManager::newProject() {
-  FolderGuard guard{HostInterface::createTemporaryFolder("qorproject")};
+  FolderGuard guard{workingFolder()};
   auto container = std::make_shared<FileContainer>(guard.folder);
   context_->loop()->work([&](const std::shared_ptr<EntityContext>& c) {
     closeOnLoop();
@@ -190,11 +241,23 @@ void ProjectManager::newProject() {
 }
 
 ProjectManager::Prepared ProjectManager::prepare(const fs::path& file) const {
+  const fs::path folder = workingFolder();
+  try {
+    return prepareIn(folder, file);
+  } catch (const ProjectError& e) {
+    throw ProjectError(scrubbed(e.what(), folder, file));
+  } catch (const std::exception& e) {
+    // Whatever else went wrong while reading aside still names the file.
+    throw ProjectError("Cannot open " + quoted(file) + ": " + scrubbed(e.what(), folder, file));
+  }
+}
+
+ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const fs::path& file) const {
   Prepared p;
-  p.folder = HostInterface::createTemporaryFolder("qorproject");
+  p.folder = folder;
   FolderGuard guard{p.folder};
   try {
-    HostInterface::unzip(file, p.folder);
+    HostInterface::unzip(file, p.folder, limits_);
   } catch (const std::exception& e) {
     throw ProjectError(e.what());  // names the file and the reason
   }
@@ -212,11 +275,27 @@ ProjectManager::Prepared ProjectManager::prepare(const fs::path& file) const {
     migration->migrate(p.container);
   }
   p.entities = readEntities(*context_->db(), *p.container, file);
+  checkAside(p.entities, file);
   // While the project is open its entities live in the database; saving
   // writes them from there, so the working folder keeps no stale copy.
   p.container->unset(ENTITIES_ENTRY);
   guard.folder.clear();
   return p;
+}
+
+void ProjectManager::checkAside(const std::vector<EntityPtr>& entities, const fs::path& file) const {
+  // The entities resolved in a database of their own, and every service
+  // asked whether it could load them: what would fail once the running
+  // project is gone fails here, while it still runs.
+  Database aside;
+  for (const auto& entity : entities) aside.add(entity);
+  const Entity::Lookup lookup = [&aside](const Uuid& id) { return aside.find(id); };
+  try {
+    for (const auto& entity : entities) entity->resolvePointers(lookup);
+    context_->services()->forEach([&](Service& s) { s.checkLoad(aside); });
+  } catch (const std::exception& e) {
+    throw ProjectError("Cannot open " + quoted(file) + ": " + ENTITIES_ENTRY + ": " + e.what());
+  }
 }
 
 void ProjectManager::open(const fs::path& requested) {
@@ -230,33 +309,73 @@ void ProjectManager::open(const fs::path& requested) {
     } catch (const ProjectError&) {
       throw;
     } catch (const std::exception& e) {
-      // Whatever else went wrong while reading aside still names the file.
       throw ProjectError("Cannot open " + quoted(file) + ": " + e.what());
     }
     FolderGuard guard{p.folder};
-    // From here on the new project replaces the running one.
-    closeOnLoop();
-    {
-      std::lock_guard lock(mutex_);
-      container_ = p.container;
-      guard.folder.clear();
-      file_ = file;
-      storedVersion_ = p.stored;
-      open_ = true;
+    // From here on the new project replaces the running one. Should a hook
+    // fail all the same, the running project comes back: its entities (the
+    // same objects), its working folder and its file.
+    Running previous{c->db()->entities(), container_, file_, storedVersion_, open_};
+    closeOnLoop(true);
+    guard.folder.clear();
+    try {
+      install(*c, p.entities, p.container, file, p.stored);
+    } catch (const std::exception& e) {
+      const std::string reason = scrubbed(e.what(), p.folder, file);
+      getLogger(HOST_LOGGER)
+          ->error("Opening {} failed after reading it ({}); the previous project comes back", file.string(), reason);
+      restore(*c, std::move(previous), p.folder);
+      throw ProjectError("Cannot open " + quoted(file) + ": " + reason);
     }
-    const auto& db = c->db();
-    for (auto& entity : p.entities) db->add(entity);
-    const Entity::Lookup lookup = [&db](const Uuid& id) { return db->find(id); };
-    for (auto& entity : p.entities) entity->resolvePointers(lookup);
-    c->services()->forEach([&](Service& s) { s.load(*p.container); });
-    c->services()->forEach([](Service& s) { s.loaded(); });
-    c->services()->forEach([](Service& s) { s.loadedFinished(); });
+    if (previous.container) HostInterface::removeFolder(previous.container->path());
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
     getLogger(HOST_LOGGER)
-        ->info("Project opened: {} ({} entities, schema {}, {} ms)", file.string(), db->size(), p.stored.toString(),
-               ms);
+        ->info("Project opened: {} ({} entities, schema {}, {} ms)", file.string(), c->db()->size(),
+               p.stored.toString(), ms);
   });
+}
+
+void ProjectManager::install(EntityContext& c, const std::vector<EntityPtr>& entities,
+                             const std::shared_ptr<FileContainer>& container, const std::optional<fs::path>& file,
+                             const std::optional<SchemaVersion>& stored) {
+  {
+    std::lock_guard lock(mutex_);
+    container_ = container;
+    file_ = file;
+    storedVersion_ = stored;
+    open_ = true;
+  }
+  const auto& db = c.db();
+  for (const auto& entity : entities) db->add(entity);
+  const Entity::Lookup lookup = [&db](const Uuid& id) { return db->find(id); };
+  for (const auto& entity : entities) entity->resolvePointers(lookup);
+  c.services()->forEach([&](Service& s) { s.load(*container); });
+  c.services()->forEach([](Service& s) { s.loaded(); });
+  c.services()->forEach([](Service& s) { s.loadedFinished(); });
+}
+
+void ProjectManager::restore(EntityContext& c, Running previous, const fs::path& failedFolder) {
+  try {
+    closeOnLoop(false);
+  } catch (const std::exception& e) {
+    getLogger(HOST_LOGGER)->error("Closing the half-opened project failed: {}", e.what());
+    c.db()->clear();
+  }
+  HostInterface::removeFolder(failedFolder);
+  {
+    std::lock_guard lock(mutex_);
+    container_.reset();
+    file_.reset();
+    storedVersion_.reset();
+    open_ = false;
+  }
+  if (!previous.open || !previous.container) return;
+  try {
+    install(c, previous.entities, previous.container, previous.file, previous.stored);
+  } catch (const std::exception& e) {
+    getLogger(HOST_LOGGER)->critical("The previous project could not be restored: {}", e.what());
+  }
 }
 
 void ProjectManager::save() {
@@ -275,6 +394,13 @@ void ProjectManager::saveOnLoop(EntityContext& c, const fs::path& requested) {
   if (!fs::is_directory(file.parent_path())) {
     throw ProjectError("Cannot save to " + quoted(file) + ": the folder " + quoted(file.parent_path()) +
                        " does not exist");
+  }
+  // Saving over another file is only for projects: anything else there is
+  // the user's and stays as it is.
+  if (file != file_ && fs::exists(file)) {
+    if (!fs::is_regular_file(file) || !HostInterface::zipHasEntry(file, VERSION_ENTRY)) {
+      throw ProjectError("Cannot save to " + quoted(file) + ": it is no qorserver project and is not overwritten");
+    }
   }
   getLogger(HOST_LOGGER)->info("Saving project to {}", file.string());
   const auto started = std::chrono::steady_clock::now();
@@ -330,13 +456,13 @@ void ProjectManager::close() {
   context_->loop()->work([this](const std::shared_ptr<EntityContext>&) { closeOnLoop(); });
 }
 
-void ProjectManager::closeOnLoop() {
+void ProjectManager::closeOnLoop(bool keepFolder) {
   if (!open_) return;
   context_->services()->forEach([](Service& s) { s.unload(); });
   context_->db()->clear();
   context_->services()->forEach([](Service& s) { s.unloaded(); });
   std::lock_guard lock(mutex_);
-  if (container_) HostInterface::removeFolder(container_->path());
+  if (container_ && !keepFolder) HostInterface::removeFolder(container_->path());
   container_.reset();
   file_.reset();
   storedVersion_.reset();

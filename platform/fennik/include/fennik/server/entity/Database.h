@@ -55,6 +55,9 @@ class Database {
   }
   void forEachOfClass(std::string_view className, const std::function<void(Entity*)>& fn) const;
   std::size_t countOfClass(std::string_view className) const;
+  // Every entity, class by class (in class-name order), each class in
+  // insertion order.
+  std::vector<EntityPtr> entities() const;
   std::size_t size() const { return byId_.size(); }
 
   boost::signals2::connection onAdded(std::string_view className, EntitySlot slot);

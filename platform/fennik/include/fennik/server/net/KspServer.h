@@ -10,9 +10,11 @@
 #include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/net/SubscriptionHub.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace fennik::server::net {
 
@@ -21,7 +23,24 @@ struct KspServerOptions {
   std::uint16_t port = 0;             // 0: any free port
   std::string token;                  // required when listening on anything but loopback
   std::size_t sendQueueLimit = 4096;  // messages waiting for one client
+  // Bytes waiting for one client; past it the client is disconnected.
+  std::size_t sendQueueBytes = 32u << 20;
+  // Connections served at once; more are answered 503 and closed.
+  std::size_t maxConnections = 256;
+  // Largest message a client may send (bytes).
+  std::size_t maxMessageBytes = 4u << 20;
+  // A connection that sends nothing (not even a pong to the server's ping,
+  // sent after half of it) for this long is closed; zero: never.
+  std::chrono::seconds idleTimeout{60};
+  // Origins (as in the Origin header, "http://host:port") allowed besides
+  // the server's own; an upgrade with any other Origin is refused (403).
+  std::vector<std::string> allowedOrigins;
 };
+
+// Throws std::runtime_error when the options cannot be served (no IP
+// address, another address than loopback without a token), before anything
+// is opened or created.
+void checkServerOptions(const KspServerOptions& options);
 
 class KspServer {
  public:

@@ -2,6 +2,7 @@
 // The host's file and zip operations: packing a working folder into a
 // project file and back, atomic writes and temporary folders.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -17,12 +18,24 @@ struct MemoryEntry {
   std::string_view bytes;
 };
 
+// How much unpacking a zip may write: per entry and in all. Both the sizes
+// the zip declares and the bytes that really come out count, so a zip bomb
+// stops at the limit, whatever its directory claims.
+struct UnpackLimits {
+  std::uint64_t entryBytes = 256ull << 20;   // 256 MiB
+  std::uint64_t totalBytes = 1024ull << 20;  // 1 GiB
+};
+
 class HostInterface {
  public:
   // Unpacks a zip file into `folder` (created). Throws std::runtime_error
   // with the file name and the reason on a missing, damaged or foreign file,
-  // and on entries that would land outside the folder.
-  static void unzip(const std::filesystem::path& zipFile, const std::filesystem::path& folder);
+  // on entries that would land outside the folder, and on entries beyond the
+  // limits.
+  static void unzip(const std::filesystem::path& zipFile, const std::filesystem::path& folder,
+                    const UnpackLimits& limits = {});
+  // Whether `zipFile` is a readable zip holding an entry of that name.
+  static bool zipHasEntry(const std::filesystem::path& zipFile, const std::string& name);
   // Packs every file under `folder` into `zipFile`, replacing it atomically:
   // the zip is written to a temporary file beside it, flushed to disk and
   // renamed over the old one, so a crash leaves either file whole. Temporary

@@ -6,27 +6,36 @@
 // without its "entities.json": the entities live in the database while the
 // project is open, and saving packs them from there.
 //
-// Opening runs in two halves. The first reads everything aside — unpack,
-// check the version record, run the migrations the stored schema calls for,
-// deserialize every entity — and any failure there throws a ProjectError
-// while the running project and the file stay as they were. Only then is the
-// running project closed and the new one put in place: entities added,
-// pointers resolved, every service's load, loaded and loadedFinished hooks
-// called in resolver order.
+// Opening runs in two halves. The first reads everything aside — unpack
+// (within the size limits), check the version record, run the migrations the
+// stored schema calls for, deserialize every entity, resolve the entities in
+// a database of their own and let every service check them (checkLoad) —
+// and any failure there throws a ProjectError while the running project, its
+// subscribers and the file stay as they were. Only then is the running
+// project closed and the new one put in place: entities added, pointers
+// resolved, every service's load, loaded and loadedFinished hooks called in
+// resolver order. Should a hook fail even so, the previous project is put
+// back (the same entities, folder and file) and the open throws.
+//
+// Reasons name the project file and its entry, never the working folder.
 //
 // Every operation may be called from any thread; it runs as a whole on the
 // entity context's loop (inline when called on the loop thread), so
 // operations never overlap and nothing else changes the model meanwhile.
 
+#include "fennik/server/entity/Entity.h"
 #include "fennik/server/project/FileContainer.h"
+#include "fennik/server/project/HostInterface.h"
 #include "fennik/server/service/Migration.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace fennik::server {
 
@@ -44,6 +53,12 @@ class ProjectManager {
   // The host's own record: format, schema version, who saved, checksum.
   static constexpr const char* VERSION_ENTRY = "qorserver-project.json";
   static constexpr const char* FORMAT = "qorserver-project";
+  // Working folders are "<prefix>-<pid>-XXXXXX" in the temporary folder, so
+  // the folders of servers that were killed can be found and removed.
+  static constexpr const char* WORKING_FOLDER_PREFIX = "qorproject";
+
+  // Bounds on what opening a file may unpack (a zip bomb is refused).
+  using Limits = UnpackLimits;
 
   // hostVersion goes into the version record of saved projects.
   ProjectManager(std::shared_ptr<EntityContext> context, std::string hostVersion);
@@ -77,10 +92,29 @@ class ProjectManager {
   // The schema version projects are saved with: the newest migration's.
   SchemaVersion currentVersion() const;
 
+  void setLimits(const Limits& limits) { limits_ = limits; }
+  const Limits& limits() const { return limits_; }
+  // Removes the working folders of servers that no longer run.
+  static void removeStaleWorkingFolders();
+
  private:
   struct Prepared;
+  // The running project, kept while an opened one replaces it.
+  struct Running {
+    std::vector<EntityPtr> entities;
+    std::shared_ptr<FileContainer> container;
+    std::optional<std::filesystem::path> file;
+    std::optional<SchemaVersion> stored;
+    bool open = false;
+  };
   Prepared prepare(const std::filesystem::path& file) const;
-  void closeOnLoop();
+  Prepared prepareIn(const std::filesystem::path& folder, const std::filesystem::path& file) const;
+  void checkAside(const std::vector<EntityPtr>& entities, const std::filesystem::path& file) const;
+  void install(EntityContext& context, const std::vector<EntityPtr>& entities,
+               const std::shared_ptr<FileContainer>& container, const std::optional<std::filesystem::path>& file,
+               const std::optional<SchemaVersion>& stored);
+  void restore(EntityContext& context, Running previous, const std::filesystem::path& failedFolder);
+  void closeOnLoop(bool keepFolder = false);
   void saveOnLoop(EntityContext& context, const std::filesystem::path& file);
   void keepOlderSchemaCopy(const std::filesystem::path& file) const;
   void writeContainer(EntityContext& context, const std::filesystem::path& file);
@@ -96,6 +130,7 @@ class ProjectManager {
   bool open_ = false;
   // Size of the last saved "entities.json", reserved for the next one.
   std::size_t entitiesBytes_ = 0;
+  Limits limits_;
 };
 
 }  // namespace fennik::server

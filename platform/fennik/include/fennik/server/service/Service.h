@@ -27,6 +27,11 @@ class ProjectModule {
  public:
   virtual ~ProjectModule() = default;
   virtual void initialize() {}
+  // Before an opened project replaces the running one: its entities, read
+  // and resolved in a database of their own. Throws (std::exception with the
+  // reason) when this service could not load them; the running project then
+  // stays as it is.
+  virtual void checkLoad(const Database& /*incoming*/) const {}
   virtual void load(FileContainer& /*container*/) {}
   virtual void loaded() {}
   virtual void loadedFinished() {}
