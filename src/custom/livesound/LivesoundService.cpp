@@ -10,8 +10,8 @@
 
 #include "qor/server/entities/Device.h"
 #include "qor/server/entities/Layer.h"
-#include "qor/server/entities/Session.h"
 #include "qor/server/entities/LivesoundProject.h"
+#include "qor/server/entities/Session.h"
 #include "qor/server/entities/SessionWindow.h"
 #include "qor/server/entities/VisualItem.h"
 #include "qor/server/services/FtAudioService.h"
