@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include "fennik/server/core/Utf8.h"
+
 #include <string>
 #include <string_view>
 
@@ -20,10 +22,6 @@ namespace fennik::server {
 // Longest string accepted in a request (1 MiB): far above any name, label
 // or address, room for the JSON texts of presets and panels.
 inline constexpr std::size_t MAX_STRING_BYTES = 1024 * 1024;
-
-// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
-// nothing above U+10FFFF).
-bool isValidUtf8(std::string_view text);
 
 // What is wrong with a string from outside, or nothing.
 std::optional<std::string> checkWireString(std::string_view text, std::string_view what);
