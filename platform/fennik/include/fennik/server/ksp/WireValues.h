@@ -6,14 +6,14 @@
 // unchanged, so a value that could not be saved and opened again never gets
 // in. Request handlers answer 400 when this finds something.
 
+#include "fennik/server/core/Utf8.h"
+
 #include <flatbuffers/flatbuffers.h>
 #include <flatbuffers/minireflect.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include "fennik/server/core/Utf8.h"
-
 #include <string>
 #include <string_view>
 
