@@ -47,6 +47,11 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   app.add_option("--token", options.token, "Access token clients must present (Authorization: Bearer TOKEN)")
       ->envname("QORSERVER_TOKEN");
 
+  app.add_option("--dante-controller", options.danteController,
+                 "The Dante Controller executable that clients may start on this machine; without it\n"
+                 "projects report it as not installed")
+      ->envname("QORSERVER_DANTE_CONTROLLER");
+
   auto* catalogue = app.add_subcommand("catalogue", "Print the entity catalogue (types, fields, enumerations)");
   catalogue->add_flag("--json", options.catalogueJson, "Print it as one JSON document");
 

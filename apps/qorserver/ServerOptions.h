@@ -22,6 +22,9 @@ struct ServerOptions {
   std::string listen = "127.0.0.1";
   int port = 7411;
   std::string token;
+  // The routing application the livesound module may start; handed to it
+  // through the environment (QORSERVER_DANTE_CONTROLLER).
+  std::string danteController;
 };
 
 // Parses argv. Returns the options, or an exit code when parsing ended the

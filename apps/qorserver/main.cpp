@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 namespace {
@@ -58,6 +59,8 @@ int serve(const qor::app::ServerOptions& options) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   getLogger(HOST_LOGGER)->info("qorserver {} starting", QOR_VERSION);
+  // The module reads where the routing application is from the environment.
+  if (!options.danteController.empty()) ::setenv("QORSERVER_DANTE_CONTROLLER", options.danteController.c_str(), 1);
   qor::app::Host host(options.modulePath, options.pluginFolder);
   host.start();
   if (options.projectFile) {

@@ -4,6 +4,7 @@
 #include "custom/VisualTreeService.h"
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/deviceplant/MatrixService.h"
+#include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "custom/livesound/LivesoundService.h"
 
 #include "fennik/server/service/DebounceService.h"
@@ -44,6 +45,7 @@ const std::vector<Step>& addOrder() {
       adding<HighlightService>(),
       adding<fennik::server::TimerService>(),
       adding<fennik::server::DebounceService>(),
+      adding<LivesoundDiscoveredDeviceService>(),
   };
   return steps;
 }
@@ -57,6 +59,7 @@ const std::vector<Step>& removeOrder() {
       removing<HighlightService>(),
       removing<fennik::server::DebounceService>(),
       removing<fennik::server::TimerService>(),
+      removing<LivesoundDiscoveredDeviceService>(),
   };
   return steps;
 }

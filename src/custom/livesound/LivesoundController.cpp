@@ -223,6 +223,16 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
                                                           &FtLoadService::setThresholdMinEOLRelative);
   addLoadRelative<cmd::FtLoadThresholdMaxEOLRelativeArgs>(*this, "/ftLoadThresholdMaxEOLRelative",
                                                           &FtLoadService::setThresholdMaxEOLRelative);
+
+  // --- devices on the network ---
+  addCommand<cmd::StartRefreshDiscoveredDevicesArgs>(
+      *this, "/startRefreshDiscoveredDevices", {}, [](CommandJob& job, const cmd::StartRefreshDiscoveredDevicesArgs&) {
+        job.service<LivesoundService>().startRefreshDiscoveredDevices();
+      });
+  addCommand<cmd::OpenDanteControllerArgs>(*this, "/openDanteController", {},
+                                           [](CommandJob& job, const cmd::OpenDanteControllerArgs&) {
+                                             job.service<LivesoundService>().openDanteController();
+                                           });
 }
 
 }  // namespace qor::server

@@ -29,7 +29,7 @@ std::shared_ptr<SessionWindowService> LivesoundService::windows() const {
 std::shared_ptr<LayerService> LivesoundService::layers() const { return services()->get<LayerService>(); }
 std::shared_ptr<VisualTreeService> LivesoundService::tree() const { return services()->get<VisualTreeService>(); }
 
-void LivesoundService::loaded() {
+void LivesoundService::prepareProject() {
   auto s = sessions();
   auto w = windows();
   if (!s || !w) return;
