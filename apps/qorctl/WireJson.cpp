@@ -22,9 +22,10 @@ flatbuffers::IDLOptions options() {
 }  // namespace
 
 WireJson::WireJson(Family family) : family_(family), parser_(options()) {
-  const char* text =
-      family == Family::Entities ? qor::server::wire::entityWireSchema() : qor::server::wire::commandWireSchema();
-  if (!parser_.Parse(text)) throw std::logic_error("qorctl's wire schema does not parse: " + parser_.error_);
+  std::string text = family == Family::Entities ? std::string(qor::server::wire::entityWireSchema()) + "\n" +
+                                                      qor::server::wire::discoveredDeviceWireSchema()
+                                                : std::string(qor::server::wire::commandWireSchema());
+  if (!parser_.Parse(text.c_str())) throw std::logic_error("qorctl's wire schema does not parse: " + parser_.error_);
   parser_.Serialize();
   const auto* p = parser_.builder_.GetBufferPointer();
   binarySchema_.assign(p, p + parser_.builder_.GetSize());

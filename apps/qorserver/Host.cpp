@@ -1,6 +1,8 @@
 #include "Host.h"
 
 #include "DemoProject.h"
+#include "qor/devicediscovery/DeviceDiscovery.h"
+#include "qor/devicediscovery/SimulatedDiscoverySource.h"
 
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
@@ -46,6 +48,9 @@ void Host::start() {
   getLogger(HOST_LOGGER)->info("Module registered: {} services", stack_.context()->services()->size());
   // Device-type plug-ins register with the module's device plant.
   plugins_->create();
+  // The devices of the (simulated) network are listed for clients.
+  qor::server::addDeviceDiscovery(stack_.context(),
+                                  std::make_shared<qor::server::SimulatedDiscoverySource>(plugins_->network()));
   started_ = true;
 }
 
@@ -58,6 +63,7 @@ void Host::stop() {
   }
   if (project_->isOpen()) project_->close();
   if (started_) {
+    qor::server::removeDeviceDiscovery(stack_.context());
     auto& module = module_->module();
     module.deregisterControllers();
     module.transition(ModuleState::Uncreate);

@@ -95,6 +95,10 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   app.add_option("--max-unpacked-mib", options.unpackTotalMiB, "Largest project (MiB, all entries unpacked)")
       ->check(CLI::Range(1, 1048576))
       ->capture_default_str();
+  app.add_option("--dante-controller", options.danteController,
+                 "The Dante Controller executable that clients may start on this machine; without it\n"
+                 "projects report it as not installed")
+      ->envname("QORSERVER_DANTE_CONTROLLER");
 
   auto* catalogue = app.add_subcommand("catalogue", "Print the entity catalogue (types, fields, enumerations)");
   catalogue->add_flag("--json", options.catalogueJson, "Print it as one JSON document");

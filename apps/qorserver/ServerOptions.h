@@ -35,6 +35,9 @@ struct ServerOptions {
   // folder of the --project file and these.
   std::filesystem::path projectsFolder;
   std::vector<std::filesystem::path> allowedFolders;
+  // The routing application the livesound module may start; handed to it
+  // through the environment (QORSERVER_DANTE_CONTROLLER).
+  std::string danteController;
 };
 
 // The folders clients may open and save projects in.

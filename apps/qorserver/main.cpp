@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
@@ -75,6 +76,8 @@ int serve(const qor::app::ServerOptions& options) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   getLogger(HOST_LOGGER)->info("qorserver {} starting", QOR_VERSION);
+  // The module reads where the routing application is from the environment.
+  if (!options.danteController.empty()) ::setenv("QORSERVER_DANTE_CONTROLLER", options.danteController.c_str(), 1);
   // A start that is refused creates nothing: the options are checked first,
   // and a new project file is written only once the server listens.
   const auto net = networkOptions(options);

@@ -5,6 +5,7 @@
 #include "custom/catalog/CatalogService.h"
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/deviceplant/MatrixService.h"
+#include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "custom/livesound/LivesoundService.h"
 
 #include "fennik/server/service/DebounceService.h"
@@ -46,6 +47,7 @@ const std::vector<Step>& addOrder() {
       adding<CatalogService>(),
       adding<fennik::server::TimerService>(),
       adding<fennik::server::DebounceService>(),
+      adding<LivesoundDiscoveredDeviceService>(),
   };
   return steps;
 }
@@ -60,6 +62,7 @@ const std::vector<Step>& removeOrder() {
       removing<CatalogService>(),
       removing<fennik::server::DebounceService>(),
       removing<fennik::server::TimerService>(),
+      removing<LivesoundDiscoveredDeviceService>(),
   };
   return steps;
 }

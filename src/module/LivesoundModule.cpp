@@ -1,5 +1,6 @@
 #include "module/LivesoundModule.h"
 
+#include "custom/discovery/DiscoveredDeviceWire.h"
 #include "custom/livesound/LivesoundController.h"
 #include "migrations/Migrations.h"
 #include "model/GeneratedServices.h"
@@ -63,6 +64,7 @@ void LivesoundModule::registerControllers() {
   auto dispatcher = globals()->get<fennik::server::IKspDispatcher>();
   if (!dispatcher) throw std::logic_error("LivesoundModule: the host has not registered an IKspDispatcher");
   auto list = wire::makeEntityControllers();
+  list.push_back(std::make_shared<DiscoveredDeviceController>());
   list.push_back(std::make_shared<LivesoundController>(LivesoundController::ROUTE));
   controllers_ = std::move(list);
   for (const auto& controller : controllers_) {

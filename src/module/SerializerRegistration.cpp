@@ -1,5 +1,6 @@
 #include "module/SerializerRegistration.h"
 
+#include "custom/discovery/DiscoveredDeviceWire.h"
 #include "qor/server/entities/All.h"
 #include "qor/server/entities/EntityTypes.h"
 #include "qor/server/serializers/JsonSerializers.h"
@@ -16,6 +17,9 @@ void registerEntitySerializers(fennik::server::Database& db) {
     db.registerSerializer(std::make_shared<JsonSerializerOf<T>>());
     db.registerSerializer(wire::makeFlatbufferSerializer<T>());
   });
+  // Discovered devices are the host's, not the project's: they go to clients,
+  // never into the project file.
+  db.registerSerializer(std::make_shared<DiscoveredDeviceFlatbufferSerializer>());
 }
 
 void deregisterEntitySerializers(fennik::server::Database& db) {
@@ -23,6 +27,8 @@ void deregisterEntitySerializers(fennik::server::Database& db) {
     db.deregisterSerializer(std::type_index(typeid(fennik::server::EntityJsonSerializer)), T::CLASS_NAME);
     db.deregisterSerializer(std::type_index(typeid(fennik::server::EntityFlatbufferSerializer)), T::CLASS_NAME);
   });
+  db.deregisterSerializer(std::type_index(typeid(fennik::server::EntityFlatbufferSerializer)),
+                          DiscoveredDevice::CLASS_NAME);
 }
 
 }  // namespace qor::server

@@ -14,3 +14,10 @@ namespace qor::server::wire {
 const char* commandWireSchema();
 
 }  // namespace qor::server::wire
+
+namespace qor::server::wire {
+
+// The table of discovered devices (the host's entities, not the project's).
+const char* discoveredDeviceWireSchema();
+
+}  // namespace qor::server::wire

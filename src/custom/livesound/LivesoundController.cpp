@@ -225,6 +225,15 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
                                                           &FtLoadService::setThresholdMaxEOLRelative);
 
   addDeviceCommands(*this);
+  // --- devices on the network ---
+  addCommand<cmd::StartRefreshDiscoveredDevicesArgs>(
+      *this, "/startRefreshDiscoveredDevices", {}, [](CommandJob& job, const cmd::StartRefreshDiscoveredDevicesArgs&) {
+        job.service<LivesoundService>().startRefreshDiscoveredDevices();
+      });
+  addCommand<cmd::OpenDanteControllerArgs>(*this, "/openDanteController", {},
+                                           [](CommandJob& job, const cmd::OpenDanteControllerArgs&) {
+                                             job.service<LivesoundService>().openDanteController();
+                                           });
 }
 
 }  // namespace qor::server

@@ -4,6 +4,7 @@
 #include "custom/livesound/LivesoundService.h"
 
 #include "custom/VisualTreeService.h"
+#include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/deviceplant/MatrixService.h"
 #include "custom/livesound/LivesoundLog.h"
@@ -81,8 +82,8 @@ LivesoundProject* LivesoundService::project() const {
 }
 
 void LivesoundService::flagDiscoveredDevicesDirty() {
-  // The discovered-device list re-evaluates which network devices are
-  // mapped once the discovery service is part of the module.
+  // Which network devices are mapped changed: the list is recomputed.
+  if (auto list = services()->get<LivesoundDiscoveredDeviceService>()) list->flagDirty();
 }
 
 Device* LivesoundService::createOfType(DeviceType* type) {

@@ -55,7 +55,7 @@ void LivesoundService::checkLoad(const fennik::server::Database& incoming) const
   }
 }
 
-void LivesoundService::loaded() {
+void LivesoundService::prepareProject() {
   auto s = sessions();
   auto w = windows();
   if (!s || !w) return;

@@ -74,6 +74,12 @@ class LivesoundService : public fennik::server::Service {
   // A copy of the device, named from the counters (clipboard commands).
   Device* deviceDuplicate(Device* device);
 
+  // --- devices on the network ---
+  // A new search of the network; the discovered-device list is recomputed.
+  void startRefreshDiscoveredDevices();
+  // Starts the audio network's routing application unless it runs already.
+  void openDanteController();
+
  protected:
   // Items whose canvas root is the clipboard workspace survive; a group's
   // members go before the group item.
@@ -93,6 +99,10 @@ class LivesoundService : public fennik::server::Service {
   void flagDiscoveredDevicesDirty();
   LivesoundProject* project() const;
 
+  // The project entity, the master session and its window (loaded).
+  void prepareProject();
+  // Sets the project's isDanteControllerAvailable (loaded).
+  void markDanteControllerAvailability();
   std::shared_ptr<SessionService> sessions() const;
   std::shared_ptr<SessionWindowService> windows() const;
   std::shared_ptr<LayerService> layers() const;
