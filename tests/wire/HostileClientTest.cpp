@@ -115,6 +115,8 @@ TEST_F(HostileClientTest, ValuesThatCouldNotBeSavedAreRefusedAndTheShowStaysSave
 
   // NaN and infinities, in entity updates and in command arguments alike.
   auto* delay = create<FtDelay>();
+  // A delay as an amplifier channel has it: the service keeps values within the range.
+  onLoop([&](EntityContext&) { delay->setDelayInMsMax(1000.0, false); });
   const auto nan = std::numeric_limits<double>::quiet_NaN();
   const auto inf = std::numeric_limits<double>::infinity();
   for (double bad : {nan, inf, -inf}) {

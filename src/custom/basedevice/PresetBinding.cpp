@@ -6,7 +6,6 @@
 
 #include "qor/server/entities/FtConnector.h"
 #include "qor/server/entities/FtPreset.h"
-#include "qor/server/services/FtConnectorService.h"
 #include "qor/server/services/FtPresetService.h"
 
 #include <nlohmann/json.hpp>
@@ -55,15 +54,6 @@ void BaseDevice::connectFtPreset(Device* device) {
 
 void BaseDevice::destroyFtPreset(Device* device) {
   destroySlot<FtPresetService>(device, &Device::getPreset, &Device::setPreset);
-}
-
-// Connectors are made by the project editing that wires devices together;
-// a device class only takes them down with the device.
-void BaseDevice::createFtConnector(Device*) {}
-void BaseDevice::connectFtConnector(Device*) {}
-
-void BaseDevice::destroyFtConnector(Device* device) {
-  destroySlot<FtConnectorService>(device, &Device::getConnector, &Device::setConnector);
 }
 
 }  // namespace qor::server
