@@ -2,6 +2,7 @@
 // their features, in groups of 50), against parsing and dumping the same
 // "entities.json" with the JSON library alone, in the same run.
 
+#include "ShowProject.h"
 #include "support/LargeProject.h"
 #include "support/ProjectFiles.h"
 
@@ -11,6 +12,7 @@
 #include "fennik/server/service/ServiceResolver.h"
 
 #include <benchmark/benchmark.h>
+#include <simdjson.h>
 
 #include <filesystem>
 
@@ -82,6 +84,75 @@ void BM_JsonParse(benchmark::State& state) {
 BENCHMARK_TEMPLATE(BM_JsonParse, nlohmann::json)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_JsonParse, nlohmann::ordered_json)->Unit(benchmark::kMillisecond);
 
+// simdjson over the same bytes: its whole-document parse (every value
+// checked into its tape), and its streaming parser walking every value of the
+// document once, which is the least any streaming reading does.
+void BM_SimdjsonDomParse(benchmark::State& state) {
+  auto& p = large();
+  const simdjson::padded_string text(p.entitiesJson);
+  simdjson::dom::parser parser;
+  for (auto _ : state) {
+    simdjson::dom::element doc;
+    if (parser.parse(text).get(doc)) state.SkipWithError("simdjson refused the document");
+    benchmark::DoNotOptimize(doc);
+  }
+  p.counters(state);
+}
+BENCHMARK(BM_SimdjsonDomParse)->Unit(benchmark::kMillisecond);
+
+bool walk(simdjson::ondemand::value value) {
+  using simdjson::ondemand::json_type;
+  json_type type;
+  if (value.type().get(type)) return false;
+  switch (type) {
+    case json_type::array:
+      for (auto item : value.get_array()) {
+        simdjson::ondemand::value v;
+        if (item.get(v) || !walk(v)) return false;
+      }
+      return true;
+    case json_type::object:
+      for (auto field : value.get_object()) {
+        std::string_view key;
+        if (field.unescaped_key().get(key) || !walk(field.value())) return false;
+      }
+      return true;
+    case json_type::number: {
+      double d;
+      return !value.get_double().get(d);
+    }
+    case json_type::string: {
+      std::string_view s;
+      return !value.get_string().get(s);
+    }
+    case json_type::boolean: {
+      bool b;
+      return !value.get_bool().get(b);
+    }
+    case json_type::null:
+      return true;
+  }
+  return false;
+}
+
+void BM_SimdjsonOnDemandWalk(benchmark::State& state) {
+  auto& p = large();
+  const simdjson::padded_string text(p.entitiesJson);
+  simdjson::ondemand::parser parser;
+  for (auto _ : state) {
+    simdjson::ondemand::document doc;
+    simdjson::ondemand::object root;
+    bool ok = !parser.iterate(text).get(doc) && !doc.get_object().get(root);
+    for (auto field : root) {
+      std::string_view key;
+      ok = ok && !field.unescaped_key().get(key) && walk(field.value());
+    }
+    if (!ok) state.SkipWithError("simdjson refused the document");
+  }
+  p.counters(state);
+}
+BENCHMARK(BM_SimdjsonOnDemandWalk)->Unit(benchmark::kMillisecond);
+
 template <class J>
 void BM_JsonDump(benchmark::State& state) {
   auto& p = large();
@@ -91,5 +162,46 @@ void BM_JsonDump(benchmark::State& state) {
 }
 BENCHMARK_TEMPLATE(BM_JsonDump, nlohmann::json)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_JsonDump, nlohmann::ordered_json)->Unit(benchmark::kMillisecond);
+
+// The show-size system: a thousand eight-channel amplifiers in hangs of
+// fifty, with visual items and layers, saved once and opened again. Opening
+// includes connecting every amplifier to its driver again.
+struct Show {
+  Show() : folder(fennik::server::HostInterface::createTemporaryFolder("qorshow")) {
+    rig.build();
+    file = folder / "show.qor";
+    rig.project->saveAs(file);
+    entities = rig.context->db()->size();
+  }
+  ~Show() { fennik::server::HostInterface::removeFolder(folder); }
+  void counters(benchmark::State& state) const {
+    state.counters["entities"] = static_cast<double>(entities);
+    state.counters["fileBytes"] = static_cast<double>(fs::file_size(file));
+  }
+
+  fs::path folder;
+  qor::bench::ShowRig rig;
+  fs::path file;
+  std::size_t entities = 0;
+};
+
+Show& show() {
+  static Show s;
+  return s;
+}
+
+void BM_ShowSave(benchmark::State& state) {
+  auto& s = show();
+  for (auto _ : state) s.rig.project->save();
+  s.counters(state);
+}
+BENCHMARK(BM_ShowSave)->Unit(benchmark::kMillisecond);
+
+void BM_ShowOpen(benchmark::State& state) {
+  auto& s = show();
+  for (auto _ : state) s.rig.project->open(s.file);
+  s.counters(state);
+}
+BENCHMARK(BM_ShowOpen)->Unit(benchmark::kMillisecond);
 
 }  // namespace

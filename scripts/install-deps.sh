@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3 git
   libboost-dev nlohmann-json3-dev libflatbuffers-dev flatbuffers-compiler
   libspdlog-dev libfmt-dev libzip-dev zlib1g-dev libdeflate-dev libcli11-dev
+  libsimdjson-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 # clang and its runtime (libFuzzer) build the fuzz targets (preset "fuzz").

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,9 +60,14 @@ inline Json toJson(const std::vector<bool>& values) {
 
 // The JSON library's get<> throws its type error ("type must be number, but
 // is string") for a value of the wrong JSON type.
+// A real that is no number (NaN, an infinity) is written as null, JSON
+// having no text for it, and null reads back as NaN.
 template <class V>
 V fromJson(const Json& in) {
-  if constexpr (std::is_enum_v<V> || std::is_same_v<V, fennik::server::Uuid>) {
+  if constexpr (std::is_floating_point_v<V>) {
+    if (in.is_null()) return std::numeric_limits<V>::quiet_NaN();
+    return in.get<V>();
+  } else if constexpr (std::is_enum_v<V> || std::is_same_v<V, fennik::server::Uuid>) {
     // get<std::string> raises the library's "type must be string" error.
     if (!in.is_string()) (void)in.get<std::string>();
     const auto& text = in.get_ref<const std::string&>();
@@ -106,6 +112,57 @@ V read(const Json& in) {
   }
 }
 
+// The same values from a document read forward only. Only what read<V>
+// takes without converting is taken here (integers for integer fields, any
+// number for reals, booleans, texts); anything else makes the caller read
+// the document the whole way, whose conversions and errors then apply.
+template <class V>
+bool readFast(fennik::server::JsonValueReader& in, V& out) {
+  using fennik::server::JsonNumber;
+  if constexpr (std::is_same_v<V, bool>) {
+    return in.boolean(out);
+  } else if constexpr (std::is_arithmetic_v<V>) {
+    if (std::is_floating_point_v<V> && in.null()) {
+      out = std::numeric_limits<V>::quiet_NaN();
+      return true;
+    }
+    JsonNumber n;
+    if (!in.number(n)) return false;
+    switch (n.kind) {
+      case JsonNumber::Kind::Signed:
+        out = static_cast<V>(n.i);
+        return true;
+      case JsonNumber::Kind::Unsigned:
+        out = static_cast<V>(n.u);
+        return true;
+      case JsonNumber::Kind::Real:
+        if constexpr (!std::is_floating_point_v<V>) return false;
+        out = static_cast<V>(n.d);
+        return true;
+    }
+    return false;
+  } else if constexpr (IsVector<V>::value) {
+    out.clear();
+    return in.forEachItem([&out](fennik::server::JsonValueReader& item) {
+      typename IsVector<V>::Item value{};
+      if (!readFast(item, value)) return false;
+      out.push_back(std::move(value));
+      return true;
+    });
+  } else {
+    std::string_view text;
+    if (!in.string(text)) return false;
+    if constexpr (std::is_enum_v<V>) {
+      out = enumFromString<V>(text);
+    } else if constexpr (std::is_same_v<V, fennik::server::Uuid>) {
+      out = fennik::server::UuidFromS(text);  // throws for bad text; the caller gives up
+    } else {
+      out = V(text);
+    }
+    return true;
+  }
+}
+
 }  // namespace json_detail
 
 // One key of an entity's JSON object.
@@ -117,6 +174,9 @@ struct JsonBinding {
   void (*read)(T&, const Json&) = nullptr;
   // Appends the text of what value returns, as dump() writes it.
   void (*text)(const T&, std::string&) = nullptr;
+  // What read does, from a document read forward only; false where
+  // json_detail::readFast gives up.
+  bool (*fast)(T&, fennik::server::JsonValueReader&) = nullptr;
 };
 
 // A value field: Get is the static <Name>Getter, Set the entity's own
@@ -124,27 +184,51 @@ struct JsonBinding {
 template <class T, auto Get, auto Set>
 JsonBinding<T> jsonField(std::string_view key, bool file) {
   using V = std::decay_t<decltype(Get(static_cast<const T*>(nullptr)))>;
-  return {key, file, [](const T& e) { return json_detail::toJson(Get(&e)); },
+  return {key,
+          file,
+          [](const T& e) { return json_detail::toJson(Get(&e)); },
           [](T& e, const Json& in) { (e.*Set)(json_detail::read<V>(in), false); },
-          [](const T& e, std::string& out) { json_text::append(out, Get(&e)); }};
+          [](const T& e, std::string& out) { json_text::append(out, Get(&e)); },
+          [](T& e, fennik::server::JsonValueReader& in) {
+            V value{};
+            if (!json_detail::readFast(in, value)) return false;
+            (e.*Set)(std::move(value), false);
+            return true;
+          }};
 }
 
 // A list reference, stored as an array of UUID texts.
 template <class T, auto Ids, auto SetIds>
 JsonBinding<T> jsonIdList(std::string_view key) {
-  return {key, true, [](const T& e) { return Json(fennik::server::uuidVectorToStringVector((e.*Ids)())); },
+  return {key,
+          true,
+          [](const T& e) { return Json(fennik::server::uuidVectorToStringVector((e.*Ids)())); },
           [](T& e, const Json& in) {
             (e.*SetIds)(fennik::server::uuidVectorFromStringVector(in.get<std::vector<std::string>>()));
           },
-          [](const T& e, std::string& out) { json_text::append(out, (e.*Ids)()); }};
+          [](const T& e, std::string& out) { json_text::append(out, (e.*Ids)()); },
+          [](T& e, fennik::server::JsonValueReader& in) {
+            std::vector<fennik::server::Uuid> ids;
+            if (!json_detail::readFast(in, ids)) return false;
+            (e.*SetIds)(std::move(ids));
+            return true;
+          }};
 }
 
 // A single reference, stored as one UUID text (the nil UUID when unset).
 template <class T, auto Id, auto SetId>
 JsonBinding<T> jsonId(std::string_view key) {
-  return {key, true, [](const T& e) { return Json(fennik::server::UuidToS((e.*Id)())); },
+  return {key,
+          true,
+          [](const T& e) { return Json(fennik::server::UuidToS((e.*Id)())); },
           [](T& e, const Json& in) { (e.*SetId)(json_detail::fromJson<fennik::server::Uuid>(in)); },
-          [](const T& e, std::string& out) { json_text::appendUuid(out, (e.*Id)()); }};
+          [](const T& e, std::string& out) { json_text::appendUuid(out, (e.*Id)()); },
+          [](T& e, fennik::server::JsonValueReader& in) {
+            fennik::server::Uuid id;
+            if (!json_detail::readFast(in, id)) return false;
+            (e.*SetId)(id);
+            return true;
+          }};
 }
 
 // Specialised in each generated <T>JsonSerializer.h.
@@ -218,6 +302,37 @@ class JsonSerializerT : public fennik::server::EntityJsonSerializer {
     }
     for (std::size_t i = 0; i < bindings_.size(); ++i) {
       if (found[i]) bindings_[i].read(*entity, *found[i]);
+    }
+    return entity;
+  }
+
+  // Keys are taken as they come while they follow the bindings' order (as
+  // write puts them), which stores the fields in field order as deserialize
+  // does; an earlier key again, a second "id" or an "id" that is not first
+  // leave the object to deserialize.
+  fennik::server::EntityPtr read(fennik::server::JsonValueReader& in) const override {
+    std::shared_ptr<T> entity;
+    std::size_t next = 0;
+    try {
+      const bool complete = in.forEachField([&](std::string_view key, fennik::server::JsonValueReader& value) {
+        if (!entity) {
+          std::string_view id;
+          if (key != "id" || !value.string(id)) return false;
+          entity = T::createDefaultInitialized(fennik::server::UuidFromS(id));
+          return true;
+        }
+        std::size_t i = next;
+        while (i < bindings_.size() && bindings_[i].key != key) ++i;
+        if (i == bindings_.size()) {
+          if (key == "id" || byKey_.count(key)) return false;
+          return value.skip();  // unknown keys are ignored, but must be well-formed
+        }
+        next = i + 1;
+        return bindings_[i].fast(*entity, value);
+      });
+      if (!complete) return nullptr;
+    } catch (const std::exception&) {
+      return nullptr;
     }
     return entity;
   }

@@ -3,6 +3,7 @@
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/entity/EntityJsonSerializer.h"
+#include "fennik/server/project/EntitiesReader.h"
 #include "fennik/server/project/HostInterface.h"
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/ServiceResolver.h"
@@ -12,7 +13,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <unordered_set>
 #include <vector>
 
 namespace fennik::server {
@@ -77,54 +77,6 @@ SchemaVersion readVersionRecord(const FileContainer& container, const fs::path& 
     throw ProjectError(quoted(file) + " is damaged: its content does not match the checksum it was saved with");
   }
   return stored;
-}
-
-std::vector<EntityPtr> readEntities(const Database& db, const FileContainer& container, const fs::path& file) {
-  std::vector<EntityPtr> entities;
-  if (!container.has(ProjectManager::ENTITIES_ENTRY)) return entities;
-  Json doc;
-  try {
-    doc = container.load(ProjectManager::ENTITIES_ENTRY);
-  } catch (const std::exception& e) {
-    throw ProjectError("Cannot open " + quoted(file) + ": " + e.what());
-  }
-  if (!doc.is_object()) {
-    throw ProjectError("Cannot open " + quoted(file) + ": entities.json is no object keyed by class name");
-  }
-  std::unordered_set<Uuid, UuidHash> ids;
-  for (auto it = doc.begin(); it != doc.end(); ++it) {
-    const std::string& className = it.key();
-    auto serializer = db.serializer<EntityJsonSerializer>(className);
-    if (!serializer) {
-      if (!it.value().empty()) {
-        getLogger(HOST_LOGGER)
-            ->warn("{}: no serializer for class {}; its {} entities are skipped", file.string(), className,
-                   it.value().size());
-      }
-      continue;
-    }
-    if (!it.value().is_array()) {
-      throw ProjectError("Cannot open " + quoted(file) + ": the entities of class " + className + " are no list");
-    }
-    for (const auto& object : it.value()) {
-      EntityPtr entity;
-      try {
-        entity = serializer->deserialize(object, false);
-      } catch (const std::exception& e) {
-        const auto key = serializer->findBadKey(object);
-        const auto id = object.is_object() ? object.find("id") : object.end();
-        const std::string idText = (id != object.end() && id->is_string()) ? id->get<std::string>() : "without id";
-        throw ProjectError("Cannot open " + quoted(file) + ": entity " + idText + " of class " + className +
-                           (key ? " has a bad value for key '" + *key + "'" : " cannot be read") + ": " + e.what());
-      }
-      if (!ids.insert(entity->id()).second) {
-        throw ProjectError("Cannot open " + quoted(file) + ": the id " + entity->strId() + " (class " + className +
-                           ") is used twice");
-      }
-      entities.push_back(std::move(entity));
-    }
-  }
-  return entities;
 }
 
 // "entities.json" written entity by entity, each as its serializer writes

@@ -5,6 +5,7 @@
 
 #include "fennik/server/entity/Entity.h"
 #include "fennik/server/entity/EntitySerializer.h"
+#include "fennik/server/entity/JsonValueReader.h"
 
 #include <nlohmann/json.hpp>
 
@@ -34,6 +35,12 @@ class EntityJsonSerializer : public EntitySerializer {
   // A new entity from one object. Throws on a missing or bad "id" and with
   // the JSON library's type error when a value has the wrong JSON type.
   virtual EntityPtr deserialize(const Json& in, bool flag) const = 0;
+  // A new entity from one object of a document read forward only: the same
+  // entity deserialize makes of that object, or null whenever reading this
+  // way cannot promise that (a value of another JSON type, a key out of the
+  // written order or given twice, a bad id). Opening a project then reads
+  // the document with deserialize, which names what is wrong.
+  virtual EntityPtr read(JsonValueReader& /*object*/) const { return nullptr; }
   // After deserialize failed: the first key whose value does not fit its
   // field, so a failed load can name it.
   virtual std::optional<std::string> findBadKey(const Json& in) const = 0;

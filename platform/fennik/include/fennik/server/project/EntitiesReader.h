@@ -1,0 +1,34 @@
+#pragma once
+// Reading the entities of a project's "entities.json".
+
+#include "fennik/server/entity/Entity.h"
+#include "fennik/server/project/FileContainer.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace fennik::server {
+
+class Database;
+
+// Every entity of the document, made by its class's serializer, in document
+// order. Classes without a serializer are skipped with a warning. Throws
+// ProjectError naming `file` and what is wrong: the document is no JSON
+// object of lists, an entity cannot be read (and which key), or an id is
+// used twice. Nothing outside the returned entities is touched.
+//
+// The document is read forward only, each object straight into its entity
+// (EntityJsonSerializer::read), without a tree of the whole document. What
+// that way cannot read as the tree reading would (malformed text, a value
+// of an unexpected type, keys out of order or twice, an id used twice) is
+// left to readEntitiesAsTree, which decides and names the fault; the result
+// is the same either way.
+std::vector<EntityPtr> readEntities(const Database& db, const FileContainer& container,
+                                    const std::filesystem::path& file);
+
+// The same, from a JSON tree of the whole document with each object given to
+// EntityJsonSerializer::deserialize.
+std::vector<EntityPtr> readEntitiesAsTree(const Database& db, const FileContainer& container,
+                                          const std::filesystem::path& file);
+
+}  // namespace fennik::server
