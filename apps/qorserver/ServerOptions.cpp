@@ -1,20 +1,14 @@
 #include "ServerOptions.h"
 
+#include "fennik/server/core/HostPaths.h"
+
 #include <CLI/CLI.hpp>
 
-#include <unistd.h>
-
-#include <array>
 #include <iostream>
 
 namespace qor::app {
 
-std::filesystem::path executableFolder() {
-  std::array<char, 4096> buffer{};
-  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return std::filesystem::current_path();
-  return std::filesystem::path(std::string(buffer.data(), static_cast<std::size_t>(n))).parent_path();
-}
+std::filesystem::path executableFolder() { return fennik::server::executableFolder(); }
 
 std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   ServerOptions options;

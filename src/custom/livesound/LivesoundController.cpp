@@ -223,6 +223,14 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
                                                           &FtLoadService::setThresholdMinEOLRelative);
   addLoadRelative<cmd::FtLoadThresholdMaxEOLRelativeArgs>(*this, "/ftLoadThresholdMaxEOLRelative",
                                                           &FtLoadService::setThresholdMaxEOLRelative);
+
+  // Speaker databases: the outcome reaches the user as a notification.
+  addCommand<cmd::SpeakerDatabaseInstallFileArgs>(
+      *this, "/speakerDatabaseInstallFile", {cmd::SpeakerDatabaseInstallFileArgs::VT_FILE},
+      [](CommandJob& job, const cmd::SpeakerDatabaseInstallFileArgs& a) {
+        job.service<LivesoundService>().speakerDatabaseInstallFile(
+            std::string(reinterpret_cast<const char*>(a.file()->data()), a.file()->size()));
+      });
 }
 
 }  // namespace qor::server

@@ -44,6 +44,11 @@ class LivesoundService : public fennik::server::Service {
   // Removes a device together with its visual item.
   virtual void deviceDestroy(Device* device);
 
+  // --- speakers ---
+  // Installs an uploaded speaker database and tells the user how it went
+  // (a "Speaker Database" notification); empty bytes do nothing.
+  void speakerDatabaseInstallFile(const std::string& bytes);
+
  protected:
   // Items whose canvas root is the clipboard workspace survive; a group's
   // members go before the group item.
