@@ -1,21 +1,15 @@
 #include "ServerOptions.h"
 
+#include "fennik/server/core/HostPaths.h"
+
 #include <CLI/CLI.hpp>
 
-#include <unistd.h>
-
-#include <array>
 #include <cstdlib>
 #include <iostream>
 
 namespace qor::app {
 
-std::filesystem::path executableFolder() {
-  std::array<char, 4096> buffer{};
-  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return std::filesystem::current_path();
-  return std::filesystem::path(std::string(buffer.data(), static_cast<std::size_t>(n))).parent_path();
-}
+std::filesystem::path executableFolder() { return fennik::server::executableFolder(); }
 
 namespace {
 

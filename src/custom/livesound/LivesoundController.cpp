@@ -234,6 +234,13 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
                                            [](CommandJob& job, const cmd::OpenDanteControllerArgs&) {
                                              job.service<LivesoundService>().openDanteController();
                                            });
+  // Speaker databases: the outcome reaches the user as a notification.
+  addCommand<cmd::SpeakerDatabaseInstallFileArgs>(
+      *this, "/speakerDatabaseInstallFile", {cmd::SpeakerDatabaseInstallFileArgs::VT_FILE},
+      [](CommandJob& job, const cmd::SpeakerDatabaseInstallFileArgs& a) {
+        job.service<LivesoundService>().speakerDatabaseInstallFile(
+            std::string(reinterpret_cast<const char*>(a.file()->data()), a.file()->size()));
+      });
 }
 
 }  // namespace qor::server

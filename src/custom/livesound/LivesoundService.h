@@ -80,6 +80,11 @@ class LivesoundService : public fennik::server::Service {
   // Starts the audio network's routing application unless it runs already.
   void openDanteController();
 
+  // --- speakers ---
+  // Installs an uploaded speaker database and tells the user how it went
+  // (a "Speaker Database" notification); empty bytes do nothing.
+  void speakerDatabaseInstallFile(const std::string& bytes);
+
  protected:
   // Items whose canvas root is the clipboard workspace survive; a group's
   // members go before the group item.
