@@ -48,6 +48,16 @@ class CommandJob {
     return found;
   }
 
+  // The uuid an id text holds (an id of something that is no entity, such as
+  // a session window's root); throws "Couldn't find item" for other text.
+  fennik::server::Uuid uuid(const flatbuffers::String* id) const {
+    try {
+      return fennik::server::UuidFromS(id ? id->string_view() : "");
+    } catch (const std::invalid_argument&) {
+      throw std::runtime_error("Couldn't find item");
+    }
+  }
+
   // The service registered as (or implementing) S; throws when there is none.
   template <class S>
   S& service() const {

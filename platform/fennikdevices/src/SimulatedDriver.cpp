@@ -98,7 +98,19 @@ Connection SimulatedDriver::onChanged(DriverSignal group, IndexCallback callback
 }
 
 bool SimulatedDriver::isIdentifyActive() const { return get<bool>({P::Identify}); }
-void SimulatedDriver::setIdentifyActive(bool active) { set({P::Identify}, active); }
+void SimulatedDriver::setIdentifyActive(bool active) {
+  auto& s = network_->state();
+  std::lock_guard lock(s.mutex);
+  if (core_->online || core_->physicalId.empty()) return s.write(core_, {P::Identify}, sim::Value(active));
+  // Identifying needs no session: the request goes to the device by its
+  // physical id, so that a device found on the network can flash before it
+  // is part of the project.
+  s.schedule(s.latencyMs, [&s, id = core_->physicalId, active] {
+    if (sim::VirtualDevice* device = s.find(id); device && device->reachable) {
+      device->settings[{P::Identify}] = sim::Value(active);
+    }
+  });
+}
 bool SimulatedDriver::isFrontPanelLockSupported() const { return core_->model->frontPanelLockSupported; }
 bool SimulatedDriver::getFrontPanelLock() const { return get<bool>({P::PanelLock}); }
 void SimulatedDriver::setFrontPanelLock(bool locked) { set({P::PanelLock}, locked); }

@@ -575,7 +575,8 @@ std::vector<SimulatedNetwork::Listing> SimulatedNetwork::devices() const {
   std::vector<Listing> result;
   for (const auto& [id, device] : state_->devices) {
     result.push_back(Listing{id, device->model->model, sim::read<std::string>(device->settings, {sim::P::Name}),
-                             device->reachable, static_cast<int>(device->sessions.size())});
+                             device->reachable, static_cast<int>(device->sessions.size()),
+                             sim::read<bool>(device->settings, {sim::P::Identify})});
   }
   return result;
 }

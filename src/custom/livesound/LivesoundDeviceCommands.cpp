@@ -1,10 +1,11 @@
 // The device commands of the livesound route: the catalog, adding devices by
-// type, removing groups, embedding groups on the canvas, clearing mappings
-// and the test barrier.
+// type or from the network, removing groups, embedding groups on the canvas,
+// identifying network devices, mapping and unmapping, and the test barrier.
 #include "custom/catalog/CatalogService.h"
 #include "custom/livesound/LivesoundController.h"
 #include "custom/livesound/LivesoundLog.h"
 #include "custom/livesound/LivesoundService.h"
+#include "qor/devicediscovery/DiscoveredDevice.h"
 #include "qor/server/entities/Device.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
 #include "service/SessionService.h"
@@ -119,6 +120,70 @@ void addDeviceCommands(fennik::server::IFennikController& controller) {
                                        [](CommandJob& job, const cmd::TestcaseBarrierArgs& a) {
                                          job.service<LivesoundService>().testcaseBarrier(wire::fromWire(a.key()));
                                        });
+
+  addCommand<cmd::DiscoveredDeviceAddArgs>(
+      controller, "/discoveredDeviceAdd",
+      {cmd::DiscoveredDeviceAddArgs::VT_DISCOVEREDDEVICE, cmd::DiscoveredDeviceAddArgs::VT_X,
+       cmd::DiscoveredDeviceAddArgs::VT_Y},
+      [](CommandJob& job, const cmd::DiscoveredDeviceAddArgs& a) {
+        auto* found = job.entity<DiscoveredDevice>(a.discoveredDevice());
+        useMasterWindow(job);
+        Device* device = job.service<LivesoundService>().discoveredDeviceAdd(found, a.x(), a.y());
+        flatbuffers::FlatBufferBuilder b;
+        b.Finish(cmd::CreateDiscoveredDeviceAddResult(b, device ? b.CreateString(device->strId()) : 0));
+        finish(job, b);
+      });
+
+  addCommand<cmd::DiscoveredDeviceAddAllArgs>(
+      controller, "/discoveredDeviceAddAll",
+      {cmd::DiscoveredDeviceAddAllArgs::VT_SESSIONWINDOW, cmd::DiscoveredDeviceAddAllArgs::VT_X,
+       cmd::DiscoveredDeviceAddAllArgs::VT_Y},
+      [](CommandJob& job, const cmd::DiscoveredDeviceAddAllArgs& a) {
+        job.service<SessionService>().setCurrentSessionWindow(job.uuid(a.sessionWindow()));
+        job.service<LivesoundService>().discoveredDeviceAddAll(a.x(), a.y());
+      });
+
+  addCommand<cmd::DiscoveredDeviceAddExtendedArgs>(
+      controller, "/discoveredDeviceAddExtended",
+      {cmd::DiscoveredDeviceAddExtendedArgs::VT_DISCOVEREDDEVICES, cmd::DiscoveredDeviceAddExtendedArgs::VT_X,
+       cmd::DiscoveredDeviceAddExtendedArgs::VT_Y},
+      [](CommandJob& job, const cmd::DiscoveredDeviceAddExtendedArgs& a) {
+        std::vector<DiscoveredDevice*> list;
+        if (a.discoveredDevices()) {
+          for (const auto* id : *a.discoveredDevices()) list.push_back(job.entity<DiscoveredDevice>(id));
+        }
+        useMasterWindow(job);
+        job.service<LivesoundService>().discoveredDeviceAddExtended(list, a.x(), a.y());
+      });
+
+  addCommand<cmd::SetDeviceFindArgs>(
+      controller, "/setDeviceFind", {cmd::SetDeviceFindArgs::VT_DISCOVEREDDEVICE, cmd::SetDeviceFindArgs::VT_FIND},
+      [](CommandJob& job, const cmd::SetDeviceFindArgs& a) {
+        auto* found = job.entity<DiscoveredDevice>(a.discoveredDevice());
+        job.service<LivesoundService>().deviceFind(found->id(), a.find());
+      });
+
+  addCommand<cmd::DeviceMappingSearchArgs>(
+      controller, "/deviceMappingSearch",
+      {cmd::DeviceMappingSearchArgs::VT_DEVICE, cmd::DeviceMappingSearchArgs::VT_FILTER},
+      [](CommandJob& job, const cmd::DeviceMappingSearchArgs& a) {
+        const auto found = job.service<LivesoundService>().deviceMappingSearch(job.entity<Device>(a.device()),
+                                                                               wire::fromWire(a.filter()));
+        flatbuffers::FlatBufferBuilder b;
+        std::vector<flatbuffers::Offset<flatbuffers::String>> ids;
+        for (const DiscoveredDevice* dd : found) ids.push_back(b.CreateString(dd->strId()));
+        b.Finish(cmd::CreateDeviceMappingSearchResult(b, b.CreateVector(ids)));
+        finish(job, b);
+      });
+
+  addCommand<cmd::DeviceMappingLoadArgs>(
+      controller, "/deviceMappingLoad",
+      {cmd::DeviceMappingLoadArgs::VT_DEVICE, cmd::DeviceMappingLoadArgs::VT_DISCOVEREDDEVICE},
+      [](CommandJob& job, const cmd::DeviceMappingLoadArgs& a) {
+        Device* device = job.entity<Device>(a.device());
+        auto* found = job.entity<DiscoveredDevice>(a.discoveredDevice());
+        job.service<LivesoundService>().deviceMappingLoad(device, found->id());
+      });
 }
 
 }  // namespace qor::server

@@ -15,6 +15,7 @@
 
 namespace qor::server {
 
+class DiscoveredDevice;
 class LayerService;
 class SessionService;
 class SessionWindowService;
@@ -74,9 +75,25 @@ class LivesoundService : public fennik::server::Service {
   // A copy of the device, named from the counters (clipboard commands).
   Device* deviceDuplicate(Device* device);
 
-  // --- devices on the network ---
+  // --- devices on the network (LivesoundDiscovery.cpp) ---
   // A new search of the network; the discovered-device list is recomputed.
   void startRefreshDiscoveredDevices();
+  // A project device of the discovered device's model, mapped onto it and
+  // named as the device is; null when its model is unknown or the network
+  // device is in the project already.
+  Device* discoveredDeviceAdd(DiscoveredDevice* found, int x, int y);
+  // Adds every discovered device (by name), placed side by side and selected.
+  void discoveredDeviceAddAll(int x, int y);
+  // Adds the given discovered devices in order; the new ones end selected.
+  void discoveredDeviceAddExtended(const std::vector<DiscoveredDevice*>& found, int x, int y);
+  // Toggles the identify (find) state of a discovered device and tells the device.
+  void deviceFind(const fennik::server::Uuid& discoveredId, bool flag);
+  // The unmapped discovered devices of the device's model whose name holds
+  // the filter (any case); all of them for an empty filter.
+  std::vector<DiscoveredDevice*> deviceMappingSearch(Device* device, const std::string& filter);
+  // Maps the device onto the discovered device: its physical id, name,
+  // address and firmware.
+  void deviceMappingLoad(Device* device, const fennik::server::Uuid& discoveredId);
   // Starts the audio network's routing application unless it runs already.
   void openDanteController();
 

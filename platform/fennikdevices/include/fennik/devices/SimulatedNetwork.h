@@ -66,6 +66,7 @@ class SimulatedNetwork : public std::enable_shared_from_this<SimulatedNetwork> {
     std::string name;
     bool reachable = true;
     int sessions = 0;
+    bool identifying = false;  // flashing to be found
   };
 
   static std::shared_ptr<SimulatedNetwork> create(Mode mode);
