@@ -20,6 +20,7 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   ServerOptions options;
   options.modulePath = executableFolder() / "libqorserver-livesound.so";
   options.pluginFolder = executableFolder() / "devicetypes";
+  options.webRoot = executableFolder() / "web";
 
   CLI::App app{
       "qorserver - the live-sound control server.\n"
@@ -46,6 +47,10 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   // From the environment too, so the token need not show in the process list.
   app.add_option("--token", options.token, "Access token clients must present (Authorization: Bearer TOKEN)")
       ->envname("QORSERVER_TOKEN");
+  app.add_option("--web-root", options.webRoot,
+                 "The browser client's files, served at http://ADDR:PORT/ (open that address in a\n"
+                 "browser; with --token, open http://ADDR:PORT/?token=TOKEN)")
+      ->capture_default_str();
 
   auto* catalogue = app.add_subcommand("catalogue", "Print the entity catalogue (types, fields, enumerations)");
   catalogue->add_flag("--json", options.catalogueJson, "Print it as one JSON document");

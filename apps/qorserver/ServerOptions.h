@@ -22,6 +22,8 @@ struct ServerOptions {
   std::string listen = "127.0.0.1";
   int port = 7411;
   std::string token;
+  // The browser client's built files, served over HTTP on the Ksp port.
+  std::filesystem::path webRoot;
 };
 
 // Parses argv. Returns the options, or an exit code when parsing ended the

@@ -76,9 +76,19 @@ int serve(const qor::app::ServerOptions& options) {
   net.listen = options.listen;
   net.port = static_cast<std::uint16_t>(options.port);
   net.token = options.token;
+  if (std::filesystem::is_regular_file(options.webRoot / "index.html")) {
+    net.files = std::make_shared<fennik::server::net::StaticFiles>(options.webRoot);
+  } else {
+    getLogger(HOST_LOGGER)
+        ->warn("No browser client in {} (build the target 'web'); serving Ksp only", options.webRoot.string());
+  }
   host.serve(net);
   // The one line a script or a client waits for.
   std::printf("qorserver serving %s\n", host.server()->url().c_str());
+  if (net.files) {
+    std::printf("qorserver browser client at %s%s\n", host.server()->pageUrl().c_str(),
+                options.token.empty() ? "" : "?token=YOUR_TOKEN");
+  }
   std::fflush(stdout);
   getLogger(HOST_LOGGER)->info("qorserver is running; press Ctrl-C to stop");
 

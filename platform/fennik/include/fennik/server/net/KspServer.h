@@ -8,6 +8,7 @@
 // anybody else.
 
 #include "fennik/server/ksp/IKspDispatcher.h"
+#include "fennik/server/net/StaticFiles.h"
 #include "fennik/server/net/SubscriptionHub.h"
 
 #include <cstdint>
@@ -21,6 +22,8 @@ struct KspServerOptions {
   std::uint16_t port = 0;             // 0: any free port
   std::string token;                  // required when listening on anything but loopback
   std::size_t sendQueueLimit = 4096;  // messages waiting for one client
+  // Files served to plain HTTP requests (the browser client); none when null.
+  std::shared_ptr<const StaticFiles> files;
 };
 
 class KspServer {
@@ -37,7 +40,8 @@ class KspServer {
 
   std::uint16_t port() const;
   std::string address() const;
-  std::string url() const;  // ws://ADDR:PORT/ksp
+  std::string url() const;      // ws://ADDR:PORT/ksp
+  std::string pageUrl() const;  // http://ADDR:PORT/, where the browser client is served
 
  private:
   class Impl;
