@@ -1,10 +1,10 @@
 #include "module/HandWrittenServices.h"
 
 #include "custom/HighlightService.h"
-#include "custom/LivesoundService.h"
 #include "custom/VisualTreeService.h"
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/deviceplant/MatrixService.h"
+#include "custom/livesound/LivesoundService.h"
 
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"

@@ -1,6 +1,6 @@
 #include "module/LivesoundModule.h"
 
-#include "custom/LivesoundController.h"
+#include "custom/livesound/LivesoundController.h"
 #include "migrations/Migrations.h"
 #include "model/GeneratedServices.h"
 #include "module/HandWrittenServices.h"

@@ -4,8 +4,8 @@
 // root present. The loop is driven by hand.
 
 #include "custom/HighlightService.h"
-#include "custom/LivesoundService.h"
 #include "custom/VisualTreeService.h"
+#include "custom/livesound/LivesoundService.h"
 #include "model/GeneratedServices.h"
 #include "module/HandWrittenServices.h"
 #include "service/LayerService.h"

@@ -5,8 +5,8 @@
 #include "custom/deviceplant/MatrixService.h"
 #include "module/LivesoundModule.h"
 
-#include "custom/LivesoundService.h"
 #include "custom/VisualTreeService.h"
+#include "custom/livesound/LivesoundService.h"
 #include "model/GeneratedServices.h"
 #include "module/HandWrittenServices.h"
 #include "qor/server/services/DeviceService.h"

@@ -5,7 +5,7 @@
 
 #include "ServerFixture.h"
 
-#include "custom/LivesoundController.h"
+#include "custom/livesound/LivesoundController.h"
 #include "qor/server/entities/All.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
 #include "qor/server/fbs/SessionWindow_generated.h"

@@ -3,7 +3,7 @@
 
 #include "ServerFixture.h"
 
-#include "custom/LivesoundController.h"
+#include "custom/livesound/LivesoundController.h"
 #include "qor/server/entities/All.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
 

@@ -1,6 +1,6 @@
-#include "custom/LivesoundController.h"
+#include "custom/livesound/LivesoundController.h"
 
-#include "custom/LivesoundService.h"
+#include "custom/livesound/LivesoundService.h"
 #include "qor/server/entities/All.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
 #include "qor/server/services/IFtInputSourceService.h"
