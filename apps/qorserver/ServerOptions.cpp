@@ -32,6 +32,9 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--plugins", options.pluginFolder, "The folder of device-type plug-ins")->capture_default_str();
   app.add_flag("--demo", options.demo, "Start the simulated device network with a few devices of every model");
+  app.add_option("--demo-per-model", options.demoPerModel, "How many simulated devices of every model --demo starts")
+      ->check(CLI::Range(1, 1000))
+      ->capture_default_str();
   app.add_option("--log-level", options.logLevel, "trace, debug, info, warn, error, critical or off")
       ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}))
       ->capture_default_str();

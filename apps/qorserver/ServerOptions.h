@@ -15,6 +15,7 @@ struct ServerOptions {
   std::filesystem::path modulePath;
   std::filesystem::path pluginFolder;
   bool demo = false;
+  int demoPerModel = 3;  // simulated devices of every model with --demo
   std::string logLevel = "info";
   bool catalogueJson = false;
   // Opened at start, or created there when missing; saved on SIGUSR1 and on stop.

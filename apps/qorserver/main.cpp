@@ -71,7 +71,7 @@ int serve(const qor::app::ServerOptions& options) {
   } else {
     host.newProject();
   }
-  if (options.demo) host.startDemo(3);
+  if (options.demo) host.startDemo(options.demoPerModel);
   fennik::server::net::KspServerOptions net;
   net.listen = options.listen;
   net.port = static_cast<std::uint16_t>(options.port);

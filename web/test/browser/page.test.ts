@@ -26,8 +26,8 @@ test('the page loads, connects and draws the canvas without a console error', as
   const { page } = browser;
   await page.locator('svg.canvas[data-ready="true"]').waitFor();
   assert.equal(await page.getByTestId('connection').textContent(), 'connected');
-  assert.equal(await page.getByTestId('layer').textContent(), 'Master');
-  assert.equal(await page.getByTestId('project-file').textContent(), 'unsaved project');
+  await page.getByTestId('layer').filter({ hasText: /^Master$/ }).waitFor();
+  await page.getByTestId('project-file').filter({ hasText: 'unsaved project' }).waitFor();
 
   const firstCanvasMs = await page.evaluate(() => performance.getEntriesByName('qor:first-canvas')[0]?.startTime);
   assert.ok(typeof firstCanvasMs === 'number');

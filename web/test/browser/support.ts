@@ -99,3 +99,48 @@ export async function qorctl(server: Server, ...args: string[]): Promise<any> {
   const { stdout } = await run(join(env('QOR_BUILD_DIR'), 'bin', 'qorctl'), ['--url', server.kspUrl, ...args]);
   return JSON.parse(stdout.trim().split('\n').pop()!);
 }
+
+export interface FrameFigures {
+  frames: number;
+  medianIntervalMs: number;
+  p95IntervalMs: number;
+  maxIntervalMs: number;
+  medianWorkMs: number;
+  maxWorkMs: number;
+  longTasks: number;
+}
+
+// Frame intervals (requestAnimationFrame to requestAnimationFrame) and the
+// page's own drawing work per frame over a stretch of time.
+export async function measureFrames(page: Page, durationMs: number): Promise<FrameFigures> {
+  return page.evaluate(async (duration) => {
+    const qor = (window as unknown as { qor: { frames: { workTimes: number[] } } }).qor;
+    const workBefore = qor.frames.workTimes.length;
+    let longTasks = 0;
+    const observer = new PerformanceObserver((list) => (longTasks += list.getEntries().length));
+    observer.observe({ type: 'longtask', buffered: false });
+    const stamps: number[] = [];
+    await new Promise<void>((resolve) => {
+      const end = performance.now() + duration;
+      const tick = (t: number) => {
+        stamps.push(t);
+        if (t < end) requestAnimationFrame(tick);
+        else resolve();
+      };
+      requestAnimationFrame(tick);
+    });
+    observer.disconnect();
+    const intervals = stamps.slice(1).map((t, i) => t - stamps[i]).sort((a, b) => a - b);
+    const work = qor.frames.workTimes.slice(workBefore).sort((a, b) => a - b);
+    const at = (xs: number[], q: number) => (xs.length ? xs[Math.min(xs.length - 1, Math.floor(q * xs.length))] : 0);
+    return {
+      frames: intervals.length,
+      medianIntervalMs: at(intervals, 0.5),
+      p95IntervalMs: at(intervals, 0.95),
+      maxIntervalMs: intervals[intervals.length - 1] ?? 0,
+      medianWorkMs: at(work, 0.5),
+      maxWorkMs: work[work.length - 1] ?? 0,
+      longTasks,
+    };
+  }, durationMs);
+}
