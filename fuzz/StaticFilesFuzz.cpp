@@ -3,7 +3,7 @@
 // regular file inside the asset folder, and the secret beside the folder
 // (reachable through "..", encodings and a symbolic link) is never served.
 // Build with the "fuzz" preset (clang); run:
-//   build/fuzz/bin/static_files_fuzz -max_total_time=300 fuzz/corpus_static_files
+//   build/fuzz/bin/static_files_fuzz -max_total_time=300 fuzz/corpus-static-files
 
 #include "fennik/server/net/StaticFiles.h"
 
