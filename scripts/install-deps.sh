@@ -10,6 +10,7 @@ packages=(
   libspdlog-dev libfmt-dev libzip-dev zlib1g-dev libdeflate-dev libcli11-dev
   libsimdjson-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  nodejs chromium
 )
 # clang and its runtime (libFuzzer) build the fuzz targets (preset "fuzz").
 optional=(ccache clang-format clang libclang-rt-14-dev)
@@ -20,6 +21,10 @@ for p in "${packages[@]}" "${optional[@]}"; do
     missing+=("$p")
   fi
 done
+
+# The browser client builds with npm. Debian ships it as a package of its own;
+# a Node.js from elsewhere brings its own npm, which Debian's would conflict with.
+if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all packages present"

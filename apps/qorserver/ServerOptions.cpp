@@ -32,6 +32,7 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   options.projectsFolder = defaultProjectsFolder();
   options.modulePath = executableFolder() / "libqorserver-livesound.so";
   options.pluginFolder = executableFolder() / "devicetypes";
+  options.webRoot = executableFolder() / "web";
 
   CLI::App app{
       "qorserver - the live-sound control server.\n"
@@ -43,6 +44,9 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--plugins", options.pluginFolder, "The folder of device-type plug-ins")->capture_default_str();
   app.add_flag("--demo", options.demo, "Start the simulated device network with a few devices of every model");
+  app.add_option("--demo-per-model", options.demoPerModel, "How many simulated devices of every model --demo starts")
+      ->check(CLI::Range(1, 1000))
+      ->capture_default_str();
   app.add_option("--log-level", options.logLevel, "trace, debug, info, warn, error, critical or off")
       ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}))
       ->capture_default_str();
@@ -58,6 +62,10 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   // From the environment too, so the token need not show in the process list.
   app.add_option("--token", options.token, "Access token clients must present (Authorization: Bearer TOKEN)")
       ->envname("QORSERVER_TOKEN");
+  app.add_option("--web-root", options.webRoot,
+                 "The browser client's files, served at http://ADDR:PORT/ (open that address in a\n"
+                 "browser; with --token, open http://ADDR:PORT/?token=TOKEN)")
+      ->capture_default_str();
 
   app.add_option("--projects-folder", options.projectsFolder,
                  "The folder in which clients open and save projects (relative paths from clients\n"

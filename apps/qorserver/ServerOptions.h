@@ -16,6 +16,7 @@ struct ServerOptions {
   std::filesystem::path modulePath;
   std::filesystem::path pluginFolder;
   bool demo = false;
+  int demoPerModel = 3;  // simulated devices of every model with --demo
   std::string logLevel = "info";
   bool catalogueJson = false;
   // Opened at start, or created there when missing; saved on SIGUSR1 and on stop.
@@ -38,6 +39,8 @@ struct ServerOptions {
   // The routing application the livesound module may start; handed to it
   // through the environment (QORSERVER_DANTE_CONTROLLER).
   std::string danteController;
+  // The browser client's built files, served over HTTP on the Ksp port.
+  std::filesystem::path webRoot;
 };
 
 // The folders clients may open and save projects in.

@@ -63,6 +63,12 @@ fennik::server::net::KspServerOptions networkOptions(const qor::app::ServerOptio
   net.sendQueueBytes = options.sendQueueMiB << 20;
   net.idleTimeout = std::chrono::seconds(options.idleTimeoutSeconds);
   net.allowedOrigins = options.allowedOrigins;
+  if (std::filesystem::is_regular_file(options.webRoot / "index.html")) {
+    net.files = std::make_shared<fennik::server::net::StaticFiles>(options.webRoot);
+  } else {
+    getLogger(HOST_LOGGER)
+        ->warn("No browser client in {} (build the target 'web'); serving Ksp only", options.webRoot.string());
+  }
   return net;
 }
 
@@ -99,7 +105,7 @@ int serve(const qor::app::ServerOptions& options) {
     getLogger(HOST_LOGGER)->critical("{}", e.what());
     return 1;
   }
-  if (options.demo) host.startDemo(3);
+  if (options.demo) host.startDemo(options.demoPerModel);
   host.serve(net);
   if (createFile) {
     try {
@@ -111,6 +117,10 @@ int serve(const qor::app::ServerOptions& options) {
   }
   // The one line a script or a client waits for.
   std::printf("qorserver serving %s\n", host.server()->url().c_str());
+  if (net.files) {
+    std::printf("qorserver browser client at %s%s\n", host.server()->pageUrl().c_str(),
+                options.token.empty() ? "" : "?token=YOUR_TOKEN");
+  }
   std::fflush(stdout);
   getLogger(HOST_LOGGER)->info("qorserver is running; press Ctrl-C to stop");
 

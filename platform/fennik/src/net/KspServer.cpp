@@ -165,6 +165,12 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
     if (ec) return shutdown("no WebSocket upgrade: " + ec.message());
     const std::string target(upgrade_.target());
     const auto path = target.substr(0, target.find('?'));
+    if (options_.files && !websocket::is_upgrade(upgrade_)) {
+      if (!options_.token.empty() && !sameText(presentedToken(upgrade_), options_.token)) {
+        return refuse(http::status::unauthorized, "missing or wrong access token\n");
+      }
+      return serveFile();
+    }
     if (!websocket::is_upgrade(upgrade_) || path != KSP_PATH) {
       return refuse(http::status::not_found, "Ksp is served as a WebSocket at /ksp\n");
     }
@@ -207,6 +213,26 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
     socket.shutdown(tcp::socket::shutdown_send, ignored);
     closed_ = true;
     outbox_.close();
+  }
+
+  // A plain HTTP request: answered from the static files; a kept-alive
+  // connection then waits for the next request (or a WebSocket upgrade).
+  void serveFile() {
+    auto res = std::make_shared<http::response<http::string_body>>(options_.files->answer(upgrade_));
+    http::async_write(ws_.next_layer().tcp(), *res,
+                      [self = shared_from_this(), res](beast::error_code ec, std::size_t) {
+                        if (ec || !res->keep_alive()) {
+                          beast::error_code ignored;
+                          self->ws_.next_layer().tcp().socket().shutdown(tcp::socket::shutdown_send, ignored);
+                          self->closed_ = true;
+                          self->outbox_.close();
+                          return;
+                        }
+                        self->upgrade_ = {};
+                        self->ws_.next_layer().tcp().expires_after(std::chrono::seconds(30));
+                        http::async_read(self->ws_.next_layer().tcp(), self->buffer_, self->upgrade_,
+                                         [self](beast::error_code e, std::size_t) { self->onUpgradeRead(e); });
+                      });
   }
 
   void onAccept(beast::error_code ec) {
@@ -427,6 +453,12 @@ std::string KspServer::url() const {
   const auto& a = impl_->options_.listen;
   const bool v6 = a.find(':') != std::string::npos;
   return "ws://" + (v6 ? "[" + a + "]" : a) + ":" + std::to_string(port()) + KSP_PATH;
+}
+
+std::string KspServer::pageUrl() const {
+  const auto& a = impl_->options_.listen;
+  const bool v6 = a.find(':') != std::string::npos;
+  return "http://" + (v6 ? "[" + a + "]" : a) + ":" + std::to_string(port()) + "/";
 }
 
 }  // namespace fennik::server::net

@@ -8,6 +8,7 @@
 // anybody else.
 
 #include "fennik/server/ksp/IKspDispatcher.h"
+#include "fennik/server/net/StaticFiles.h"
 #include "fennik/server/net/SubscriptionHub.h"
 
 #include <chrono>
@@ -35,6 +36,8 @@ struct KspServerOptions {
   // Origins (as in the Origin header, "http://host:port") allowed besides
   // the server's own; an upgrade with any other Origin is refused (403).
   std::vector<std::string> allowedOrigins;
+  // Files served to plain HTTP requests (the browser client); none when null.
+  std::shared_ptr<const StaticFiles> files;
 };
 
 // Throws std::runtime_error when the options cannot be served (no IP
@@ -56,7 +59,8 @@ class KspServer {
 
   std::uint16_t port() const;
   std::string address() const;
-  std::string url() const;  // ws://ADDR:PORT/ksp
+  std::string url() const;      // ws://ADDR:PORT/ksp
+  std::string pageUrl() const;  // http://ADDR:PORT/, where the browser client is served
 
  private:
   class Impl;

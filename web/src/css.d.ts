@@ -1,0 +1,4 @@
+declare module '*.css' {
+  const text: string;
+  export default text;
+}
