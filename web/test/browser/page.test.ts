@@ -9,9 +9,11 @@ import { Browser, Server, env, openPage, qorctl, startServer } from './support';
 
 let server: Server;
 let browser: Browser;
+// The server lets clients save only in its projects folder.
+const projects = mkdtempSync(join(tmpdir(), 'qor-web-'));
 
 before(async () => {
-  server = await startServer();
+  server = await startServer(['--projects-folder', projects]);
   browser = await openPage(server.pageUrl);
 });
 
@@ -57,7 +59,7 @@ test('saving without a file shows the server\'s reason; save as names the projec
   await page.getByRole('button', { name: 'Save', exact: true }).click();
   await page.locator('.toast.error', { hasText: 'no file yet' }).waitFor();
 
-  const file = join(mkdtempSync(join(tmpdir(), 'qor-web-')), 'arena.qor');
+  const file = join(projects, 'arena.qor');
   page.once('dialog', (d) => void d.accept(file));
   await page.getByRole('button', { name: 'Save as…' }).click();
   await page.getByTestId('project-file').filter({ hasText: file }).waitFor();
