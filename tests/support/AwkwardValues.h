@@ -57,7 +57,7 @@ inline fennik::server::Json otherValue(const std::string& type, const fennik::se
 }
 
 // Values whose text is easy to get wrong: escapes, control characters,
-// multi-byte UTF-8, extreme and odd doubles (NaN and infinity too), integer
+// multi-byte UTF-8, extreme and odd finite doubles, integer
 // limits, unknown enumeration names. `variant` picks one per field, so fields
 // of one type get different ones.
 inline fennik::server::Json awkwardValue(const std::string& type, std::size_t variant) {
@@ -88,9 +88,9 @@ inline fennik::server::Json awkwardValue(const std::string& type, std::size_t va
                              1e16,
                              -2.5e-5,
                              1e15,
-                             100.0,
-                             std::numeric_limits<double>::quiet_NaN(),
-                             std::numeric_limits<double>::infinity()};
+                             100.0};
+    // No NaN or infinity: no field takes them, and the writer repairs one
+    // that got in anyway (HostileClientTest), so it never reads back as written.
     return values[variant % std::size(values)];
   }
   if (type == "string") {
