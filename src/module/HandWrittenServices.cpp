@@ -7,9 +7,12 @@
 #include "custom/deviceplant/MatrixService.h"
 #include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "custom/livesound/LivesoundService.h"
+#include "custom/panels/PanelKeywords.h"
+#include "custom/panels/PanelService.h"
 
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/KeywordService.h"
 #include "fennik/server/service/ServiceResolver.h"
 #include "fennik/server/service/TimerService.h"
 
@@ -48,6 +51,13 @@ const std::vector<Step>& addOrder() {
       adding<fennik::server::TimerService>(),
       adding<fennik::server::DebounceService>(),
       adding<LivesoundDiscoveredDeviceService>(),
+      // Panels and the keywords panel JSON documents name.
+      [](const std::shared_ptr<EntityContext>& c) {
+        auto keywords = std::make_shared<fennik::server::KeywordService>(c->db(), c->loop(), c->services());
+        registerLivesoundKeywords(*keywords);
+        c->services()->add(keywords);
+      },
+      adding<PanelService>(),
   };
   return steps;
 }
@@ -63,6 +73,8 @@ const std::vector<Step>& removeOrder() {
       removing<fennik::server::DebounceService>(),
       removing<fennik::server::TimerService>(),
       removing<LivesoundDiscoveredDeviceService>(),
+      removing<PanelService>(),
+      removing<fennik::server::KeywordService>(),
   };
   return steps;
 }

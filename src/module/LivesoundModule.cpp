@@ -2,12 +2,14 @@
 
 #include "custom/discovery/DiscoveredDeviceWire.h"
 #include "custom/livesound/LivesoundController.h"
+#include "custom/panels/PanelService.h"
 #include "migrations/Migrations.h"
 #include "model/GeneratedServices.h"
 #include "module/HandWrittenServices.h"
 #include "module/SerializerRegistration.h"
 #include "wire/GeneratedWire.h"
 
+#include "fennik/devices/SimulatedNetwork.h"
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/ksp/IKspDispatcher.h"
@@ -51,7 +53,12 @@ void LivesoundModule::deregisterSerializers() {
 
 void LivesoundModule::registerServices() {
   auto context = entityContext();
-  context->loop()->work([](const std::shared_ptr<EntityContext>& c) { registerLivesoundServices(c); });
+  // Panels are driven on the host's device network, when it has one.
+  auto network = globals()->get<fennik::devices::SimulatedNetwork>();
+  context->loop()->work([network](const std::shared_ptr<EntityContext>& c) {
+    registerLivesoundServices(c);
+    if (auto panels = c->services()->get<PanelService>()) panels->attachNetwork(network);
+  });
 }
 
 void LivesoundModule::deregisterServices() {

@@ -25,6 +25,31 @@ const char* panelFlagName(PanelFlag flag) {
   return "";
 }
 
+std::vector<DeviceModel> simulatedPanelModels() {
+  std::vector<DeviceModel> models;
+  for (const char* name : {MZD_PANEL_MODEL, RLX_PANEL_MODEL}) {
+    DeviceModel m;
+    m.model = name;
+    m.vendor = "Panel";
+    m.channelCount = 0;
+    m.firmware = "2.1.0";
+    m.inputSources.clear();
+    m.failoverTypes.clear();
+    m.presetSlots.clear();
+    m.frontPanelLockPinSupported = false;
+    m.powerOnDelaySupported = false;
+    m.sampleRateSupported = false;
+    m.networkModeSupported = false;
+    m.firmwareUpdateSupported = false;
+    m.ports = {true, false, false, false, false};
+    m.linkSpeedMbit = 100;
+    m.deviceFlags.set(static_cast<std::size_t>(DeviceFlag::NetworkFail));
+    m.deviceFlagCollect.set(static_cast<std::size_t>(DeviceFlag::NetworkFail));
+    models.push_back(std::move(m));
+  }
+  return models;
+}
+
 namespace {
 
 constexpr const char* PANEL_JSON = "panelJson";

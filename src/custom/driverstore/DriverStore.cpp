@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <set>
+#include <stdexcept>
 
 namespace qor::server {
 
@@ -36,6 +37,17 @@ std::string dumpText(const fennik::server::Json& doc) {
   return doc.dump(-1, ' ', false, fennik::server::Json::error_handler_t::replace);
 }
 
+// Deeper nesting than any driver entry has is refused while parsing: writing
+// a deeply nested document back (into a message, or to hand it on) recurses.
+constexpr int MAX_DEPTH = 64;
+
+fennik::server::Json parseLimited(const std::string& text) {
+  return fennik::server::Json::parse(text, [](int depth, fennik::server::Json::parse_event_t, auto&) {
+    if (depth > MAX_DEPTH) throw std::invalid_argument("nested deeper than 64 levels");
+    return true;
+  });
+}
+
 }  // namespace
 
 DriverStore::DriverStore(std::string folder, Limits limits) : folder_(std::move(folder)), limits_(limits) {}
@@ -62,7 +74,7 @@ std::vector<Uuid> DriverStore::parseIds(const std::string& text) const {
     fail(IDS_ENTRY, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
   Json list;
   try {
-    list = Json::parse(text);
+    list = parseLimited(text);
   } catch (const std::exception& e) {
     fail(IDS_ENTRY, std::string("it is no JSON (") + e.what() + ")");
   }
@@ -86,7 +98,7 @@ DriverStore::Json DriverStore::parseEntry(const Uuid& id, const std::string& tex
   const std::string name = fennik::server::UuidToS(id);
   if (text.size() > limits_.maxEntryBytes) fail(name, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
   try {
-    return Json::parse(text);
+    return parseLimited(text);
   } catch (const std::exception& e) {
     fail(name, std::string("it is no JSON (") + e.what() + ")");
   }

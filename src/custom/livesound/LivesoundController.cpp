@@ -13,6 +13,7 @@
 #include "service/FtEqFilterBankService.h"
 #include "service/FtInputRoutingService.h"
 #include "service/FtLoadService.h"
+#include "service/FtPanelService.h"
 #include "service/FtSignalGeneratorService.h"
 #include "wire/Command.h"
 #include "wire/WireConvert.h"
@@ -241,6 +242,20 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
         job.service<LivesoundService>().speakerDatabaseInstallFile(
             std::string(reinterpret_cast<const char*>(a.file()->data()), a.file()->size()));
       });
+  // --- panels ---
+  addCommand<cmd::PanelStoreArgs>(*this, "/panelStore", {cmd::PanelStoreArgs::VT_PANEL, cmd::PanelStoreArgs::VT_JSON},
+                                  [](CommandJob& job, const cmd::PanelStoreArgs& a) {
+                                    FtPanel* panel = job.entity<FtPanel>(a.panel());
+                                    const auto error = job.service<FtPanelService>().store(panel, a.json()->str());
+                                    flatbuffers::FlatBufferBuilder b;
+                                    if (error) {
+                                      job.refuse();
+                                      b.Finish(cmd::CreatePanelStoreResult(b, 0, b.CreateString(*error)));
+                                    } else {
+                                      b.Finish(cmd::CreatePanelStoreResult(b, b.CreateString(panel->getJson())));
+                                    }
+                                    job.result().assign(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
+                                  });
 }
 
 }  // namespace qor::server

@@ -4,10 +4,11 @@
 #include "custom/livesound/LivesoundService.h"
 
 #include "custom/VisualTreeService.h"
-#include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/deviceplant/MatrixService.h"
+#include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "custom/livesound/LivesoundLog.h"
+#include "custom/panels/PanelService.h"
 #include "custom/speakers/ISpeakerDevices.h"
 #include "service/LayerService.h"
 #include "service/SessionWindowService.h"
@@ -116,12 +117,32 @@ Device* LivesoundService::createOfType(DeviceType* type) {
       setDefaultDeviceName(device->getDeviceInfo(), DeviceTypeImplementation::SPEAKER);
       return device;
     }
-    case DeviceTypeImplementation::PANEL:
-      livesound::log()->error("Panel '{}' cannot be added: no panel service is available", type->getModel());
-      return nullptr;
+    case DeviceTypeImplementation::PANEL: {
+      auto panels = services()->get<PanelService>();
+      if (!panels) {
+        livesound::log()->error("Panel '{}' cannot be added: no panel service is available", type->getModel());
+        return nullptr;
+      }
+      Device* device = panels->create(type, 0, 0);
+      if (!device) return nullptr;
+      setDefaultDeviceName(device->getDeviceInfo(), DeviceTypeImplementation::PANEL);
+      connectToProjectFeatures(device, true);
+      // A new panel starts from the first template of its family, if any.
+      const auto templates = panels->templates(PanelService::familyOf(type->id()));
+      if (!templates.empty()) panels->applyTemplate(device->getPanel(), templates.front()->id);
+      return device;
+    }
     default:
       return nullptr;
   }
+}
+
+void LivesoundService::panelSetTemplate(FtPanel* panel, const std::string& templateId) {
+  LIVESOUND_TRACE("panelSetTemplate");
+  if (!panel) return;
+  auto panels = services()->get<PanelService>();
+  if (!panels || !panels->applyTemplate(panel, templateId))
+    livesound::log()->error("Panel template '{}' is unknown", templateId);
 }
 
 void LivesoundService::placeInTree(VisualItem* item) {
@@ -185,8 +206,12 @@ std::vector<Device*> LivesoundService::deviceAdd(const std::string& kind, const 
     }
     typeId = speakers->deviceTypeIdByProductId(productId);
   } else if (kind == "Panel") {
-    livesound::log()->error("Panel template '{}' cannot be added: no panel service is available", id);
-    return {};
+    auto panels = services()->get<PanelService>();
+    if (!panels) {
+      livesound::log()->error("Panel template '{}' cannot be added: no panel service is available", id);
+      return {};
+    }
+    typeId = panels->deviceTypeIdForTemplate(id);
   } else {
     try {
       typeId = fennik::server::UuidFromS(id);
@@ -212,6 +237,8 @@ std::vector<Device*> LivesoundService::deviceAdd(const std::string& kind, const 
     if (type->getImplementation() == DeviceTypeImplementation::SPEAKER) {
       if (auto speakers = services()->get<ISpeakerDevices>()) speakers->setSpeakerMode(device->getSpeakerMode(), id);
     }
+    if (type->getImplementation() == DeviceTypeImplementation::PANEL && kind == "Panel")
+      panelSetTemplate(device->getPanel(), id);
   }
   t->endPostponeIndexReparation();
   for (Device* device : added) {
@@ -328,7 +355,8 @@ void LivesoundService::deviceDestroy(Device* device) {
   const Uuid id = device->id();
   // The groups holding the device are rebuilt without it afterwards.
   const std::vector<Device*> groups = device->parents();
-  if (implementation == DeviceTypeImplementation::AMPLIFIER || implementation == DeviceTypeImplementation::MATRIX)
+  if (implementation == DeviceTypeImplementation::AMPLIFIER || implementation == DeviceTypeImplementation::MATRIX ||
+      implementation == DeviceTypeImplementation::PANEL)
     connectToProjectFeatures(device, false);
   disconnectAllConnectors(device);
   removeVisualItem(device);
@@ -340,6 +368,9 @@ void LivesoundService::deviceDestroy(Device* device) {
       break;
     case DeviceTypeImplementation::SPEAKER:
       if (auto speakers = services()->get<ISpeakerDevices>()) speakers->destroySpeaker(device);
+      break;
+    case DeviceTypeImplementation::PANEL:
+      if (auto panels = services()->get<PanelService>()) panels->destroy(device);
       break;
     default:
       break;
@@ -373,6 +404,12 @@ Device* LivesoundService::deviceDuplicate(Device* device) {
       if (auto speakers = services()->get<ISpeakerDevices>()) copy = speakers->duplicateSpeaker(device);
       if (!copy) return nullptr;
       setDefaultDeviceName(copy->getDeviceInfo(), DeviceTypeImplementation::SPEAKER);
+      break;
+    case DeviceTypeImplementation::PANEL:
+      if (auto panels = services()->get<PanelService>()) copy = panels->duplicate(device);
+      if (!copy) return nullptr;
+      setDefaultDeviceName(copy->getDeviceInfo(), DeviceTypeImplementation::PANEL);
+      connectToProjectFeatures(copy, true);
       break;
     default:
       livesound::log()->error("Couldn't find DeviceTypeImplementation");

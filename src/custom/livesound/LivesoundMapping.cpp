@@ -6,6 +6,7 @@
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/livesound/LivesoundLog.h"
 #include "custom/livesound/LivesoundService.h"
+#include "custom/panels/PanelService.h"
 
 #include "qor/devicediscovery/DiscoveredDevice.h"
 #include "qor/devicediscovery/DiscoveredDeviceService.h"
@@ -37,6 +38,16 @@ DeviceType* typeForModel(fennik::server::Database& db, const std::string& model)
   return nullptr;
 }
 
+// As above; a panel on the network reports its own model ("MZD", "RLX-1"),
+// which the panel service knows the panel type of.
+DeviceType* typeForNetworkModel(fennik::server::Database& db, const fennik::server::ServiceResolver& services,
+                                const std::string& model) {
+  if (DeviceType* type = typeForModel(db, model)) return type;
+  auto panels = services.get<PanelService>();
+  const auto id = panels ? panels->deviceTypeIdForModel(model) : std::nullopt;
+  return id ? db.get<DeviceType>(*id) : nullptr;
+}
+
 std::string lowered(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -51,7 +62,7 @@ Device* LivesoundService::discoveredDeviceAdd(DiscoveredDevice* found, int x, in
   for (const Device* device : db()->all<Device>()) {
     if (device->getDeviceId() == found->getPhysicalDeviceId()) return nullptr;
   }
-  DeviceType* type = typeForModel(*db(), found->getDeviceType());
+  DeviceType* type = typeForNetworkModel(*db(), *services(), found->getDeviceType());
   if (!type) return nullptr;
   Device* device = deviceAdd(type, x, y, true);
   if (!device) return nullptr;
@@ -108,8 +119,14 @@ void LivesoundService::deviceFind(const fennik::server::Uuid& discoveredId, bool
   } else {
     dd->setFindActive(active, false);
   }
-  DeviceType* type = typeForModel(*db(), dd->getDeviceType());
-  if (!type || type->getImplementation() == DeviceTypeImplementation::PANEL) return;
+  DeviceType* type = typeForNetworkModel(*db(), *services(), dd->getDeviceType());
+  if (!type) return;
+  if (type->getImplementation() == DeviceTypeImplementation::PANEL) {
+    // A panel has no device driver: the panel service asks it.
+    if (auto panels = services()->get<PanelService>())
+      panels->find(dd->getDeviceType(), dd->getPhysicalDeviceId(), active);
+    return;
+  }
   auto plant = services()->get<DevicePlant>();
   // A short-lived driver of the model tells the device, then goes.
   if (auto driver = plant ? plant->createDriver(type) : nullptr) {
@@ -127,7 +144,10 @@ std::vector<DiscoveredDevice*> LivesoundService::deviceMappingSearch(Device* dev
   const std::string& model = device->getType()->getModel();
   const std::string wanted = lowered(filter);
   for (DiscoveredDevice* dd : db()->all<DiscoveredDevice>()) {
-    if (mapped.count(dd->getPhysicalDeviceId()) || dd->getDeviceType() != model) continue;
+    if (mapped.count(dd->getPhysicalDeviceId())) continue;
+    if (dd->getDeviceType() != model &&
+        typeForNetworkModel(*db(), *services(), dd->getDeviceType()) != device->getType())
+      continue;
     if (!wanted.empty() && lowered(dd->getName()).find(wanted) == std::string::npos) continue;
     result.push_back(dd);
   }

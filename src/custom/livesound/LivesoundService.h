@@ -46,6 +46,9 @@ class LivesoundService : public fennik::server::Service {
   // "SpeakerMode" id that is not such an object.
   std::vector<Device*> deviceAdd(const std::string& kind, const std::string& id, int count, int x, int y,
                                  bool autoPlace);
+  // Applies a panel template (its id, "<family>/<name>") to the panel; an
+  // unknown template is logged and changes nothing. Null does nothing.
+  void panelSetTemplate(FtPanel* panel, const std::string& templateId);
   // Removes a group device (single devices leave through their visual items).
   void deviceRemove(Device* device);
   // Gives a group device without visual item one of 128 x 80 at (x, y).

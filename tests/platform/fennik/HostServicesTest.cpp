@@ -4,6 +4,7 @@
 #include "fennik/server/core/SingletonRegistry.h"
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/KeywordService.h"
 #include "fennik/server/service/Migration.h"
 #include "fennik/server/service/NotificationService.h"
 #include "fennik/server/service/ServiceResolver.h"
@@ -170,6 +171,35 @@ TEST_F(HostServicesTest, MigrationsNewerThanTheStoredVersionRunInVersionOrder) {
   for (const char* bad : {"", "1.2", "1.2.", "1.x.3", "1.2.3.4", "-1.2.3", "1.2.3 "}) {
     EXPECT_THROW(SchemaVersion::parse(bad), std::invalid_argument) << bad;
   }
+}
+
+TEST_F(HostServicesTest, KeywordsResolveRegardlessOfCaseAndBadNamesSayWhatIsWrong) {
+  auto keywords = make<KeywordService>();
+  keywords->add(KeywordKey::parse("livesound.FtAudio.levelInDb"));
+  const auto resolved = keywords->resolve(KeywordKey::parse("  LIVESOUND.ftaudio.LEVELINDB "));
+  ASSERT_TRUE(resolved);
+  EXPECT_EQ(resolved->fullname(), "livesound.FtAudio.levelInDb");
+  EXPECT_FALSE(keywords->resolve(KeywordKey::parse("livesound.FtAudio.trimInDb")));
+  EXPECT_TRUE(keywords->remove(KeywordKey::parse("livesound.ftaudio.levelindb")));
+  EXPECT_FALSE(keywords->resolve(KeywordKey::parse("livesound.FtAudio.levelInDb")));
+
+  auto refusal = [](const std::string& text) {
+    try {
+      KeywordKey::parse(text);
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  EXPECT_EQ(refusal("a.b"), "accepted");
+  EXPECT_EQ(refusal("   "), "a keyword is empty");
+  EXPECT_EQ(refusal("level"), "keyword 'level' names no owner (it has no dot)");
+  EXPECT_EQ(refusal("a..b"), "keyword 'a..b' has an empty part");
+  EXPECT_EQ(refusal("a.b c"), "keyword 'a.b c' may hold only letters, digits, '_' and '-' between its dots");
+  EXPECT_NE(refusal("a." + std::string(65, 'x')).find("has a part longer than 64 characters"), std::string::npos);
+  std::string deep = "a";
+  for (int i = 0; i < 16; ++i) deep += ".b";
+  EXPECT_NE(refusal(deep).find("more than 16 parts"), std::string::npos);
 }
 
 }  // namespace

@@ -193,13 +193,16 @@ struct SpeakerSetting {
   std::string dspChainId;
 };
 
-class FennikDevice {
+// What every driver of a device on the network does, whatever the device
+// is: it stands for one physical device (found by its physical id), goes
+// online and offline through the connection phases, and identifies.
+// Amplifier and matrix drivers (FennikDevice) and panel drivers
+// (IPanelDriver) both build on it.
+class NetworkDriver {
  public:
-  using IndexCallback = std::function<void(int index)>;
   using ProgressCallback = std::function<void(int phase, float fraction)>;
-  using FirmwareCallback = std::function<void(int state, float fraction, const std::string& message)>;
 
-  virtual ~FennikDevice() = default;
+  virtual ~NetworkDriver() = default;
 
   // Identity.
   virtual std::string getModel() const = 0;
@@ -211,12 +214,19 @@ class FennikDevice {
   virtual void goOffline() = 0;
   virtual bool isOnline() const = 0;
   virtual Connection onConnectionProgress(ProgressCallback callback) = 0;
-  // Change signal of one group of values.
-  virtual Connection onChanged(DriverSignal group, IndexCallback callback) = 0;
 
   // Identify.
   virtual bool isIdentifyActive() const = 0;
   virtual void setIdentifyActive(bool active) = 0;
+};
+
+class FennikDevice : public NetworkDriver {
+ public:
+  using IndexCallback = std::function<void(int index)>;
+  using FirmwareCallback = std::function<void(int state, float fraction, const std::string& message)>;
+
+  // Change signal of one group of values.
+  virtual Connection onChanged(DriverSignal group, IndexCallback callback) = 0;
 
   // Front panel.
   virtual bool isFrontPanelLockSupported() const = 0;

@@ -6,6 +6,7 @@
 // device drivers it reports on its own thread, so a caller only hands the
 // news on and reads the values again with the getters.
 
+#include "fennik/devices/DeviceModel.h"
 #include "fennik/devices/FennikDevice.h"
 
 #include <boost/signals2/signal.hpp>
@@ -27,24 +28,18 @@ enum class PanelFlag { ControlServerFail, Unlocked, Awake, Count };
 // "ControlServer Fail", "Unlocked", "Awake".
 const char* panelFlagName(PanelFlag flag);
 
-class IPanelDriver {
+// The wall panels of the simulated network: "MZD" (a landscape panel) and
+// "RLX-1" (a portrait one). No channels; they lose their control server
+// (the network-fail fault), lock their front panel, identify and report
+// address and firmware. Whoever drives panels registers them.
+inline constexpr const char* MZD_PANEL_MODEL = "MZD";
+inline constexpr const char* RLX_PANEL_MODEL = "RLX-1";
+std::vector<DeviceModel> simulatedPanelModels();
+
+// Identity, online and identify are those of every network driver.
+class IPanelDriver : public NetworkDriver {
  public:
   using Callback = std::function<void()>;
-  using ProgressCallback = FennikDevice::ProgressCallback;
-
-  virtual ~IPanelDriver() = default;
-
-  virtual std::string getModel() const = 0;
-  virtual std::string getPhysicalDeviceId() const = 0;
-  virtual void setPhysicalDeviceId(const std::string& id) = 0;
-
-  virtual void goOnline(bool read) = 0;
-  virtual void goOffline() = 0;
-  virtual bool isOnline() const = 0;
-  virtual Connection onConnectionProgress(ProgressCallback callback) = 0;
-
-  virtual bool isIdentifyActive() const = 0;
-  virtual void setIdentifyActive(bool active) = 0;
 
   // IP modes as for devices: 1 link-local, 2 DHCP, 3 static.
   virtual int getIpMode() const = 0;
