@@ -125,7 +125,12 @@ void BM_DiscoveredDeviceAddAll(benchmark::State& state) {
   }
   reportPerDevice(state);
 }
-BENCHMARK(BM_DiscoveredDeviceAddAll)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(BM_DiscoveredDeviceAddAll)
+    ->Arg(50)
+    ->Arg(100)
+    ->Arg(200)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 // A factory that only describes a type, for a large catalog.
 class DescribedType : public DeviceFactory {

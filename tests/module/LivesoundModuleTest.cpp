@@ -1,9 +1,9 @@
 // Registration of the module with a host: services in type order, lookups by
 // interface, deregistration, and what needs the host's entity context.
 
-#include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/deviceplant/MatrixService.h"
+#include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "module/LivesoundModule.h"
 
 #include "custom/VisualTreeService.h"

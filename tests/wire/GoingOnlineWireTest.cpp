@@ -103,12 +103,12 @@ TEST_F(GoingOnlineWireTest, AddAllMapsEveryDeviceGoesOnlineAndAClearedMappingIsL
                                      network->addDevice("QM-16", "qm16-c")};
   ASSERT_TRUE(waitFor([&] { return listed().size() == 3; }));
 
-  auto added = client.call(ROUTE, KspMethod::Custom, "/discoveredDeviceAddAll", {},
-                           table([](flatbuffers::FlatBufferBuilder& b) {
-                             b.ForceDefaults(true);
-                             return cmd::CreateDiscoveredDeviceAddAllArgs(
-                                 b, b.CreateString(qor::server::SessionService::MASTER_ROOT_ID), 0, 0);
-                           }));
+  auto added =
+      client.call(ROUTE, KspMethod::Custom, "/discoveredDeviceAddAll", {}, table([](flatbuffers::FlatBufferBuilder& b) {
+                    b.ForceDefaults(true);
+                    return cmd::CreateDiscoveredDeviceAddAllArgs(
+                        b, b.CreateString(qor::server::SessionService::MASTER_ROOT_ID), 0, 0);
+                  }));
   ASSERT_EQ(status(added), 200);
   for (const auto& id : ids) EXPECT_NE(read<Device*>([&] { return deviceMappedTo(id); }), nullptr) << id;
 
@@ -125,32 +125,30 @@ TEST_F(GoingOnlineWireTest, AddAllMapsEveryDeviceGoesOnlineAndAClearedMappingIsL
   // What the devices report now comes in when the project goes online reading.
   network->setFirmware("qa8-a", "9.1.0");
   network->renameDevice("qa4-b", "Delay tower");
-  const std::string online = read<std::string>([&] {
-    return context->db()->all<qor::server::LivesoundProject>().front()->getOnline()->strId();
-  });
-  auto update = client.call("qor::server::FtOnline", KspMethod::Update, {}, online,
-                            table([&](flatbuffers::FlatBufferBuilder& b) {
-                              auto i = b.CreateString(online);
-                              qor::server::fbs::FtOnlineBuilder t(b);
-                              t.add_id(i);
-                              t.add_supposedState(qor::server::fbs::FtOnlineState::ONLINE_READING);
-                              return t.Finish();
-                            }));
+  const std::string online = read<std::string>(
+      [&] { return context->db()->all<qor::server::LivesoundProject>().front()->getOnline()->strId(); });
+  auto update =
+      client.call("qor::server::FtOnline", KspMethod::Update, {}, online, table([&](flatbuffers::FlatBufferBuilder& b) {
+                    auto i = b.CreateString(online);
+                    qor::server::fbs::FtOnlineBuilder t(b);
+                    t.add_id(i);
+                    t.add_supposedState(qor::server::fbs::FtOnlineState::ONLINE_READING);
+                    return t.Finish();
+                  }));
   ASSERT_EQ(status(update), 204);
   EXPECT_TRUE(waitFor([&] {
     Device* amp = deviceMappedTo("qa8-a");
     Device* tower = deviceMappedTo("qa4-b");
     return amp && tower && amp->getDeviceInfo()->getFirmware() == "9.1.0" &&
-           tower->getDeviceInfo()->getName() == "Delay tower" &&
-           amp->getOnline()->getIsOnline();
+           tower->getDeviceInfo()->getName() == "Delay tower" && amp->getOnline()->getIsOnline();
   }));
 
   // Unmapped, the device is on offer again.
   const std::string matrix = read<std::string>([&] { return deviceMappedTo("qm16-c")->strId(); });
-  auto cleared = client.call(ROUTE, KspMethod::Custom, "/deviceMappingClear", {},
-                             table([&](flatbuffers::FlatBufferBuilder& b) {
-                               return cmd::CreateDeviceMappingClearArgs(b, b.CreateString(matrix));
-                             }));
+  auto cleared =
+      client.call(ROUTE, KspMethod::Custom, "/deviceMappingClear", {}, table([&](flatbuffers::FlatBufferBuilder& b) {
+                    return cmd::CreateDeviceMappingClearArgs(b, b.CreateString(matrix));
+                  }));
   ASSERT_EQ(status(cleared), 200);
   EXPECT_TRUE(waitFor([&] { return listed().at("qm16-c")->getVisible(); }));
   EXPECT_FALSE(read<bool>([&] { return listed().at("qa8-a")->getVisible(); }));

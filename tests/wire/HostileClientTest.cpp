@@ -148,8 +148,9 @@ TEST_F(HostileClientTest, ValuesThatCouldNotBeSavedAreRefusedAndTheShowStaysSave
   EXPECT_EQ(saved->file, (fs::weakly_canonical(folder.path()) / "show.qor").string());
   projectCall(client, "/projectOpen", "show.qor", 200);
   EXPECT_EQ(projectName(), name);
-  EXPECT_EQ(read<double>([&] { return context->db()->all<LivesoundProject>().front()->getSystemTemperatureInCelsius(); }),
-            31.5);
+  EXPECT_EQ(
+      read<double>([&] { return context->db()->all<LivesoundProject>().front()->getSystemTemperatureInCelsius(); }),
+      31.5);
 }
 
 TEST_F(HostileClientTest, ValuesThatGotInAnywayAreSavedRepairedNotLost) {
