@@ -79,7 +79,8 @@ inline fennik::server::Json awkwardValue(const std::string& type, std::size_t va
     return values[variant % 4];
   }
   if (type == "double") {
-    const double values[] = {0.1, -0.0, 1e300, 5e-324, 123456789.125, 1e-7, 1e16, -2.5e-5, 1e15, 100.0};
+    const double values[] = {0.1,  -0.0,    1e300, 5e-324, 123456789.125,          1e-7,
+                             1e16, -2.5e-5, 1e15,  100.0,  -1.7976931348623157e308};
     // No NaN or infinity: no field takes them, and the writer repairs one
     // that got in anyway (HostileClientTest), so it never reads back as written.
     return values[variant % std::size(values)];
