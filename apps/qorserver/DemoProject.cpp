@@ -97,7 +97,8 @@ std::string addDiscovered(Client& client, const std::string& physicalId) {
     b.ForceDefaults(true);
     b.Finish(cmd::CreateDiscoveredDeviceAddArgs(b, b.CreateString(entity), 0, 0));
     try {
-      const auto* result = rootOf<cmd::DiscoveredDeviceAddResult>(client.command("/discoveredDeviceAdd", b));
+      const KspBytes reply = client.command("/discoveredDeviceAdd", b);
+      const auto* result = rootOf<cmd::DiscoveredDeviceAddResult>(reply);
       return result->device() ? result->device()->str() : std::string();
     } catch (const std::runtime_error&) {
       // Not listed yet (500 "Couldn't find item"): discovery answers within moments.
