@@ -1,7 +1,8 @@
 // Putting devices into a project: adding eight-channel amplifiers by type
 // (naming, power-on delay, project totals, canvas placement and selection)
 // against the bare creation of the same devices through the device plant,
-// and catalog queries over a thousand device types.
+// adding the same number from the discovered-device list, and catalog
+// queries over a thousand device types.
 // Run: build/default/bin/device_add_bench
 
 #include "amplifiers/AmplifierModels.h"
@@ -12,6 +13,7 @@
 #include "model/GeneratedServices.h"
 #include "module/HandWrittenServices.h"
 
+#include "qor/devicediscovery/DiscoveredDevice.h"
 #include "qor/server/entities/All.h"
 
 #include "fennik/devices/SimulatedNetwork.h"
@@ -97,6 +99,38 @@ void BM_DeviceAddByType(benchmark::State& state) {
   reportPerDevice(state);
 }
 BENCHMARK(BM_DeviceAddByType)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+
+// What a client's "/discoveredDeviceAddAll" does with that many eight-channel
+// amplifiers listed by discovery: sorted by name, added, mapped, named as the
+// network names them, placed side by side and selected.
+void BM_DiscoveredDeviceAddAll(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto project = std::make_unique<Project>();
+    auto& db = *project->context->db();
+    for (int i = 0; i < state.range(0); ++i) {
+      const std::string physicalId = "qa8-" + std::to_string(i);
+      auto found = DiscoveredDevice::createDefaultInitialized(DiscoveredDevice::idFor(physicalId));
+      found->setPhysicalDeviceId(physicalId, false);
+      found->setDeviceType("QA-8", false);
+      found->setName("Hang " + std::to_string(i % 10) + " amp " + std::to_string(i), false);
+      db.add(std::move(found));
+    }
+    auto& livesound = *project->context->services()->get<LivesoundService>();
+    state.ResumeTiming();
+    livesound.discoveredDeviceAddAll(0, 0);
+    state.PauseTiming();
+    project.reset();
+    state.ResumeTiming();
+  }
+  reportPerDevice(state);
+}
+BENCHMARK(BM_DiscoveredDeviceAddAll)
+    ->Arg(50)
+    ->Arg(100)
+    ->Arg(200)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 // A factory that only describes a type, for a large catalog.
 class DescribedType : public DeviceFactory {

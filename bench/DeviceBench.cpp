@@ -15,6 +15,8 @@
 #include "fennik/devices/SimulatedNetwork.h"
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
+#include "fennik/server/project/FileContainer.h"
+#include "fennik/server/project/HostInterface.h"
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/ServiceResolver.h"
 
@@ -101,6 +103,26 @@ void BM_Connect100EightChannelAmplifiers(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Connect100EightChannelAmplifiers)->Unit(benchmark::kMillisecond);
+
+// Connecting to new drivers, as after opening a project: every device gets
+// a fresh driver, readied with the settings the project stored for it (Arg
+// 1) or, with nothing stored, with its own file fields only (Arg 0).
+void BM_ConnectFresh100EightChannelAmplifiers(benchmark::State& state) {
+  Rig rig;
+  rig.create(100);
+  const auto folder = fennik::server::HostInterface::createTemporaryFolder("qorbench");
+  fennik::server::FileContainer container(folder);
+  if (state.range(0)) rig.plant->save(container);
+  for (auto _ : state) {
+    state.PauseTiming();
+    rig.amps->releaseAll();
+    rig.plant->load(container);
+    state.ResumeTiming();
+    rig.plant->loaded();
+  }
+  fennik::server::HostInterface::removeFolder(folder);
+}
+BENCHMARK(BM_ConnectFresh100EightChannelAmplifiers)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // One 100 ms meter period of 100 online amplifiers (signal generators on,
 // so every meter moves): the loop's work for it. Ten of these make up one

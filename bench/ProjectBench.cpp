@@ -3,9 +3,17 @@
 // "entities.json" with the JSON library alone, in the same run.
 
 #include "ShowProject.h"
+#include "amplifiers/AmplifierModels.h"
+#include "amplifiers/SimAmplifier.h"
+#include "custom/deviceplant/DevicePlant.h"
 #include "support/LargeProject.h"
 #include "support/ProjectFiles.h"
 
+#include "qor/server/entities/Device.h"
+#include "qor/server/entities/DeviceType.h"
+
+#include "fennik/devices/SimulatedNetwork.h"
+#include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/project/HostInterface.h"
 #include "fennik/server/project/ProjectManager.h"
@@ -203,5 +211,87 @@ void BM_ShowOpen(benchmark::State& state) {
   s.counters(state);
 }
 BENCHMARK(BM_ShowOpen)->Unit(benchmark::kMillisecond);
+
+// The same size of project made of real devices: 200 four-channel
+// amplifiers created through the device plant, each with its simulated
+// driver, so saving stores every driver's settings and opening gives each
+// device a new driver that starts with them.
+struct DeviceProject {
+  DeviceProject()
+      : folder(fennik::server::HostInterface::createTemporaryFolder("qorbench")),
+        context(qor::server::testing::makeProjectContext()),
+        network(fennik::devices::SimulatedNetwork::create(fennik::devices::SimulatedNetwork::Mode::Manual)),
+        project(context, "bench") {
+    fennik::server::setLogLevel(spdlog::level::warn);
+    plant = context->services()->get<qor::server::DevicePlant>();
+    network->registerModel(qor::devicetypes::qa4Model());
+    amps = std::make_shared<qor::devicetypes::Qa4Amplifier>(context->db(), context->loop(), context->services(),
+                                                            network, qor::devicetypes::qa4Descriptor(),
+                                                            qor::devicetypes::qa4Model());
+    context->services()->add(amps);
+    plant->registerFactory(qor::devicetypes::qa4Descriptor().id, amps.get());
+    project.newProject();
+    auto* type = context->db()->get<qor::server::DeviceType>(qor::devicetypes::qa4Descriptor().id);
+    for (int i = 0; i < 200; ++i) plant->create(type, fennik::server::random_uuid());
+    file = folder / "devices.qor";
+    project.saveAs(file);
+    entities = context->db()->size();
+  }
+  ~DeviceProject() {
+    project.close();
+    context->services()->clear();
+    fennik::server::HostInterface::removeFolder(folder);
+  }
+  void counters(benchmark::State& state) const {
+    state.counters["entities"] = static_cast<double>(entities);
+    state.counters["fileBytes"] = static_cast<double>(fs::file_size(file));
+  }
+
+  fs::path folder;
+  std::shared_ptr<fennik::server::EntityContext> context;
+  std::shared_ptr<fennik::devices::SimulatedNetwork> network;
+  ProjectManager project;
+  std::shared_ptr<qor::server::DevicePlant> plant;
+  std::shared_ptr<qor::devicetypes::Qa4Amplifier> amps;
+  fs::path file;
+  std::size_t entities = 0;
+};
+
+DeviceProject& devices() {
+  static DeviceProject project;
+  return project;
+}
+
+void BM_DeviceProjectSave(benchmark::State& state) {
+  auto& p = devices();
+  for (auto _ : state) p.project.save();
+  p.counters(state);
+}
+BENCHMARK(BM_DeviceProjectSave)->Unit(benchmark::kMillisecond);
+
+void BM_DeviceProjectOpen(benchmark::State& state) {
+  auto& p = devices();
+  for (auto _ : state) p.project.open(p.file);
+  p.counters(state);
+}
+BENCHMARK(BM_DeviceProjectOpen)->Unit(benchmark::kMillisecond);
+
+// The drivers' share of the save: reading 200 drivers and writing their entries.
+void BM_DeviceProjectDriverStoreSave(benchmark::State& state) {
+  auto& p = devices();
+  auto container = p.project.container();
+  for (auto _ : state) p.plant->save(*container);
+}
+BENCHMARK(BM_DeviceProjectDriverStoreSave)->Unit(benchmark::kMillisecond);
+
+// The drivers' share of the open: reading and checking the 200 entries
+// (the plant's load), and readying the 200 new drivers with them (loaded).
+void BM_DeviceProjectDriverStoreLoad(benchmark::State& state) {
+  auto& p = devices();
+  auto container = p.project.container();
+  p.plant->save(*container);
+  for (auto _ : state) p.plant->load(*container);
+}
+BENCHMARK(BM_DeviceProjectDriverStoreLoad)->Unit(benchmark::kMillisecond);
 
 }  // namespace

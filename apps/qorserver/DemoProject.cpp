@@ -1,7 +1,6 @@
 #include "DemoProject.h"
 
-#include "qor/server/fbs/Device_generated.h"
-#include "qor/server/fbs/FtDeviceInfo_generated.h"
+#include "qor/devicediscovery/DiscoveredDevice.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
 
 #include "fennik/server/core/Logging.h"
@@ -13,6 +12,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qor::app {
@@ -88,28 +88,23 @@ std::string add(Client& client, const std::string& kind, const std::string& type
   return result->devices()->Get(0)->str();
 }
 
-// Writes one text field of an entity through its route, as a client's update.
-template <class Builder>
-void update(Client& client, const std::string& route, const std::string& id,
-            void (Builder::*add)(flatbuffers::Offset<flatbuffers::String>), const std::string& value) {
-  flatbuffers::FlatBufferBuilder b;
-  const auto idText = b.CreateString(id);
-  const auto valueText = b.CreateString(value);
-  Builder u(b);
-  u.add_id(idText);
-  (u.*add)(valueText);
-  b.Finish(u.Finish());
-  client.call(route, KspMethod::Update, {}, id, KspBytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()));
-}
-
-// Maps a project device onto a network device as a client does: the
-// device's id and the name the network device reports.
-void map(Client& client, const std::string& deviceId, const fennik::devices::SimulatedNetwork::Listing& found) {
-  const KspBytes shown = client.call("qor::server::Device", KspMethod::Show, {}, deviceId, {});
-  const auto* device = rootOf<qor::server::fbs::Device>(shown);
-  const std::string infoId = device->deviceInfo() ? device->deviceInfo()->str() : std::string();
-  update(client, "qor::server::Device", deviceId, &qor::server::fbs::DeviceBuilder::add_deviceId, found.physicalId);
-  update(client, "qor::server::FtDeviceInfo", infoId, &qor::server::fbs::FtDeviceInfoBuilder::add_name, found.name);
+// Adds the network device to the project as a client does from the
+// discovered-device list, once discovery has listed it (it runs on its own).
+std::string addDiscovered(Client& client, const std::string& physicalId) {
+  const std::string entity = fennik::server::UuidToS(qor::server::DiscoveredDevice::idFor(physicalId));
+  for (int attempt = 0;; ++attempt) {
+    flatbuffers::FlatBufferBuilder b;
+    b.ForceDefaults(true);
+    b.Finish(cmd::CreateDiscoveredDeviceAddArgs(b, b.CreateString(entity), 0, 0));
+    try {
+      const auto* result = rootOf<cmd::DiscoveredDeviceAddResult>(client.command("/discoveredDeviceAdd", b));
+      return result->device() ? result->device()->str() : std::string();
+    } catch (const std::runtime_error&) {
+      // Not listed yet (500 "Couldn't find item"): discovery answers within moments.
+      if (attempt == 50) throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
 }
 
 }  // namespace
@@ -139,8 +134,8 @@ void buildDemoProject(fennik::server::IKspDispatcher& dispatcher, const fennik::
     for (const auto& found : network.devices()) {
       auto type = byModel.find(found.model);
       if (type == byModel.end() || taken[found.model]++ >= (found.model == "QA-8" ? 2 : 1)) continue;
-      map(client, add(client, type->second.first, type->second.second), found);
-      log->info("Demo: {} added and mapped onto {}", found.model, found.physicalId);
+      if (addDiscovered(client, found.physicalId).empty()) continue;
+      log->info("Demo: {} {} added from the network", found.model, found.physicalId);
     }
     // And one amplifier designed offline, not on the network yet.
     if (auto qa8 = byModel.find("QA-8"); qa8 != byModel.end()) {

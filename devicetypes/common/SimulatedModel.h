@@ -88,10 +88,18 @@ class SimulatedModel : public Base, public qor::server::DeviceFactory {
   void connect(Device* device) override {
     if (!device) return;
     auto& slot = drivers_[device->id()];
-    if (!slot) slot = network_->createDriver(model_.model);
+    const bool fresh = !slot;
+    if (fresh) slot = network_->createDriver(model_.model);
     this->disconnectAllDriverSignals(device);
+    // A new driver starts with the design, not with its own defaults.
+    if (fresh) this->prepareDriver(device);
     slot->setPhysicalDeviceId(device->getDeviceId());
     this->connectAllFeatures(device);
+  }
+
+  Driver* deviceDriver(const Uuid& deviceId) override {
+    auto it = drivers_.find(deviceId);
+    return it == drivers_.end() ? nullptr : it->second.get();
   }
 
   Device* duplicate(const Uuid& deviceId) override {

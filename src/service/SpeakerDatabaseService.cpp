@@ -178,7 +178,13 @@ bool SpeakerDatabaseService::install(const std::string& bytes) {
 
 void SpeakerDatabaseService::updateEntities() {
   auto entities = all();
-  SpeakerDatabase* entity = entities.empty() ? create() : entities.front();
+  SpeakerDatabase* entity = entities.empty() ? nullptr : entities.front();
+  if (!entity && !db()->find(fennik::server::UuidFromS(ENTITY_ID))) {
+    auto made = createDefaultInitialized(fennik::server::UuidFromS(ENTITY_ID));
+    entity = made.get();
+    db()->add(std::move(made));
+  }
+  if (!entity) entity = create();  // the fixed id names something else in this file
   std::vector<std::string> installed, used;
   for (const auto& [name, versions] : all_)
     for (const auto& [version, database] : versions) installed.push_back(versionText(name, version));

@@ -25,6 +25,9 @@ class SpeakerDatabaseService : public SpeakerDatabaseServiceBase {
   using Database = std::shared_ptr<const fennik::common::speakerdb::ISpeakerDatabase>;
   using Version = fennik::common::speakerdb::Version;
   using Uuid = fennik::server::Uuid;
+  // The one SpeakerDatabase entity keeps this id, so that a client can find
+  // it and a reopened project has the same one.
+  static constexpr const char* ENTITY_ID = "6f3b1c52-8d4e-4a1f-9b7c-2e5d0a9c4b18";
 
   // Load folders, in order: the executable's folder joined with
   // ../../deliverables/speakerdb, ../Resources/speakerdb and ../speakerdb,

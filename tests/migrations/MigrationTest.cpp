@@ -154,7 +154,7 @@ TEST(MigrationTest, SessionsLayersAndLoadsAreAllThatChangeWithoutAMatrix) {
   ASSERT_EQ(after["qor::server::Layer"].size(), 1u);
   const Json& layer = after["qor::server::Layer"][0];
   EXPECT_EQ(layer["name"], "Layer");
-  EXPECT_EQ(layer["visualItem"].size(), 2u);
+  EXPECT_EQ(layer["visualItem"].size(), 3u);  // the two amplifiers and their group
   const Json& session = after["qor::server::Session"][0];
   ASSERT_EQ(session["sessionWindows"], Json::array({id(62)}));
   const Json& window = *find(after, "qor::server::SessionWindow", id(62));

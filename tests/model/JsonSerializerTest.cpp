@@ -2,7 +2,7 @@
 // comes back from it. The round trip runs over every type the catalogue
 // lists, with a value for every field that differs from its default.
 
-#include "model/Catalogue.h"
+#include "support/AwkwardValues.h"
 
 #include "qor/server/entities/All.h"
 #include "qor/server/entities/EntityTypes.h"
@@ -21,44 +21,11 @@ namespace qor::server {
 namespace {
 
 using fennik::server::Json;
-
-const nlohmann::ordered_json& catalogue() {
-  static const auto doc = catalogueJson();
-  return doc;
-}
-
-const nlohmann::ordered_json& typeEntry(std::string_view name) {
-  for (const auto& t : catalogue()["types"]) {
-    if (t["name"] == name) return t;
-  }
-  throw std::runtime_error("no such type");
-}
-
-std::string randomId() { return fennik::server::UuidToS(fennik::server::random_uuid()); }
-
-// A value of the field's type that differs from the given default.
-Json otherValue(const std::string& type, const Json& current) {
-  if (type.rfind("list of ", 0) == 0) {
-    const std::string item = type.substr(8);
-    Json list = Json::array();
-    list.push_back(otherValue(item, Json()));
-    list.push_back(otherValue(item, list.back()));
-    return list;
-  }
-  if (type == "bool") return current.is_boolean() ? !current.get<bool>() : true;
-  if (type == "int") return current.is_number() ? current.get<int>() + 7 : -3;
-  if (type == "uint") return current.is_number() ? current.get<unsigned>() + 7 : 5;
-  if (type == "double") return current.is_number() ? current.get<double>() + 1.25 : 2.5;
-  if (type == "string") return current.is_string() ? current.get<std::string>() + "-changed" : "text";
-  if (type == "uuid") return randomId();
-  for (const auto& e : catalogue()["enums"]) {
-    if ("qor::server::" + e["name"].get<std::string>() != type) continue;
-    for (const auto& [name, value] : e["values"].items()) {
-      if (!current.is_string() || name != current.get<std::string>()) return name;
-    }
-  }
-  throw std::runtime_error("no value for type " + type);
-}
+using testing::awkwardValue;
+using testing::catalogue;
+using testing::otherValue;
+using testing::randomId;
+using testing::typeEntry;
 
 // The text write appends is exactly the dump of the object serialize builds,
 // with and without runtime fields, after whatever the text already held.
@@ -71,43 +38,6 @@ void expectWriteMatchesSerialize(const JsonSerializerOf<T>& serializer, const fe
     serializer.write(&entity, text, runtime);
     EXPECT_EQ(text, "[0," + object.dump()) << (runtime ? "with" : "without") << " runtime fields";
   }
-}
-
-// Values whose text is easy to get wrong: escapes, control characters,
-// multi-byte UTF-8, extreme and odd doubles, integer limits, unknown
-// enumeration names. `variant` picks one per field, so fields of one type get
-// different ones.
-Json awkwardValue(const std::string& type, std::size_t variant) {
-  if (type.rfind("list of ", 0) == 0) {
-    Json list = Json::array();
-    if (variant % 4 == 3) return list;  // empty
-    for (std::size_t i = 0; i < 3; ++i) list.push_back(awkwardValue(type.substr(8), variant + i));
-    return list;
-  }
-  if (type == "bool") return variant % 2 == 0;
-  if (type == "int") {
-    const std::int32_t values[] = {std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(),
-                                   0, -1};
-    return values[variant % 4];
-  }
-  if (type == "uint") {
-    const std::uint32_t values[] = {std::numeric_limits<std::uint32_t>::max(), 0, 10, 4000000000u};
-    return values[variant % 4];
-  }
-  if (type == "double") {
-    const double values[] = {0.1,  -0.0,    1e300, 5e-324, 123456789.125,          1e-7,
-                             1e16, -2.5e-5, 1e15,  100.0,  -1.7976931348623157e308};
-    // NaN and the infinities have no JSON text the reader takes back; the
-    // writer stores them repaired on purpose (see the wire tests).
-    return values[variant % std::size(values)];
-  }
-  if (type == "string") {
-    const char* values[] = {"quote \" and back\\slash", "tab\tnew\nline\r\x01\x1f del\x7f",
-                            "Gr\u00fc\u00dfe \u20ac \U0001d11e", "", "plain"};
-    return values[variant % std::size(values)];
-  }
-  if (type == "uuid") return variant % 3 == 0 ? std::string(fennik::server::NIL_UUID_TEXT) : randomId();
-  return variant % 2 == 0 ? "NO_SUCH_NAME" : otherValue(type, Json());  // an enumeration
 }
 
 template <class T>

@@ -78,7 +78,7 @@ class EntitiesReadingTest : public ::testing::Test {
 TEST_F(EntitiesReadingTest, EveryTypeWithAwkwardValuesReadsBackAsWritten) {
   // Four entities of each of the 40 types, every field and reference with a
   // value that is hard to write (escapes, control characters, four-byte
-  // UTF-8, integer limits, -0.0, the smallest denormal, NaN, infinity,
+  // UTF-8, integer limits, -0.0, the smallest denormal, 1e300,
   // unknown enumeration names, empty lists), written by the text writer:
   // once as a project holds them and once with the runtime fields too.
   std::vector<EntityPtr> written;

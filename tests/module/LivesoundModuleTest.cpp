@@ -3,6 +3,7 @@
 
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/deviceplant/MatrixService.h"
+#include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "module/LivesoundModule.h"
 
 #include "custom/VisualTreeService.h"
@@ -56,8 +57,10 @@ TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrit
   EXPECT_EQ(ordered[41].first, std::type_index(typeid(MatrixService)));
   EXPECT_EQ(ordered[42].first, std::type_index(typeid(VisualTreeService)));
   EXPECT_EQ(ordered[43].first, std::type_index(typeid(DevicePlant)));
-  EXPECT_EQ(ordered[ordered.size() - 2].first, std::type_index(typeid(TimerService)));
-  EXPECT_EQ(ordered.back().first, std::type_index(typeid(DebounceService)));
+  EXPECT_EQ(ordered[ordered.size() - 3].first, std::type_index(typeid(TimerService)));
+  EXPECT_EQ(ordered[ordered.size() - 2].first, std::type_index(typeid(DebounceService)));
+  // The discovered-device list comes last: it uses the timers.
+  EXPECT_EQ(ordered.back().first, std::type_index(typeid(LivesoundDiscoveredDeviceService)));
 
   auto byInterface = context->services()->get<IFtDelayService>();
   ASSERT_TRUE(byInterface);
@@ -100,17 +103,20 @@ TEST_F(LivesoundModuleTest, MountsOneControllerPerTypeThenTheLivesoundOneAndRegi
   auto dispatcher = std::make_shared<KspDispatcher>();
   globals->add<IKspDispatcher>(dispatcher);
   module.registerControllers();
-  ASSERT_EQ(module.controllers().size(), generatedServiceCount() + 1);
-  EXPECT_EQ(dispatcher->size(), generatedServiceCount() + 1);
+  // One per project type, the discovered devices' and the livesound commands'.
+  ASSERT_EQ(module.controllers().size(), generatedServiceCount() + 2);
+  EXPECT_EQ(dispatcher->size(), generatedServiceCount() + 2);
   EXPECT_EQ(module.controllers().front()->route(), "qor::server::ServerInfo");
+  EXPECT_EQ(module.controllers()[generatedServiceCount()]->route(), "qor::server::DiscoveredDevice");
   EXPECT_EQ(module.controllers().back()->route(), "qor::server::Livesound");
   for (const auto& c : module.controllers()) EXPECT_EQ(c->entityContext(), context);
   module.deregisterControllers();
   EXPECT_EQ(dispatcher->size(), 0u);
-  EXPECT_EQ(module.controllers().size(), generatedServiceCount() + 1);
+  EXPECT_EQ(module.controllers().size(), generatedServiceCount() + 2);
 
   module.registerSerializers();
-  EXPECT_EQ(context->db()->serializerCount(), 2 * generatedServiceCount());
+  // JSON and wire for every project type; discovered devices only go on the wire.
+  EXPECT_EQ(context->db()->serializerCount(), 2 * generatedServiceCount() + 1);
   auto serializer = context->db()->serializer<EntityFlatbufferSerializer>("qor::server::FtDelay");
   ASSERT_TRUE(serializer);
   EXPECT_EQ(serializer->entityClassName(), "qor::server::FtDelay");

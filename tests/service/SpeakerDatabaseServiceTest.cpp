@@ -170,7 +170,7 @@ TEST_F(SpeakerDatabaseServiceTest, InstallingAddsADatabaseOnceAndRefusesTheRest)
   const fs::path install = service().getInstallPath();
   // A zipped database.
   EXPECT_TRUE(service().install(bytesOf(SAMPLES / "fennik-demo-installation-1.0.sdb")));
-  EXPECT_TRUE(fs::exists(install / "Fennik Demo Installation-1.0.sdb"));
+  EXPECT_TRUE(fs::exists(install / "Fennik Demo Installation-1.sdb"  // "1.0" is shown as "1"));
   ASSERT_NE(service().getDatabase("Fennik Demo Installation"), nullptr);
   EXPECT_EQ(usedVersions().size(), 3u);
   std::size_t speakers = 0;

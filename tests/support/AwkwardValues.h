@@ -57,7 +57,7 @@ inline fennik::server::Json otherValue(const std::string& type, const fennik::se
 }
 
 // Values whose text is easy to get wrong: escapes, control characters,
-// multi-byte UTF-8, extreme and odd doubles (NaN and infinity too), integer
+// multi-byte UTF-8, extreme and odd finite doubles, integer
 // limits, unknown enumeration names. `variant` picks one per field, so fields
 // of one type get different ones.
 inline fennik::server::Json awkwardValue(const std::string& type, std::size_t variant) {
@@ -79,18 +79,10 @@ inline fennik::server::Json awkwardValue(const std::string& type, std::size_t va
     return values[variant % 4];
   }
   if (type == "double") {
-    const double values[] = {0.1,
-                             -0.0,
-                             1e300,
-                             5e-324,
-                             123456789.125,
-                             1e-7,
-                             1e16,
-                             -2.5e-5,
-                             1e15,
-                             100.0,
-                             std::numeric_limits<double>::quiet_NaN(),
-                             std::numeric_limits<double>::infinity()};
+    const double values[] = {0.1,  -0.0,    1e300, 5e-324, 123456789.125,          1e-7,
+                             1e16, -2.5e-5, 1e15,  100.0,  -1.7976931348623157e308};
+    // No NaN or infinity: no field takes them, and the writer repairs one
+    // that got in anyway (HostileClientTest), so it never reads back as written.
     return values[variant % std::size(values)];
   }
   if (type == "string") {

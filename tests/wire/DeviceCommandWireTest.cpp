@@ -3,14 +3,10 @@
 // gets the documented status for every bad id without anything changing.
 
 #include "ServerFixture.h"
+#include "SimulatedModels.h"
 
-#include "amplifiers/AmplifierModels.h"
-#include "amplifiers/SimAmplifier.h"
 #include "apps/ChildProcess.h"
-#include "custom/deviceplant/DevicePlant.h"
 #include "custom/livesound/LivesoundController.h"
-#include "matrices/MatrixModels.h"
-#include "matrices/SimMatrix.h"
 #include "qor/server/entities/All.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
 
@@ -37,33 +33,12 @@ class DeviceCommandWireTest : public ServerFixture {
 
   void SetUp() override {
     ServerFixture::SetUp();
-    onLoop([&](EntityContext& c) {
-      auto plant = c.services()->get<qor::server::DevicePlant>();
-      addModel<devicetypes::Qa4Amplifier>(c, *plant, devicetypes::qa4Descriptor(), devicetypes::qa4Model());
-      addModel<devicetypes::Qa8Amplifier>(c, *plant, devicetypes::qa8Descriptor(), devicetypes::qa8Model());
-      addModel<devicetypes::Qm16Matrix>(c, *plant, devicetypes::qm16Descriptor(), devicetypes::qm16Model());
-      plant->ensureDeviceTypes();
-      c.services()->forEach([](Service& s) { s.loaded(); });
-    });
+    onLoop([&](EntityContext& c) { addSimulatedModels(c, network); });
     connect(client);
   }
   void TearDown() override {
-    onLoop([](EntityContext& c) {
-      c.db()->clear();
-      c.services()->remove<devicetypes::Qa4Amplifier>();
-      c.services()->remove<devicetypes::Qa8Amplifier>();
-      c.services()->remove<devicetypes::Qm16Matrix>();
-    });
+    onLoop([](EntityContext& c) { removeSimulatedModels(c); });
     ServerFixture::TearDown();
-  }
-
-  template <class S>
-  void addModel(EntityContext& c, qor::server::DevicePlant& plant, qor::server::DeviceDescriptor d,
-                fennik::devices::DeviceModel m) {
-    network->registerModel(m);
-    auto s = std::make_shared<S>(c.db(), c.loop(), c.services(), network, d, m);
-    c.services()->add<S>(s);
-    plant.registerFactory(d.id, s.get());
   }
 
   std::optional<net::Message> call(const std::string& path, KspBytes payload) {

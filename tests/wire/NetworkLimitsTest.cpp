@@ -169,8 +169,12 @@ TEST_F(LimitsTest, AMessageOverTheSizeLimitClosesOnlyItsConnection) {
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->status, 400);
   // Above it: the connection is closed, without reading the message into memory.
-  big.sendRaw(KspBytes(200 * 1024, 7));
-  while (big.next(TIMEOUT)) {
+  try {
+    big.sendRaw(KspBytes(200 * 1024, 7));
+  } catch (const std::exception&) {
+    // The server may close while the rest of the message is still on its way.
+  }
+  while (big.isOpen() && big.next(TIMEOUT)) {
   }
   EXPECT_FALSE(big.isOpen());
   EXPECT_EQ(status(bystander.call("qor::server::FtDelay", KspMethod::Index)), 200);

@@ -8,6 +8,7 @@ import { EntityClass, LiveModel } from './model/liveModel';
 import {
   DeviceClass,
   DeviceInfoClass,
+  DiscoveredDeviceClass,
   LayerClass,
   OnlineClass,
   ProjectCheckClass,
@@ -15,7 +16,9 @@ import {
   VisualItemClass,
 } from './model/classes';
 import { CanvasView } from './ui/canvasView';
+import { CatalogView } from './ui/catalogView';
 import { ChecksView } from './ui/checksView';
+import { DiscoveredView } from './ui/discoveredView';
 import { DeviceView } from './ui/deviceView';
 import { FrameScheduler } from './ui/frame';
 import { ProjectBar } from './ui/projectBar';
@@ -31,10 +34,12 @@ async function start(): Promise<void> {
   const connection = new KspConnection(new WebSocket(kspUrl(window.location)));
   const model = new LiveModel(connection);
   const writes = new Writes(connection);
-  const canvas = new CanvasView(model, frames);
+  const canvas = new CanvasView(model, frames, writes);
   const device = new DeviceView(model, writes, frames);
   const checks = new ChecksView(model, frames);
   const project = new ProjectBar(writes, toasts);
+  const discovered = new DiscoveredView(model, writes, frames, toasts);
+  const catalog = new CatalogView(writes, toasts);
   canvas.onFocus = (id) => void device.show(id);
   // The focused device went away (removed, or another project): forget it.
   model.on(DeviceClass.name, (c) => {
@@ -55,7 +60,7 @@ async function start(): Promise<void> {
       'main',
       {},
       h('section', { class: 'workspace' }, canvas.element),
-      h('aside', { class: 'side' }, device.element, checks.element),
+      h('aside', { class: 'side' }, device.element, checks.element, discovered.element, catalog.element),
     ),
     toasts.element,
   );
@@ -64,11 +69,12 @@ async function start(): Promise<void> {
   status.textContent = 'connected';
   status.className = 'status ok';
   await Promise.all(
-    [VisualItemClass, SessionWindowClass, LayerClass, DeviceClass, DeviceInfoClass, OnlineClass, ProjectCheckClass].map(
+    [VisualItemClass, SessionWindowClass, LayerClass, DeviceClass, DeviceInfoClass, OnlineClass, ProjectCheckClass, DiscoveredDeviceClass].map(
       (cls) => model.track(cls as EntityClass<unknown>),
     ),
   );
   canvas.draw();
+  void catalog.search();
   await project.refresh();
   (window as unknown as { qor: unknown }).qor = { model, frames, canvas };
 }

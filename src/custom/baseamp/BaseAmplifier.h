@@ -31,6 +31,8 @@ class BaseAmplifier : public BaseDevice {
   void updateEntityAddressesByDriver(FtNetworkService* service, FtNetwork* network, Driver* driver) override;
   // BaseDevice's, then gain, drive mode, delays, equalisers and failover.
   void copySettings(Device* from, Device* to) override;
+  // BaseDevice's, then the failover configuration.
+  void fileFieldsIntoSettings(Device* device, fennik::devices::DriverSettings& settings) override;
   // BaseDevice's, then gain, drive mode and signal generator.
   void createGroupFeatures(Device* group, const std::vector<Device*>& members) override;
 

@@ -86,21 +86,32 @@ void BaseAmplifier::destroyFtDelays(Device* device) {
   }
 }
 
+namespace {
+
+// The ranges a filter takes. They are not kept in the project file, so a
+// filter gets them when it is made and again whenever its device connects
+// (a reopened project).
+void setEqFilterRanges(FtEqFilterService& filters, FtEqFilter* filter, bool external) {
+  filters.setFreqInHzMin(filter, 20.0, external);
+  filters.setFreqInHzMax(filter, 20000.0, external);
+  filters.setFreq2InHzMin(filter, 20.0, external);
+  filters.setFreq2InHzMax(filter, 20000.0, external);
+  filters.setGainInDbMin(filter, -18.0, external);
+  filters.setGainInDbMax(filter, 18.0, external);
+  filters.setQualityFactorMin(filter, 0.1, external);
+  filters.setQualityFactorMax(filter, 10.0, external);
+  filters.setQualityFactor2Min(filter, 0.1, external);
+  filters.setQualityFactor2Max(filter, 10.0, external);
+}
+
+}  // namespace
+
 FtEqFilter* BaseAmplifier::createFtEqFilter(Device*, FtChannelType) {
   auto filters = service<FtEqFilterService>();
   if (!filters) return nullptr;
   FtEqFilter* filter = filters->create();
   filters->setSource(filter, FtSource::CHANNEL, false);
-  filters->setFreqInHzMin(filter, 20.0, false);
-  filters->setFreqInHzMax(filter, 20000.0, false);
-  filters->setFreq2InHzMin(filter, 20.0, false);
-  filters->setFreq2InHzMax(filter, 20000.0, false);
-  filters->setGainInDbMin(filter, -18.0, false);
-  filters->setGainInDbMax(filter, 18.0, false);
-  filters->setQualityFactorMin(filter, 0.1, false);
-  filters->setQualityFactorMax(filter, 10.0, false);
-  filters->setQualityFactor2Min(filter, 0.1, false);
-  filters->setQualityFactor2Max(filter, 10.0, false);
+  setEqFilterRanges(*filters, filter, false);
   return filter;
 }
 
@@ -145,6 +156,7 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
       if (!child) continue;
       for (FtEqFilter* filter : child->filters()) {
         if (!filter) continue;
+        setEqFilterRanges(*filters, filter, true);
         const auto v = drv.getEqFilter(type, child->getIndex(), filter->getIndex());
         filters->setType(filter, eqFilterTypeFromDriver(v.type), true);
         filters->setSlopeType(filter, eqSlopeTypeFromDriver(v.slope), true);

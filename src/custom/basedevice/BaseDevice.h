@@ -14,6 +14,7 @@
 //  5. every connection is kept per device, so it can be cut before the
 //     driver goes away.
 
+#include "fennik/devices/DriverSettings.h"
 #include "fennik/devices/FennikDevice.h"
 #include "fennik/server/core/CallSite.h"
 #include "fennik/server/core/Uuid.h"
@@ -110,6 +111,17 @@ class BaseDevice : public fennik::server::Service {
   // Gives a group device features that aggregate its members' features
   // (online, power, audio): writing a group feature reaches every member.
   virtual void createGroupFeatures(Device* group, const std::vector<Device*>& members);
+
+  // Readies a fresh driver for a device that already has its features (a
+  // project just opened), before the features read it: the driver gets the
+  // settings the project stored for it (DevicePlant), then the device's own
+  // file fields (fileFieldsIntoSettings), so the initial sync reads the
+  // design back instead of a new driver's defaults. A device class calls it
+  // in its factory's connect when it made the driver anew.
+  void prepareDriver(Device* device);
+  // The stored values of the device's features that a driver takes: name
+  // and device id, channel names, GPIOs (amplifiers add failover).
+  virtual void fileFieldsIntoSettings(Device* device, fennik::devices::DriverSettings& settings);
 
   // Connections currently kept for a device (for diagnostics and tests).
   std::size_t connectionCount(const fennik::server::Uuid& deviceId) const;

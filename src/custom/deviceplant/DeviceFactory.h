@@ -35,6 +35,9 @@ class DeviceFactory {
   // Drops every driver the factory holds, without touching entities: for the
   // factory's own module when a project closes.
   virtual void releaseAll() = 0;
+  // The driver bound to one of this factory's devices, or null: the plant
+  // reads its offline settings to keep them with the project.
+  virtual fennik::devices::FennikDevice* deviceDriver(const fennik::server::Uuid& /*deviceId*/) { return nullptr; }
 };
 
 }  // namespace qor::server

@@ -1,15 +1,19 @@
 #include "custom/deviceplant/DevicePlant.h"
 
+#include "custom/driverstore/DriverStore.h"
+
 #include "qor/server/entities/Device.h"
 #include "qor/server/entities/DeviceType.h"
 
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
+#include "fennik/server/project/FileContainer.h"
 
 #include <algorithm>
 
 namespace qor::server {
 
+using fennik::devices::DriverSettings;
 using fennik::server::Uuid;
 
 bool DevicePlant::UuidBytesLess::operator()(const Uuid& a, const Uuid& b) const {
@@ -67,7 +71,97 @@ void DevicePlant::destroy(Device* device) {
   if (auto* factory = factoryForDevice(device)) factory->destroy(device->id());
 }
 
-void DevicePlant::load(fennik::server::FileContainer&) { ensureDeviceTypes(); }
+void DevicePlant::load(fennik::server::FileContainer& container) {
+  stored_.clear();
+  carried_.clear();
+  folder_ = container.path();
+  ensureDeviceTypes();
+  bindDeviceTypes();
+
+  // Read aside and verified as a whole: a damaged entry throws before the
+  // plant keeps anything of it.
+  struct Probe {
+    std::unique_ptr<fennik::devices::FennikDevice> driver;
+    DriverSettings base;
+  };
+  std::map<Uuid, Probe> probes;  // one driver per device type, to check against
+  std::map<Uuid, DriverSettings> stored;
+  std::map<Uuid, fennik::devices::SettingsJson> carried;
+  const DriverStore store(DRIVER_FOLDER);
+  store.load(container, [&](const Uuid& id, const fennik::server::Json& doc) {
+    const Device* device = db()->get<Device>(id);
+    if (!device) throw std::runtime_error("it names no device of the project");
+    DeviceType* type = device->getType();
+    DeviceFactory* factory = factoryFor(type);
+    Probe* probe = nullptr;
+    if (factory) {
+      auto it = probes.find(type->id());
+      if (it == probes.end()) {
+        Probe p;
+        p.driver = factory->createDriver(type);
+        if (p.driver) p.base = fennik::devices::readDriverSettings(*p.driver);
+        it = probes.emplace(type->id(), std::move(p)).first;
+      }
+      if (it->second.driver) probe = &it->second;
+    }
+    if (!probe) {
+      fennik::devices::checkDriverSettingsHeader(doc);
+      carried[id] = doc;
+      return;
+    }
+    stored[id] = fennik::devices::driverSettingsFromJson(doc, *probe->driver, probe->base);
+  });
+  stored_ = std::move(stored);
+  carried_ = std::move(carried);
+}
+
+void DevicePlant::bindDeviceTypes() {
+  // Device types are not stored with the project: a device read from the
+  // file knows its type's id only until the type is back in the database.
+  for (Device* device : db()->all<Device>()) {
+    if (device->getType() || device->typeId().is_nil()) continue;
+    if (DeviceType* type = db()->get<DeviceType>(device->typeId())) device->setType(type);
+  }
+}
+
+const DriverSettings* DevicePlant::storedDriverSettings(const Uuid& deviceId) const {
+  auto it = stored_.find(deviceId);
+  return it == stored_.end() ? nullptr : &it->second;
+}
+
+void DevicePlant::save(fennik::server::FileContainer& container) {
+  std::vector<DriverStore::Entry> entries;
+  for (Device* device : db()->all<Device>()) {
+    // A group's values are its members': it has no driver of its own.
+    if (device->getIsGroup()) continue;
+    DeviceFactory* factory = factoryForDevice(device);
+    fennik::devices::FennikDevice* driver = factory ? factory->deviceDriver(device->id()) : nullptr;
+    if (driver) {
+      entries.emplace_back(device->id(),
+                           fennik::devices::driverSettingsToJson(fennik::devices::readDriverSettings(*driver)));
+    } else if (auto it = carried_.find(device->id()); it != carried_.end()) {
+      entries.emplace_back(device->id(), it->second);
+    }
+  }
+  DriverStore(DRIVER_FOLDER).save(container, entries);
+}
+
+void DevicePlant::unload() {
+  if (!folder_ || !std::filesystem::is_directory(*folder_)) return;
+  try {
+    fennik::server::FileContainer container(*folder_);
+    save(container);
+  } catch (const std::exception& e) {
+    fennik::server::getLogger(fennik::server::MODULE_LOGGER)
+        ->warn("The device drivers' settings could not be kept on closing: {}", e.what());
+  }
+}
+
+void DevicePlant::unloaded() {
+  stored_.clear();
+  carried_.clear();
+  folder_.reset();
+}
 
 bool DevicePlant::ensureDeviceTypes() {
   for (auto* factory : getRegisteredFactories()) {
@@ -109,6 +203,8 @@ void DevicePlant::loaded() {
   for (Device* device : db()->all<Device>()) {
     if (auto* factory = factoryForDevice(device)) factory->connect(device);
   }
+  // The drivers hold them now.
+  stored_.clear();
 }
 
 }  // namespace qor::server

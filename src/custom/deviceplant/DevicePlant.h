@@ -5,11 +5,14 @@
 
 #include "custom/deviceplant/DeviceFactory.h"
 
+#include "fennik/devices/DriverSettings.h"
 #include "fennik/server/core/Uuid.h"
 #include "fennik/server/service/Service.h"
 
+#include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace qor::server {
@@ -31,13 +34,31 @@ class DevicePlant : public fennik::server::Service {
   void destroy(Device* device);
 
   void initialize() override {}
+  // Ensures the device types, then reads the drivers' settings the project
+  // keeps (sub-container DRIVER_FOLDER). A damaged entry throws
+  // DriverStoreError naming it, before any device has been touched.
   void load(fennik::server::FileContainer& container) override;
+  // Connects every device; a fresh driver starts with the stored settings.
   void loaded() override;
+  // Keeps every device driver's offline settings with the project.
+  void save(fennik::server::FileContainer& container) override;
+  // Writes the drivers' settings into the project's working folder once
+  // more before the drivers go: should the project be put back (an open of
+  // another file that failed), its devices get the values they had, not
+  // those of the last save.
+  void unload() override;
+  void unloaded() override;
   std::string serviceName() const override { return "fennik::server::DevicePlant"; }
 
   // Makes sure every registered factory's device type is in the database;
   // existing types keep what the project stored. Always true.
   bool ensureDeviceTypes();
+
+  // The sub-container of the project that holds the drivers' settings.
+  static constexpr const char* DRIVER_FOLDER = "DevicePlant";
+  // What the opened project stored for the device's driver, until the
+  // device is connected; null when it stored nothing.
+  const fennik::devices::DriverSettings* storedDriverSettings(const fennik::server::Uuid& deviceId) const;
 
  private:
   struct UuidBytesLess {
@@ -47,7 +68,16 @@ class DevicePlant : public fennik::server::Service {
   DeviceFactory* factoryFor(const DeviceType* type) const;
   DeviceFactory* factoryForDevice(const Device* device) const;
 
+  void bindDeviceTypes();
+
   std::map<fennik::server::Uuid, DeviceFactory*, UuidBytesLess> factories_;
+  // Verified settings of the opened project's devices, waiting for loaded().
+  std::map<fennik::server::Uuid, fennik::devices::DriverSettings> stored_;
+  // Entries of devices whose type has no factory here (a plug-in missing on
+  // this machine): kept as they were and written back on save.
+  std::map<fennik::server::Uuid, fennik::devices::SettingsJson> carried_;
+  // The working folder of the loaded project.
+  std::optional<std::filesystem::path> folder_;
 };
 
 }  // namespace qor::server

@@ -156,12 +156,12 @@ void addDeviceCommands(fennik::server::IFennikController& controller) {
         job.service<LivesoundService>().discoveredDeviceAddExtended(list, a.x(), a.y());
       });
 
-  addCommand<cmd::SetDeviceFindArgs>(
-      controller, "/setDeviceFind", {cmd::SetDeviceFindArgs::VT_DISCOVEREDDEVICE, cmd::SetDeviceFindArgs::VT_FIND},
-      [](CommandJob& job, const cmd::SetDeviceFindArgs& a) {
-        auto* found = job.entity<DiscoveredDevice>(a.discoveredDevice());
-        job.service<LivesoundService>().deviceFind(found->id(), a.find());
-      });
+  addCommand<cmd::SetDeviceFindArgs>(controller, "/setDeviceFind",
+                                     {cmd::SetDeviceFindArgs::VT_DISCOVEREDDEVICE, cmd::SetDeviceFindArgs::VT_FIND},
+                                     [](CommandJob& job, const cmd::SetDeviceFindArgs& a) {
+                                       auto* found = job.entity<DiscoveredDevice>(a.discoveredDevice());
+                                       job.service<LivesoundService>().deviceFind(found->id(), a.find());
+                                     });
 
   addCommand<cmd::DeviceMappingSearchArgs>(
       controller, "/deviceMappingSearch",

@@ -335,14 +335,16 @@ void LivesoundService::deviceDestroy(Device* device) {
   if (!device) return;
   auto devices = services()->get<DeviceService>();
   DeviceType* type = device->getType();
-  if (!type) {
-    if (!device->getIsGroup()) {
-      livesound::log()->error("Couldn't delete device");
-      return;
-    }
+  // A group carries its first member's type but has no driver of its own:
+  // it goes as a group whatever its type, its members stay.
+  if (device->getIsGroup()) {
     disconnectAllConnectors(device);
     removeVisualItem(device);
     devices->destroyGroup(device);
+    return;
+  }
+  if (!type) {
+    livesound::log()->error("Couldn't delete device");
     return;
   }
   const DeviceTypeImplementation implementation = type->getImplementation();

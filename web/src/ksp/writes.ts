@@ -7,6 +7,14 @@ import { ProjectPathArgs } from '@wire/fennik/wire/project-path-args';
 import { ProjectReply } from '@wire/fennik/wire/project-reply';
 import { FtAudio } from '@wire/qor/server/fbs/ft-audio';
 import { FtDelay } from '@wire/qor/server/fbs/ft-delay';
+import { VisualItem } from '@wire/qor/server/fbs/visual-item';
+import { DeviceAddArgs } from '@wire/qor/server/fbs/cmd/device-add-args';
+import { DeviceAddResult } from '@wire/qor/server/fbs/cmd/device-add-result';
+import { DeviceCatalogQueryArgs } from '@wire/qor/server/fbs/cmd/device-catalog-query-args';
+import { DeviceCatalogQueryResult } from '@wire/qor/server/fbs/cmd/device-catalog-query-result';
+import { DiscoveredDeviceAddArgs } from '@wire/qor/server/fbs/cmd/discovered-device-add-args';
+import { DiscoveredDeviceAddAllArgs } from '@wire/qor/server/fbs/cmd/discovered-device-add-all-args';
+import { DiscoveredDeviceAddResult } from '@wire/qor/server/fbs/cmd/discovered-device-add-result';
 import { KspConnection, KspError, Method } from './connection';
 
 function builder(): flatbuffers.Builder {
@@ -55,6 +63,70 @@ export class Writes {
     return this.update('qor::server::FtDelay', b.asUint8Array());
   }
 
+  // Moves a canvas item: x and y are throttled fields of the item.
+  moveItem(id: string, x: number, y: number) {
+    const b = builder();
+    const idOffset = b.createString(id);
+    VisualItem.startVisualItem(b);
+    VisualItem.addId(b, idOffset);
+    VisualItem.addX(b, Math.round(x));
+    VisualItem.addY(b, Math.round(y));
+    b.finish(VisualItem.endVisualItem(b));
+    return this.update('qor::server::VisualItem', b.asUint8Array());
+  }
+
+  // Adds a network device to the project; resolves with the new device's id
+  // (undefined when the server added nothing).
+  async discoveredDeviceAdd(discoveredId: string, x = 0, y = 0): Promise<string | undefined> {
+    const b = builder();
+    b.finish(DiscoveredDeviceAddArgs.createDiscoveredDeviceAddArgs(b, b.createString(discoveredId), x, y));
+    const reply = await this.command('/discoveredDeviceAdd', b.asUint8Array());
+    if (!reply.payload.length) return undefined;
+    return DiscoveredDeviceAddResult.getRootAsDiscoveredDeviceAddResult(new flatbuffers.ByteBuffer(reply.payload)).device() ?? undefined;
+  }
+
+  // Adds every discovered device to the session window whose root is given.
+  async discoveredDeviceAddAll(windowRoot: string, x = 0, y = 0): Promise<void> {
+    const b = builder();
+    b.finish(DiscoveredDeviceAddAllArgs.createDiscoveredDeviceAddAllArgs(b, b.createString(windowRoot), x, y));
+    await this.command('/discoveredDeviceAddAll', b.asUint8Array());
+  }
+
+  searchNetwork() {
+    return this.command('/startRefreshDiscoveredDevices');
+  }
+
+  // The catalog items matching one query (the server's query grammar).
+  async catalogQuery(query: string): Promise<CatalogEntry[]> {
+    const b = builder();
+    const q = DeviceCatalogQueryArgs.createQueriesVector(b, [b.createString(query)]);
+    b.finish(DeviceCatalogQueryArgs.createDeviceCatalogQueryArgs(b, q));
+    const reply = await this.command('/deviceCatalogQuery', b.asUint8Array());
+    const result = DeviceCatalogQueryResult.getRootAsDeviceCatalogQueryResult(new flatbuffers.ByteBuffer(reply.payload));
+    const entries: CatalogEntry[] = [];
+    for (let m = 0; m < result.matchesLength(); m++) {
+      const match = result.matches(m)!;
+      for (let i = 0; i < match.itemsLength(); i++) {
+        const it = match.items(i)!;
+        entries.push({ kind: it.kind() ?? '', id: it.id() ?? '', vendor: it.vendor() ?? '', model: it.model() ?? '', label: it.label() ?? '' });
+      }
+    }
+    return entries;
+  }
+
+  // Adds count devices of a catalog item's type; resolves with their ids.
+  async deviceAdd(kind: string, typeId: string, count = 1, x = 0, y = 0): Promise<string[]> {
+    const b = builder();
+    const kindOffset = b.createString(kind);
+    const idOffset = b.createString(typeId);
+    b.finish(DeviceAddArgs.createDeviceAddArgs(b, x, y, count, kindOffset, idOffset));
+    const reply = await this.command('/deviceAdd', b.asUint8Array());
+    const result = DeviceAddResult.getRootAsDeviceAddResult(new flatbuffers.ByteBuffer(reply.payload));
+    const ids: string[] = [];
+    for (let i = 0; i < result.devicesLength(); i++) ids.push(result.devices(i));
+    return ids;
+  }
+
   command(path: string, payload?: Uint8Array) {
     return this.connection.request({ route: LIVESOUND_ROUTE, method: Method.Custom, path, payload });
   }
@@ -77,6 +149,14 @@ export class Writes {
       throw e;
     }
   }
+}
+
+export interface CatalogEntry {
+  kind: string;
+  id: string;
+  vendor: string;
+  model: string;
+  label: string;
 }
 
 export class ProjectError extends Error {}

@@ -1,5 +1,6 @@
 // The entity classes the client reads, each with its generated wire table.
 import { Device } from '@wire/qor/server/fbs/device';
+import { DiscoveredDevice } from '@wire/qor/server/fbs/discovered-device';
 import { FtAudio } from '@wire/qor/server/fbs/ft-audio';
 import { FtChannelState } from '@wire/qor/server/fbs/ft-channel-state';
 import { FtDelay } from '@wire/qor/server/fbs/ft-delay';
@@ -27,6 +28,9 @@ export const SupermeterClass = entityClass(cls('FtSupermeter'), (bb) => FtSuperm
 export const DeviceStateClass = entityClass(cls('FtDeviceState'), (bb) => FtDeviceState.getRootAsFtDeviceState(bb));
 export const ChannelStateClass = entityClass(cls('FtChannelState'), (bb) =>
   FtChannelState.getRootAsFtChannelState(bb),
+);
+export const DiscoveredDeviceClass = entityClass(cls('DiscoveredDevice'), (bb) =>
+  DiscoveredDevice.getRootAsDiscoveredDevice(bb),
 );
 export const ProjectCheckClass = entityClass(cls('ProjectCheck'), (bb) => ProjectCheck.getRootAsProjectCheck(bb));
 

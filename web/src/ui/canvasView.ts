@@ -17,11 +17,51 @@ import {
   VisualItemClass,
   idList,
 } from '../model/classes';
-import { FrameScheduler } from './frame';
+import { Writes } from '../ksp/writes';
+import { FrameScheduler, Throttle } from './frame';
 import { h, svg } from './dom';
 
 export const CANVAS_WIDTH = 16000;
 export const CANVAS_HEIGHT = 10000;
+export const CANVAS_GRID = 8;
+const MOVE_INTERVAL_MS = 50;
+// The view shows at least this much of the canvas, from its origin.
+const MIN_VIEW_WIDTH = 2000;
+const VIEW_MARGIN = 400;
+
+// Where a dragged item lands: on the grid (toward zero) and inside the canvas.
+export function dragTarget(x: number, y: number, w: number, hgt: number): { x: number; y: number } {
+  const onGrid = (v: number) => Math.trunc(v / CANVAS_GRID) * CANVAS_GRID;
+  const clamp = (v: number, max: number) => Math.max(0, Math.min(max, v));
+  return { x: clamp(onGrid(x), CANVAS_WIDTH - w), y: clamp(onGrid(y), CANVAS_HEIGHT - hgt) };
+}
+
+// The part of the canvas to show: from the origin to beyond the farthest
+// item, in the canvas's proportions, never more than the canvas.
+export function viewBoxFor(items: { x: number; y: number; w: number; h: number }[]): string {
+  let right = 0;
+  let bottom = 0;
+  for (const i of items) {
+    right = Math.max(right, i.x + i.w);
+    bottom = Math.max(bottom, i.y + i.h);
+  }
+  const ratio = CANVAS_WIDTH / CANVAS_HEIGHT;
+  const width = Math.min(CANVAS_WIDTH, Math.max(MIN_VIEW_WIDTH, right + VIEW_MARGIN, (bottom + VIEW_MARGIN) * ratio));
+  return `0 0 ${Math.round(width)} ${Math.round(width / ratio)}`;
+}
+
+interface Drag {
+  id: string;
+  pointer: number;
+  startX: number;
+  startY: number;
+  itemX: number;
+  itemY: number;
+  w: number;
+  h: number;
+  moved: boolean;
+  throttle: Throttle<{ x: number; y: number }>;
+}
 
 interface Drawn {
   g: SVGGElement;
@@ -38,6 +78,7 @@ export class CanvasView {
   private readonly redraw = () => this.draw();
   private firstDrawn = false;
   private order: SVGGElement[] = [];
+  private drag: Drag | undefined;
   // The item whose device the device view shows (this client's own focus).
   focused: string | undefined;
   onFocus: (deviceId: string | undefined) => void = () => undefined;
@@ -45,6 +86,7 @@ export class CanvasView {
   constructor(
     private readonly model: LiveModel,
     private readonly frames: FrameScheduler,
+    private readonly writes?: Writes,
   ) {
     this.svgElement = svg('svg', {
       viewBox: `0 0 ${CANVAS_WIDTH} ${CANVAS_HEIGHT}`,
@@ -57,10 +99,91 @@ export class CanvasView {
     for (const cls of [VisualItemClass, SessionWindowClass, LayerClass, DeviceClass, DeviceInfoClass, OnlineClass]) {
       model.on(cls.name, () => frames.request(this.redraw));
     }
-    this.svgElement.addEventListener('click', (ev) => {
-      const id = (ev.target as Element).closest('g[data-id]')?.getAttribute('data-id') ?? undefined;
-      this.focus(id);
-    });
+    // Press and release without moving focuses; moving drags the item.
+    this.svgElement.addEventListener('pointerdown', (ev) => this.startDrag(ev));
+    this.svgElement.addEventListener('pointermove', (ev) => this.moveDrag(ev));
+    this.svgElement.addEventListener('pointerup', (ev) => this.endDrag(ev));
+    this.svgElement.addEventListener('pointercancel', (ev) => this.endDrag(ev));
+  }
+
+  private toCanvas(ev: PointerEvent): { x: number; y: number } {
+    const m = this.svgElement.getScreenCTM();
+    if (!m) return { x: 0, y: 0 };
+    const p = new DOMPoint(ev.clientX, ev.clientY).matrixTransform(m.inverse());
+    return { x: p.x, y: p.y };
+  }
+
+  private startDrag(ev: PointerEvent): void {
+    const id = (ev.target as Element).closest('g[data-id]')?.getAttribute('data-id') ?? undefined;
+    const item = this.model.get(VisualItemClass, id);
+    if (!id || !item) {
+      this.focus(undefined);
+      return;
+    }
+    const at = this.toCanvas(ev);
+    this.svgElement.setPointerCapture?.(ev.pointerId);
+    this.drag = {
+      id,
+      pointer: ev.pointerId,
+      startX: at.x,
+      startY: at.y,
+      itemX: item.x(),
+      itemY: item.y(),
+      w: item.width(),
+      h: item.height(),
+      moved: false,
+      throttle: new Throttle(MOVE_INTERVAL_MS, (p) => {
+        this.writes?.moveItem(id, p.x, p.y).catch((e) => console.warn(e));
+      }),
+    };
+  }
+
+  private dragPosition(ev: PointerEvent) {
+    const d = this.drag!;
+    const at = this.toCanvas(ev);
+    return dragTarget(d.itemX + at.x - d.startX, d.itemY + at.y - d.startY, d.w, d.h);
+  }
+
+  private moveDrag(ev: PointerEvent): void {
+    const d = this.drag;
+    if (!d || ev.pointerId !== d.pointer) return;
+    const p = this.dragPosition(ev);
+    if (!d.moved && p.x === d.itemX && p.y === d.itemY) return;
+    d.moved = true;
+    this.place(d.id, p.x, p.y);
+    d.throttle.push(p);
+  }
+
+  private endDrag(ev: PointerEvent): void {
+    const d = this.drag;
+    if (!d || ev.pointerId !== d.pointer) return;
+    // The last position always goes out (the throttle sends it); the model
+    // shows the server's answer from then on.
+    if (d.moved && ev.type === 'pointerup') d.throttle.push(this.dragPosition(ev));
+    this.drag = undefined;
+    if (!d.moved) {
+      this.focus(d.id);
+      return;
+    }
+    this.frames.request(this.redraw);
+  }
+
+  // Shows an item at a position before the server confirms it.
+  private place(id: string, x: number, y: number): void {
+    const d = this.drawn.get(id);
+    const item = this.model.get(VisualItemClass, id);
+    if (!d || !item) return;
+    this.layout(d, item, x, y);
+  }
+
+  private layout(d: Drawn, item: VisualItem, x: number, y: number): void {
+    const w = item.width();
+    const hgt = item.height();
+    d.g.setAttribute('data-x', String(x));
+    d.g.setAttribute('data-y', String(y));
+    setAll(d.rect, { x, y, width: w, height: hgt });
+    setAll(d.label, { x: x + 8, y: y + Math.min(hgt - 8, 40) });
+    d.facing.setAttribute('d', facingMark(item.orientation(), x, y, w, hgt));
   }
 
   focus(itemId: string | undefined): void {
@@ -130,7 +253,8 @@ export class CanvasView {
     const names = this.names();
     const seen = new Set<string>();
     const order: SVGGElement[] = [];
-    for (const item of this.itemsToDraw()) {
+    const items = this.itemsToDraw();
+    for (const item of items) {
       const id = item.id()!;
       seen.add(id);
       let d = this.drawn.get(id);
@@ -145,21 +269,20 @@ export class CanvasView {
         this.drawn.set(id, d);
       }
       order.push(d.g);
-      const x = item.x();
-      const y = item.y();
-      const w = item.width();
-      const hgt = item.height();
       const isGroup = item.childrenLength() > 0;
       const device = names.get(id);
       d.g.setAttribute('class', `item${isGroup ? ' group' : ''}${selected.has(id) ? ' selected' : ''}${
         this.focused === id ? ' focused' : ''
       }${device ? ` device ${device.online}` : ''}`);
-      d.g.setAttribute('data-x', String(x));
-      d.g.setAttribute('data-y', String(y));
-      setAll(d.rect, { x, y, width: w, height: hgt });
       d.label.textContent = device?.name ?? '';
-      setAll(d.label, { x: x + 40, y: y + Math.min(hgt - 20, 160) });
-      d.facing.setAttribute('d', facingMark(item.orientation(), x, y, w, hgt));
+      // A dragged item stays where the pointer is until it is let go.
+      if (this.drag?.id !== id) this.layout(d, item, item.x(), item.y());
+    }
+    if (!this.drag) {
+      this.svgElement.setAttribute(
+        'viewBox',
+        viewBoxFor(items.map((i) => ({ x: i.x(), y: i.y(), w: i.width(), h: i.height() }))),
+      );
     }
     // Document order is drawing order (parents first, then by Z); moved only when it changed.
     if (order.length !== this.order.length || order.some((g, i) => g !== this.order[i])) {

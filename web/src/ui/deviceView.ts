@@ -177,7 +177,7 @@ export class DeviceView {
       table.append(
         h(
           'tr',
-          { 'data-testid': `channel-${i}` },
+          { 'data-testid': `channel-${i}`, 'data-audio': audio[i] ?? '' },
           h('td', {}, String(i + 1)),
           h('td', {}, fader, channel.level),
           h('td', {}, mute),

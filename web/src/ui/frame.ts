@@ -44,7 +44,7 @@ export class Throttle<T> {
   constructor(
     private readonly intervalMs: number,
     private readonly send: (value: T) => void,
-    private readonly setTimer: (cb: () => void, ms: number) => ReturnType<typeof setTimeout> = setTimeout,
+    private readonly setTimer: (cb: () => void, ms: number) => ReturnType<typeof setTimeout> = (cb, ms) => setTimeout(cb, ms),
   ) {}
 
   push(value: T): void {

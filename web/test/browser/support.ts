@@ -96,7 +96,7 @@ export async function openPage(url: string): Promise<Browser> {
 
 // Runs qorctl against the server; returns its JSON answer.
 export async function qorctl(server: Server, ...args: string[]): Promise<any> {
-  const { stdout } = await run(join(env('QOR_BUILD_DIR'), 'bin', 'qorctl'), ['--url', server.kspUrl, ...args]);
+  const { stdout } = await run(process.env.QORCTL ?? join(env('QOR_BUILD_DIR'), 'bin', 'qorctl'), ['--url', server.kspUrl, ...args]);
   return JSON.parse(stdout.trim().split('\n').pop()!);
 }
 
