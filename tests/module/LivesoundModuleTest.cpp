@@ -4,6 +4,7 @@
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/deviceplant/MatrixService.h"
 #include "custom/discovery/LivesoundDiscoveredDeviceService.h"
+#include "custom/panels/PanelService.h"
 #include "module/LivesoundModule.h"
 
 #include "custom/VisualTreeService.h"
@@ -21,6 +22,7 @@
 #include "fennik/server/ksp/IKspDispatcher.h"
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/KeywordService.h"
 #include "fennik/server/service/Migration.h"
 #include "fennik/server/service/ServiceResolver.h"
 #include "fennik/server/service/TimerService.h"
@@ -57,10 +59,13 @@ TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrit
   EXPECT_EQ(ordered[41].first, std::type_index(typeid(MatrixService)));
   EXPECT_EQ(ordered[42].first, std::type_index(typeid(VisualTreeService)));
   EXPECT_EQ(ordered[43].first, std::type_index(typeid(DevicePlant)));
-  EXPECT_EQ(ordered[ordered.size() - 3].first, std::type_index(typeid(TimerService)));
-  EXPECT_EQ(ordered[ordered.size() - 2].first, std::type_index(typeid(DebounceService)));
-  // The discovered-device list comes last: it uses the timers.
-  EXPECT_EQ(ordered.back().first, std::type_index(typeid(LivesoundDiscoveredDeviceService)));
+  EXPECT_EQ(ordered[ordered.size() - 5].first, std::type_index(typeid(TimerService)));
+  EXPECT_EQ(ordered[ordered.size() - 4].first, std::type_index(typeid(DebounceService)));
+  // The discovered-device list comes after the timers it uses.
+  EXPECT_EQ(ordered[ordered.size() - 3].first, std::type_index(typeid(LivesoundDiscoveredDeviceService)));
+  // Panels come last, after the keywords their panel JSON names.
+  EXPECT_EQ(ordered[ordered.size() - 2].first, std::type_index(typeid(fennik::server::KeywordService)));
+  EXPECT_EQ(ordered.back().first, std::type_index(typeid(PanelService)));
 
   auto byInterface = context->services()->get<IFtDelayService>();
   ASSERT_TRUE(byInterface);

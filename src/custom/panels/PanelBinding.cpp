@@ -160,13 +160,14 @@ void PanelService::connect(Device* device) {
   if (network && d->getIpMode() != 0)
     services()->get<FtNetworkService>()->setIpMode(network, static_cast<NetworkIPMode>(d->getIpMode()), true);
 
-  auto toPhysicalId = [this, deviceId](const std::string& id, bool external) {
+  // The panel a device stands for is its Device.deviceId (the physical id
+  // of the mapping); FtDeviceInfo.deviceId is the short number a device
+  // shows and names no panel.
+  keep(deviceId, device->onDeviceIdChanged([this, deviceId](const std::string& id, bool external) {
     if (external) return;
     if (Driver* drv = driver(deviceId)) drv->setPhysicalDeviceId(id);
-  };
-  keep(deviceId, device->onDeviceIdChanged(toPhysicalId));
+  }));
   if (info) {
-    keep(deviceId, info->onDeviceIdChanged(toPhysicalId));
     keep(deviceId, info->onNameChanged([this, deviceId](const std::string& name, bool external) {
       if (external) return;
       if (Driver* drv = driver(deviceId)) drv->setProperty("name", name);

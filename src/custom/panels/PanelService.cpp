@@ -146,6 +146,9 @@ Device* PanelService::create(DeviceType* type, int x, int y) {
   item->setHeight(kind.height, false);
   device->setVisualItem(item);
   panels_[device->id()].driver = newDriver(type->id());
+  if (!panels_[device->id()].driver)
+    getLogger(MODULE_LOGGER)
+        ->warn("Panel {} is designed offline: the server has no device network for its driver", device->strId());
   createFeatures(device, type);
   connect(device);
   return device;

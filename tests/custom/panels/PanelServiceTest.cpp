@@ -74,8 +74,10 @@ class PanelServiceTest : public ::testing::Test {
     context_->loop()->runUntilIdle();
   }
   // Maps the panel onto a panel of the network and takes it online reading.
+  // (As adding a discovered panel does: its short device number is set too.)
   void goOnline(Device* panel, const std::string& physicalId) {
     service<DeviceService>().setDeviceId(panel, physicalId, false);
+    service<FtDeviceInfoService>().setDeviceId(panel->getDeviceInfo(), "001", false);
     service<FtOnlineService>().setSupposedState(panel->getOnline(), FtOnlineState::ONLINE_READING, false);
     settle();
   }
