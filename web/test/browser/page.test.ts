@@ -60,12 +60,13 @@ const entity = async (id: string) => (await qorctl(server, 'show', id)).entity;
 
 test('the demo devices show on the canvas, the network devices not in the project in the side list', async () => {
   const { page } = browser;
-  // The demo puts three devices of each of its three models on the network
-  // and maps four of them into the project, plus one unmapped amplifier.
+  // The demo puts three devices of each of its five models (two amplifiers,
+  // a matrix, two wall panels) on the network and maps four of them into the
+  // project, plus one unmapped amplifier: five on the canvas, eleven listed.
   const devices = page.locator('svg.canvas g.item.device');
   await eventually('five devices on the canvas', async () => ((await devices.count()) === 5 ? true : undefined));
   const listed = page.getByTestId('discovered-device');
-  await eventually('five listed network devices', async () => ((await listed.count()) === 5 ? true : undefined));
+  await eventually('eleven listed network devices', async () => ((await listed.count()) === 11 ? true : undefined));
   const onCanvas = await page.locator('svg.canvas g.item.device text').allTextContents();
   for (const physical of await listed.evaluateAll((els) => els.map((e) => e.getAttribute('data-physical-id')))) {
     assert.ok(physical && !onCanvas.includes(physical), `${physical} is listed and on the canvas`);
