@@ -49,19 +49,7 @@ class RecordingService : public fennik::server::Service {
 };
 
 // Every stored entity as its file form, by id.
-std::map<std::string, Json> snapshot(const EntityContext& context) {
-  std::map<std::string, Json> out;
-  const auto& db = *context.db();
-  for (const auto& base : db.serializers(std::type_index(typeid(EntityJsonSerializer)))) {
-    const auto& s = static_cast<const EntityJsonSerializer&>(*base);
-    db.forEachOfClass(s.entityClassName(), [&](fennik::server::Entity* e) {
-      Json j;
-      s.serialize(e, j, false);
-      out[e->strId()] = j;
-    });
-  }
-  return out;
-}
+std::map<std::string, Json> snapshot(const EntityContext& context) { return entitiesById(context, false); }
 
 class ProjectLifecycleTest : public ::testing::Test {
  protected:

@@ -10,6 +10,8 @@
 
 #include <fstream>
 #include <sstream>
+#include <typeindex>
+#include <typeinfo>
 
 namespace qor::server::testing {
 
@@ -56,6 +58,21 @@ std::string readBytes(const fs::path& file) {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
+}
+
+std::map<std::string, Json> entitiesById(const fennik::server::EntityContext& context, bool runtime) {
+  std::map<std::string, Json> out;
+  const auto& db = *context.db();
+  for (const auto& base : db.serializers(std::type_index(typeid(fennik::server::EntityJsonSerializer)))) {
+    const auto& s = static_cast<const fennik::server::EntityJsonSerializer&>(*base);
+    db.forEachOfClass(s.entityClassName(), [&](fennik::server::Entity* e) {
+      Json j;
+      s.serialize(e, j, runtime);
+      j["(class)"] = s.entityClassName();
+      out[e->strId()] = std::move(j);
+    });
+  }
+  return out;
 }
 
 }  // namespace qor::server::testing

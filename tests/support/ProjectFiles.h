@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -40,5 +41,9 @@ void packProject(const std::filesystem::path& folder, const std::filesystem::pat
 void editProject(const std::filesystem::path& file, const std::function<void(fennik::server::Json&)>& edit);
 
 std::string readBytes(const std::filesystem::path& file);
+
+// Every entity of the context as its JSON form, by id, with its class under
+// "(class)": the file fields only, or every field with `runtime`.
+std::map<std::string, fennik::server::Json> entitiesById(const fennik::server::EntityContext& context, bool runtime);
 
 }  // namespace qor::server::testing
