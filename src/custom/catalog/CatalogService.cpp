@@ -1,4 +1,5 @@
 #include "custom/catalog/CatalogService.h"
+#include "fennik/server/core/AsciiCase.h"
 
 #include "custom/deviceplant/DevicePlant.h"
 
@@ -15,12 +16,6 @@ namespace qor::server {
 
 namespace {
 
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 enum Field { KIND, VENDOR, MODEL, LABEL, FIELD_COUNT };
 constexpr std::array<std::string_view, FIELD_COUNT> FIELD_NAMES{"kind", "vendor", "model", "label"};
 
@@ -28,7 +23,8 @@ constexpr std::array<std::string_view, FIELD_COUNT> FIELD_NAMES{"kind", "vendor"
 struct Searchable {
   std::array<std::string, FIELD_COUNT> fields;
   explicit Searchable(const CatalogItem& item)
-      : fields{lowered(item.kind), lowered(item.vendor), lowered(item.model), lowered(item.label)} {}
+      : fields{fennik::server::asciiLower(item.kind), fennik::server::asciiLower(item.vendor),
+               fennik::server::asciiLower(item.model), fennik::server::asciiLower(item.label)} {}
 };
 
 // One token, parsed: "-" excludes, "field:" restricts the word to one field.
@@ -86,7 +82,7 @@ CatalogTokens CatalogService::tokenize(std::string_view query) {
     while (i < query.size() && std::isspace(static_cast<unsigned char>(query[i]))) ++i;
     std::size_t end = i;
     while (end < query.size() && !std::isspace(static_cast<unsigned char>(query[end]))) ++end;
-    if (end > i) tokens.emplace_back(lowered(query.substr(i, end - i)));
+    if (end > i) tokens.emplace_back(fennik::server::asciiLower(std::string(query.substr(i, end - i))));
     i = end;
   }
   return tokens;

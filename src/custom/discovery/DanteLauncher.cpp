@@ -1,4 +1,5 @@
 #include "custom/discovery/DanteLauncher.h"
+#include "fennik/server/core/AsciiCase.h"
 
 #include "fennik/server/core/Logging.h"
 
@@ -6,8 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,11 +21,6 @@ namespace fs = std::filesystem;
 
 auto launcherLog() { return fennik::server::getLogger(fennik::server::MODULE_LOGGER); }
 
-std::string lowerCaseName(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-  return text;
-}
-
 // The configured executable, when it is a file we may run.
 std::optional<std::string> locateDanteController() {
   const char* configured = std::getenv(DANTE_CONTROLLER_VARIABLE);
@@ -39,7 +33,7 @@ std::optional<std::string> locateDanteController() {
 // The base name of every process's executable; processes we may not look
 // into are skipped.
 bool isProcessRunning(const std::string& executableName) {
-  const std::string wanted = lowerCaseName(executableName);
+  const std::string wanted = fennik::server::asciiLower(executableName);
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator("/proc", ec)) {
     const auto pidText = entry.path().filename().string();
@@ -50,7 +44,7 @@ bool isProcessRunning(const std::string& executableName) {
     auto name = exe.filename().string();
     // A replaced executable shows as "name (deleted)".
     if (const auto mark = name.find(" (deleted)"); mark != std::string::npos) name.resize(mark);
-    if (lowerCaseName(name) == wanted) return true;
+    if (fennik::server::asciiLower(name) == wanted) return true;
   }
   return false;
 }

@@ -18,11 +18,11 @@
 #include "qor/server/services/FtDeviceInfoService.h"
 
 #include "fennik/devices/FennikDevice.h"
+#include "fennik/server/core/AsciiCase.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/service/ServiceResolver.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <unordered_set>
 
@@ -46,11 +46,6 @@ DeviceType* typeForNetworkModel(fennik::server::Database& db, const fennik::serv
   auto panels = services.get<PanelService>();
   const auto id = panels ? panels->deviceTypeIdForModel(model) : std::nullopt;
   return id ? db.get<DeviceType>(*id) : nullptr;
-}
-
-std::string lowered(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 }  // namespace
@@ -142,13 +137,13 @@ std::vector<DiscoveredDevice*> LivesoundService::deviceMappingSearch(Device* dev
   std::unordered_set<std::string> mapped;
   for (const Device* d : db()->all<Device>()) mapped.insert(d->getDeviceId());
   const std::string& model = device->getType()->getModel();
-  const std::string wanted = lowered(filter);
+  const std::string wanted = fennik::server::asciiLower(filter);
   for (DiscoveredDevice* dd : db()->all<DiscoveredDevice>()) {
     if (mapped.count(dd->getPhysicalDeviceId())) continue;
     if (dd->getDeviceType() != model &&
         typeForNetworkModel(*db(), *services(), dd->getDeviceType()) != device->getType())
       continue;
-    if (!wanted.empty() && lowered(dd->getName()).find(wanted) == std::string::npos) continue;
+    if (!wanted.empty() && fennik::server::asciiLower(dd->getName()).find(wanted) == std::string::npos) continue;
     result.push_back(dd);
   }
   return result;

@@ -1,4 +1,5 @@
 #include "fennik/server/net/KspServer.h"
+#include "fennik/server/core/AsciiCase.h"
 
 #include "ClientOutbox.h"
 
@@ -85,14 +86,11 @@ std::string presentedToken(const http::request<http::string_body>& req) {
 bool originAllowed(const http::request<http::string_body>& req, const std::vector<std::string>& allowed) {
   const auto found = req.find(http::field::origin);
   if (found == req.end()) return true;
-  std::string origin(found->value());
-  std::transform(origin.begin(), origin.end(), origin.begin(), [](unsigned char c) { return std::tolower(c); });
-  std::string host(req[http::field::host]);
-  std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return std::tolower(c); });
+  const std::string origin = asciiLower(std::string(found->value()));
+  const std::string host = asciiLower(std::string(req[http::field::host]));
   if (!host.empty() && origin == "http://" + host) return true;
-  for (auto candidate : allowed) {
-    std::transform(candidate.begin(), candidate.end(), candidate.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
+  for (const auto& allowedOrigin : allowed) {
+    std::string candidate = asciiLower(allowedOrigin);
     while (!candidate.empty() && candidate.back() == '/') candidate.pop_back();
     if (origin == candidate) return true;
   }

@@ -1,4 +1,5 @@
 #include "fennik/server/service/KeywordService.h"
+#include "fennik/server/core/AsciiCase.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,12 +13,6 @@ constexpr std::size_t MAX_SEGMENTS = 16;
 constexpr std::size_t MAX_SEGMENT_LENGTH = 64;
 
 bool isKeyCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'; }
-
-std::string lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-  return text;
-}
 
 }  // namespace
 
@@ -57,12 +52,12 @@ std::string KeywordKey::fullname() const {
   return name;
 }
 
-void KeywordService::add(const KeywordKey& key) { keywords_.insert_or_assign(lowered(key.fullname()), key); }
+void KeywordService::add(const KeywordKey& key) { keywords_.insert_or_assign(asciiLower(key.fullname()), key); }
 
-bool KeywordService::remove(const KeywordKey& key) { return keywords_.erase(lowered(key.fullname())) > 0; }
+bool KeywordService::remove(const KeywordKey& key) { return keywords_.erase(asciiLower(key.fullname())) > 0; }
 
 std::optional<KeywordKey> KeywordService::resolve(const KeywordKey& key) const {
-  auto it = keywords_.find(lowered(key.fullname()));
+  auto it = keywords_.find(asciiLower(key.fullname()));
   if (it == keywords_.end()) return std::nullopt;
   return it->second;
 }
