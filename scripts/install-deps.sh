@@ -11,6 +11,7 @@ packages=(
   libsimdjson-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nodejs chromium
+  python3-flatbuffers python3-websocket
 )
 # clang and its runtime (libFuzzer) build the fuzz targets (preset "fuzz").
 optional=(ccache clang-format clang libclang-rt-14-dev)

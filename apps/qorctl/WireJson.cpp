@@ -4,6 +4,7 @@
 
 #include <flatbuffers/reflection.h>
 
+#include <cctype>
 #include <stdexcept>
 
 namespace qor::ctl {
@@ -33,6 +34,45 @@ WireJson::WireJson(Family family) : family_(family), parser_(options()) {
 
 std::string WireJson::qualified(const std::string& table) const {
   return (family_ == Family::Entities ? "qor.server.fbs." : "qor.server.fbs.cmd.") + table;
+}
+
+namespace {
+
+// A field's type as the schema writes it: int, string, [string], int = null.
+std::string typeText(const flatbuffers::FieldDef& field) {
+  const auto& type = field.value.type;
+  std::string text;
+  if (type.base_type == flatbuffers::BASE_TYPE_VECTOR) {
+    text = "[" + (type.struct_def ? type.struct_def->name : std::string(flatbuffers::kTypeNames[type.element])) + "]";
+  } else if (type.struct_def) {
+    text = type.struct_def->name;
+  } else {
+    text = flatbuffers::kTypeNames[type.base_type];
+  }
+  return field.IsScalarOptional() ? text + "=null" : text;
+}
+
+}  // namespace
+
+std::string WireJson::commandList() const {
+  const std::string prefix = "qor.server.fbs.cmd.";
+  const std::string suffix = "Args";
+  std::string out;
+  for (const auto* def : parser_.structs_.vec) {
+    const std::string name = def->defined_namespace->GetFullyQualifiedName(def->name);
+    if (name.rfind(prefix, 0) != 0 || def->name.size() <= suffix.size() ||
+        def->name.compare(def->name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      continue;
+    }
+    std::string path = "/" + def->name.substr(0, def->name.size() - suffix.size());
+    path[1] = static_cast<char>(std::tolower(static_cast<unsigned char>(path[1])));
+    out += "  " + path;
+    for (const auto* field : def->fields.vec) {
+      if (!field->deprecated) out += " " + field->name + ":" + typeText(*field);
+    }
+    out += "\n";
+  }
+  return out;
 }
 
 bool WireJson::hasTable(const std::string& table) const { return parser_.LookupStruct(qualified(table)) != nullptr; }

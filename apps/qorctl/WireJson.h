@@ -25,6 +25,9 @@ class WireJson {
   fennik::server::KspBytes fromAssignments(const std::string& table, const nlohmann::ordered_json& fixed,
                                            const std::vector<std::string>& assignments);
   bool hasTable(const std::string& table) const;
+  // Every command of the command schema with its argument fields, one line
+  // each ("/ftDelayRelative delay:string step:double"), in schema order.
+  std::string commandList() const;
 
  private:
   std::string qualified(const std::string& table) const;

@@ -212,6 +212,12 @@ int main(int argc, char** argv) {
   auto* call = app.add_subcommand("call", "Run a livesound command: call /presetRecall preset=ID slot=A");
   call->add_option("path", path, "Command path, e.g. /presetRecall")->required();
   call->add_option("args", args, "field=value ...");
+  call->footer([] {
+    return "Commands and their argument fields (from the command schema; docs/protocol.md says what each does).\n"
+           "Ids, texts and lists are required (docs/protocol.md names the few optional ones); a scalar left out\n"
+           "means 0 or false, except =null ones, which are required:\n" +
+           WireJson(WireJson::Family::Commands).commandList();
+  });
 
   std::string verb, file;
   auto* project = app.add_subcommand("project", "The server's project: project new|open FILE|save|save-as FILE|info");

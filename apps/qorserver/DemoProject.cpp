@@ -1,7 +1,9 @@
 #include "DemoProject.h"
 
 #include "qor/devicediscovery/DiscoveredDevice.h"
+#include "qor/server/fbs/FtOnline_generated.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
+#include "qor/server/fbs/LivesoundProject_generated.h"
 
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/ksp/Ksp.h"
@@ -80,7 +82,6 @@ const T* rootOf(const KspBytes& bytes) {
 // The new device's id.
 std::string add(Client& client, const std::string& kind, const std::string& typeId) {
   flatbuffers::FlatBufferBuilder b;
-  b.ForceDefaults(true);
   b.Finish(cmd::CreateDeviceAddArgs(b, 0, 0, 1, b.CreateString(kind), b.CreateString(typeId)));
   const KspBytes reply = client.command("/deviceAdd", b);
   const auto* result = rootOf<cmd::DeviceAddResult>(reply);
@@ -94,7 +95,6 @@ std::string addDiscovered(Client& client, const std::string& physicalId) {
   const std::string entity = fennik::server::UuidToS(qor::server::DiscoveredDevice::idFor(physicalId));
   for (int attempt = 0;; ++attempt) {
     flatbuffers::FlatBufferBuilder b;
-    b.ForceDefaults(true);
     b.Finish(cmd::CreateDiscoveredDeviceAddArgs(b, b.CreateString(entity), 0, 0));
     try {
       const KspBytes reply = client.command("/discoveredDeviceAdd", b);
@@ -108,16 +108,47 @@ std::string addDiscovered(Client& client, const std::string& physicalId) {
   }
 }
 
+// The ids a buffer whose root is a vector of strings (an index reply) holds.
+std::vector<std::string> idsOf(const KspBytes& bytes) {
+  std::vector<std::string> out;
+  if (bytes.size() <= 4) return out;
+  flatbuffers::Verifier verifier(bytes.data(), bytes.size());
+  if (!verifier.VerifyVector<flatbuffers::Offset<flatbuffers::String>>(
+          flatbuffers::GetRoot<flatbuffers::Vector<flatbuffers::Offset<flatbuffers::String>>>(bytes.data())))
+    throw std::runtime_error("an index reply that does not verify");
+  for (const auto* id :
+       *flatbuffers::GetRoot<flatbuffers::Vector<flatbuffers::Offset<flatbuffers::String>>>(bytes.data()))
+    out.push_back(id->str());
+  return out;
+}
+
+// Takes the project online writing, as an engineer does at the venue: every
+// mapped device receives the designed values; one without a network device
+// stays offline.
+void goOnlineWriting(Client& client) {
+  const auto projects = idsOf(client.call("qor::server::LivesoundProject", KspMethod::Index, {}, {}, {}));
+  if (projects.size() != 1) throw std::runtime_error("no project to take online");
+  const KspBytes shown = client.call("qor::server::LivesoundProject", KspMethod::Show, {}, projects[0], {});
+  const auto* project = rootOf<qor::server::fbs::LivesoundProject>(shown);
+  if (!project->online()) throw std::runtime_error("the project has no online feature");
+  const std::string online = project->online()->str();
+  flatbuffers::FlatBufferBuilder b;
+  auto id = b.CreateString(online);
+  qor::server::fbs::FtOnlineBuilder t(b);
+  t.add_id(id);
+  t.add_supposedState(qor::server::fbs::FtOnlineState::ONLINE_WRITING);
+  b.Finish(t.Finish());
+  client.call("qor::server::FtOnline", KspMethod::Update, {}, online,
+              KspBytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()));
+}
+
 }  // namespace
 
 void buildDemoProject(fennik::server::IKspDispatcher& dispatcher, const fennik::devices::SimulatedNetwork& network) {
   auto log = fennik::server::getLogger(fennik::server::HOST_LOGGER);
   try {
     Client client(dispatcher);
-    const KspBytes existing = client.call("qor::server::Device", KspMethod::Index, {}, {}, {});
-    const auto* ids =
-        flatbuffers::GetRoot<flatbuffers::Vector<flatbuffers::Offset<flatbuffers::String>>>(existing.data());
-    if (existing.size() > 4 && ids->size() > 0) {
+    if (!idsOf(client.call("qor::server::Device", KspMethod::Index, {}, {}, {})).empty()) {
       log->info("Demo: the project has devices already; it stays as it is");
       return;
     }
@@ -143,6 +174,8 @@ void buildDemoProject(fennik::server::IKspDispatcher& dispatcher, const fennik::
       add(client, qa8->second.first, qa8->second.second);
       log->info("Demo: a QA-8 added by type, not mapped");
     }
+    goOnlineWriting(client);
+    log->info("Demo: the project is online writing; the mapped devices run the design");
   } catch (const std::exception& e) {
     log->error("Demo project: {}", e.what());
   }

@@ -92,7 +92,10 @@ const Args* emptyTable() {
 }
 
 // Registers one command on a controller. Args is the argument table type;
-// `required` lists its fields (FlatBuffers vtable offsets) that must be present.
+// `required` lists its fields (FlatBuffers vtable offsets) that must be present:
+// ids, texts, lists, and only those scalars the schema declares optional
+// (`= null`). Builders leave out a plain scalar equal to its default, so a
+// plain scalar in this list would refuse a client that sends 0 or false.
 template <class Args>
 void addCommand(fennik::server::IFennikController& controller, const std::string& path,
                 std::initializer_list<flatbuffers::voffset_t> required,

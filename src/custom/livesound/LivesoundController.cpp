@@ -34,7 +34,7 @@ void addLoadRelative(fennik::server::IFennikController& controller, const std::s
                      void (FtLoadService::*set)(FtLoad*, double),
                      fennik::server::CallSite where = fennik::server::CallSite::current()) {
   addCommand<Args>(
-      controller, path, {Args::VT_LOAD, Args::VT_STEP},
+      controller, path, {Args::VT_LOAD},
       [set](CommandJob& job, const Args& a) {
         (job.service<FtLoadService>().*set)(job.entity<FtLoad>(a.load()), a.step());
       },
@@ -71,13 +71,12 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
                                      job.service<LivesoundService>().layerSelect(job.entity<Layer>(a.layer()));
                                    });
 
-  addCommand<cmd::VisualHighlightArgs>(
-      *this, "/visualHighlight",
-      {cmd::VisualHighlightArgs::VT_DEVICE, cmd::VisualHighlightArgs::VT_FEATURE, cmd::VisualHighlightArgs::VT_SCOPE},
-      [](CommandJob& job, const cmd::VisualHighlightArgs& a) {
-        job.service<LivesoundService>().visualHighlight(uuidArg(a.device()), uuidArg(a.feature()),
-                                                        highlightScope(a.scope()));
-      });
+  addCommand<cmd::VisualHighlightArgs>(*this, "/visualHighlight",
+                                       {cmd::VisualHighlightArgs::VT_DEVICE, cmd::VisualHighlightArgs::VT_FEATURE},
+                                       [](CommandJob& job, const cmd::VisualHighlightArgs& a) {
+                                         job.service<LivesoundService>().visualHighlight(
+                                             uuidArg(a.device()), uuidArg(a.feature()), highlightScope(a.scope()));
+                                       });
 
   addCommand<cmd::PresetStoreArgs>(
       *this, "/presetStore",
@@ -104,8 +103,7 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
       });
 
   addCommand<cmd::EqFilterBankFlattenArgs>(
-      *this, "/eqFilterBankFlatten",
-      {cmd::EqFilterBankFlattenArgs::VT_EQFILTERBANK, cmd::EqFilterBankFlattenArgs::VT_BYPASS},
+      *this, "/eqFilterBankFlatten", {cmd::EqFilterBankFlattenArgs::VT_EQFILTERBANK},
       [](CommandJob& job, const cmd::EqFilterBankFlattenArgs& a) {
         job.service<FtEqFilterBankService>().flatten(job.entity<FtEqFilterBank>(a.eqFilterBank()), a.bypass());
       });
@@ -139,8 +137,7 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
       });
 
   addCommand<cmd::InputSourceTrimInDbChangedArgs>(
-      *this, "/inputSourceTrimInDbChanged",
-      {cmd::InputSourceTrimInDbChangedArgs::VT_INPUTSOURCE, cmd::InputSourceTrimInDbChangedArgs::VT_TRIMINDB},
+      *this, "/inputSourceTrimInDbChanged", {cmd::InputSourceTrimInDbChangedArgs::VT_INPUTSOURCE},
       [](CommandJob& job, const cmd::InputSourceTrimInDbChangedArgs& a) {
         job.service<IFtInputSourceService>().setTrimInDb(job.entity<FtInputSource>(a.inputSource()), a.trimInDb(),
                                                          false);
@@ -148,42 +145,39 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
 
   addCommand<cmd::FtDeviceStateRemoteDeviceDebounceTimeRelativeArgs>(
       *this, "/ftDeviceStateRemoteDeviceDebounceTimeRelative",
-      {cmd::FtDeviceStateRemoteDeviceDebounceTimeRelativeArgs::VT_REMOTEDEVICE,
-       cmd::FtDeviceStateRemoteDeviceDebounceTimeRelativeArgs::VT_STEP},
+      {cmd::FtDeviceStateRemoteDeviceDebounceTimeRelativeArgs::VT_REMOTEDEVICE},
       [](CommandJob& job, const cmd::FtDeviceStateRemoteDeviceDebounceTimeRelativeArgs& a) {
         job.service<FtDeviceStateRemoteDeviceService>().setDebounceTimeRelative(
             job.entity<FtDeviceStateRemoteDevice>(a.remoteDevice()), a.step());
       });
 
-  addCommand<cmd::FtAudioLevelRelativeArgs>(
-      *this, "/ftAudioLevelRelative", {cmd::FtAudioLevelRelativeArgs::VT_AUDIO, cmd::FtAudioLevelRelativeArgs::VT_STEP},
-      [](CommandJob& job, const cmd::FtAudioLevelRelativeArgs& a) {
-        job.service<FtAudioService>().setLevelInDbRelative(job.entity<FtAudio>(a.audio()), a.step(), false);
-      });
+  addCommand<cmd::FtAudioLevelRelativeArgs>(*this, "/ftAudioLevelRelative", {cmd::FtAudioLevelRelativeArgs::VT_AUDIO},
+                                            [](CommandJob& job, const cmd::FtAudioLevelRelativeArgs& a) {
+                                              job.service<FtAudioService>().setLevelInDbRelative(
+                                                  job.entity<FtAudio>(a.audio()), a.step(), false);
+                                            });
 
-  addCommand<cmd::FtAudioTrimRelativeArgs>(
-      *this, "/ftAudioTrimRelative", {cmd::FtAudioTrimRelativeArgs::VT_AUDIO, cmd::FtAudioTrimRelativeArgs::VT_STEP},
-      [](CommandJob& job, const cmd::FtAudioTrimRelativeArgs& a) {
-        job.service<FtAudioService>().setTrimInDbRelative(job.entity<FtAudio>(a.audio()), a.step(), false);
-      });
+  addCommand<cmd::FtAudioTrimRelativeArgs>(*this, "/ftAudioTrimRelative", {cmd::FtAudioTrimRelativeArgs::VT_AUDIO},
+                                           [](CommandJob& job, const cmd::FtAudioTrimRelativeArgs& a) {
+                                             job.service<FtAudioService>().setTrimInDbRelative(
+                                                 job.entity<FtAudio>(a.audio()), a.step(), false);
+                                           });
 
-  addCommand<cmd::FtDelayRelativeArgs>(
-      *this, "/ftDelayRelative", {cmd::FtDelayRelativeArgs::VT_DELAY, cmd::FtDelayRelativeArgs::VT_STEP},
-      [](CommandJob& job, const cmd::FtDelayRelativeArgs& a) {
-        job.service<FtDelayService>().setDelayInMsRelative(job.entity<FtDelay>(a.delay()), a.step());
-      });
+  addCommand<cmd::FtDelayRelativeArgs>(*this, "/ftDelayRelative", {cmd::FtDelayRelativeArgs::VT_DELAY},
+                                       [](CommandJob& job, const cmd::FtDelayRelativeArgs& a) {
+                                         job.service<FtDelayService>().setDelayInMsRelative(
+                                             job.entity<FtDelay>(a.delay()), a.step());
+                                       });
 
   addCommand<cmd::FtSignalGeneratorLevelRelativeArgs>(
-      *this, "/ftSignalGeneratorLevelRelative",
-      {cmd::FtSignalGeneratorLevelRelativeArgs::VT_SIGNALGENERATOR, cmd::FtSignalGeneratorLevelRelativeArgs::VT_STEP},
+      *this, "/ftSignalGeneratorLevelRelative", {cmd::FtSignalGeneratorLevelRelativeArgs::VT_SIGNALGENERATOR},
       [](CommandJob& job, const cmd::FtSignalGeneratorLevelRelativeArgs& a) {
         job.service<FtSignalGeneratorService>().setLevelInDbRelative(job.entity<FtSignalGenerator>(a.signalGenerator()),
                                                                      a.step());
       });
 
   addCommand<cmd::HoldCollectedErrorStateArgs>(
-      *this, "/holdCollectedErrorState",
-      {cmd::HoldCollectedErrorStateArgs::VT_DEVICESTATE, cmd::HoldCollectedErrorStateArgs::VT_HOLD},
+      *this, "/holdCollectedErrorState", {cmd::HoldCollectedErrorStateArgs::VT_DEVICESTATE},
       [](CommandJob& job, const cmd::HoldCollectedErrorStateArgs& a) {
         job.service<FtDeviceStateService>().setHoldCollectedError(job.entity<FtDeviceState>(a.deviceState()), a.hold());
       });
@@ -196,8 +190,7 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
 
   addCommand<cmd::DeviceStateCollectFlagArgs>(
       *this, "/deviceStateCollectFlag",
-      {cmd::DeviceStateCollectFlagArgs::VT_DEVICESTATE, cmd::DeviceStateCollectFlagArgs::VT_FLAG,
-       cmd::DeviceStateCollectFlagArgs::VT_COLLECT},
+      {cmd::DeviceStateCollectFlagArgs::VT_DEVICESTATE, cmd::DeviceStateCollectFlagArgs::VT_FLAG},
       [](CommandJob& job, const cmd::DeviceStateCollectFlagArgs& a) {
         job.service<FtDeviceStateService>().collectFlag(job.entity<FtDeviceState>(a.deviceState()),
                                                         wire::fromWire(a.flag()), a.collect());
@@ -205,8 +198,7 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
 
   addCommand<cmd::ChannelStateCollectFlagArgs>(
       *this, "/channelStateCollectFlag",
-      {cmd::ChannelStateCollectFlagArgs::VT_CHANNELSTATE, cmd::ChannelStateCollectFlagArgs::VT_FLAG,
-       cmd::ChannelStateCollectFlagArgs::VT_COLLECT},
+      {cmd::ChannelStateCollectFlagArgs::VT_CHANNELSTATE, cmd::ChannelStateCollectFlagArgs::VT_FLAG},
       [](CommandJob& job, const cmd::ChannelStateCollectFlagArgs& a) {
         job.service<FtChannelStateService>().collectFlag(job.entity<FtChannelState>(a.channelState()),
                                                          wire::fromWire(a.flag()), a.collect());

@@ -76,9 +76,9 @@ void addDeviceCommands(fennik::server::IFennikController& controller) {
                                    flatbuffers::FlatBufferBuilder b;
                                    std::vector<Device*> added;
                                    try {
-                                     added = job.service<LivesoundService>().deviceAdd(wire::fromWire(a.kind()),
-                                                                                       wire::fromWire(a.id()),
-                                                                                       a.count(), a.x(), a.y(), true);
+                                     added = job.service<LivesoundService>().deviceAdd(
+                                         wire::fromWire(a.kind()), wire::fromWire(a.id()), *a.count(), *a.x(), *a.y(),
+                                         true);
                                    } catch (const nlohmann::json::exception& e) {
                                      // A speaker mode that is no JSON object: the client learns why.
                                      livesound::log()->error("Device add refused: {}", e.what());
@@ -97,12 +97,11 @@ void addDeviceCommands(fennik::server::IFennikController& controller) {
                                       job.service<LivesoundService>().deviceRemove(job.entity<Device>(a.device()));
                                     });
 
-  addCommand<cmd::DeviceGroupEmbedArgs>(
-      controller, "/deviceGroupEmbed",
-      {cmd::DeviceGroupEmbedArgs::VT_DEVICE, cmd::DeviceGroupEmbedArgs::VT_X, cmd::DeviceGroupEmbedArgs::VT_Y},
-      [](CommandJob& job, const cmd::DeviceGroupEmbedArgs& a) {
-        job.service<LivesoundService>().deviceGroupEmbed(job.entity<Device>(a.device()), a.x(), a.y());
-      });
+  addCommand<cmd::DeviceGroupEmbedArgs>(controller, "/deviceGroupEmbed", {cmd::DeviceGroupEmbedArgs::VT_DEVICE},
+                                        [](CommandJob& job, const cmd::DeviceGroupEmbedArgs& a) {
+                                          job.service<LivesoundService>().deviceGroupEmbed(
+                                              job.entity<Device>(a.device()), a.x(), a.y());
+                                        });
 
   addCommand<cmd::DeviceMappingClearArgs>(
       controller, "/deviceMappingClear", {cmd::DeviceMappingClearArgs::VT_DEVICE},
@@ -122,9 +121,7 @@ void addDeviceCommands(fennik::server::IFennikController& controller) {
                                        });
 
   addCommand<cmd::DiscoveredDeviceAddArgs>(
-      controller, "/discoveredDeviceAdd",
-      {cmd::DiscoveredDeviceAddArgs::VT_DISCOVEREDDEVICE, cmd::DiscoveredDeviceAddArgs::VT_X,
-       cmd::DiscoveredDeviceAddArgs::VT_Y},
+      controller, "/discoveredDeviceAdd", {cmd::DiscoveredDeviceAddArgs::VT_DISCOVEREDDEVICE},
       [](CommandJob& job, const cmd::DiscoveredDeviceAddArgs& a) {
         auto* found = job.entity<DiscoveredDevice>(a.discoveredDevice());
         useMasterWindow(job);
@@ -135,18 +132,14 @@ void addDeviceCommands(fennik::server::IFennikController& controller) {
       });
 
   addCommand<cmd::DiscoveredDeviceAddAllArgs>(
-      controller, "/discoveredDeviceAddAll",
-      {cmd::DiscoveredDeviceAddAllArgs::VT_SESSIONWINDOW, cmd::DiscoveredDeviceAddAllArgs::VT_X,
-       cmd::DiscoveredDeviceAddAllArgs::VT_Y},
+      controller, "/discoveredDeviceAddAll", {cmd::DiscoveredDeviceAddAllArgs::VT_SESSIONWINDOW},
       [](CommandJob& job, const cmd::DiscoveredDeviceAddAllArgs& a) {
         job.service<SessionService>().setCurrentSessionWindow(job.uuid(a.sessionWindow()));
         job.service<LivesoundService>().discoveredDeviceAddAll(a.x(), a.y());
       });
 
   addCommand<cmd::DiscoveredDeviceAddExtendedArgs>(
-      controller, "/discoveredDeviceAddExtended",
-      {cmd::DiscoveredDeviceAddExtendedArgs::VT_DISCOVEREDDEVICES, cmd::DiscoveredDeviceAddExtendedArgs::VT_X,
-       cmd::DiscoveredDeviceAddExtendedArgs::VT_Y},
+      controller, "/discoveredDeviceAddExtended", {cmd::DiscoveredDeviceAddExtendedArgs::VT_DISCOVEREDDEVICES},
       [](CommandJob& job, const cmd::DiscoveredDeviceAddExtendedArgs& a) {
         std::vector<DiscoveredDevice*> list;
         if (a.discoveredDevices()) {
@@ -156,8 +149,7 @@ void addDeviceCommands(fennik::server::IFennikController& controller) {
         job.service<LivesoundService>().discoveredDeviceAddExtended(list, a.x(), a.y());
       });
 
-  addCommand<cmd::SetDeviceFindArgs>(controller, "/setDeviceFind",
-                                     {cmd::SetDeviceFindArgs::VT_DISCOVEREDDEVICE, cmd::SetDeviceFindArgs::VT_FIND},
+  addCommand<cmd::SetDeviceFindArgs>(controller, "/setDeviceFind", {cmd::SetDeviceFindArgs::VT_DISCOVEREDDEVICE},
                                      [](CommandJob& job, const cmd::SetDeviceFindArgs& a) {
                                        auto* found = job.entity<DiscoveredDevice>(a.discoveredDevice());
                                        job.service<LivesoundService>().deviceFind(found->id(), a.find());
