@@ -1,7 +1,9 @@
 #include "DemoProject.h"
 
 #include "qor/devicediscovery/DiscoveredDevice.h"
+#include "qor/server/fbs/Device_generated.h"
 #include "qor/server/fbs/FtOnline_generated.h"
+#include "qor/server/fbs/FtSignalGenerator_generated.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
 #include "qor/server/fbs/LivesoundProject_generated.h"
 
@@ -142,6 +144,24 @@ void goOnlineWriting(Client& client) {
               KspBytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()));
 }
 
+// Sends pink noise at -30 dB through the device's channels, so that its
+// meters move on every client.
+void playTestSignal(Client& client, const std::string& device) {
+  const KspBytes shown = client.call("qor::server::Device", KspMethod::Show, {}, device, {});
+  const auto* d = rootOf<qor::server::fbs::Device>(shown);
+  if (!d->signalGenerator()) throw std::runtime_error("the device has no signal generator");
+  const std::string generator = d->signalGenerator()->str();
+  flatbuffers::FlatBufferBuilder b;
+  auto id = b.CreateString(generator);
+  qor::server::fbs::FtSignalGeneratorBuilder t(b);
+  t.add_id(id);
+  t.add_active(true);
+  t.add_levelInDb(-30.0);
+  b.Finish(t.Finish());
+  client.call("qor::server::FtSignalGenerator", KspMethod::Update, {}, generator,
+              KspBytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()));
+}
+
 }  // namespace
 
 void buildDemoProject(fennik::server::IKspDispatcher& dispatcher, const fennik::devices::SimulatedNetwork& network) {
@@ -163,10 +183,13 @@ void buildDemoProject(fennik::server::IKspDispatcher& dispatcher, const fennik::
     // Two QA-8 amplifiers, a QA-4 and the matrix of the network go into the
     // project, mapped onto their network devices.
     std::map<std::string, int> taken;
+    std::string firstAmplifier;
     for (const auto& found : network.devices()) {
       auto type = byModel.find(found.model);
       if (type == byModel.end() || taken[found.model]++ >= (found.model == "QA-8" ? 2 : 1)) continue;
-      if (addDiscovered(client, found.physicalId).empty()) continue;
+      const std::string device = addDiscovered(client, found.physicalId);
+      if (device.empty()) continue;
+      if (firstAmplifier.empty() && found.model == "QA-8") firstAmplifier = device;
       log->info("Demo: {} {} added from the network", found.model, found.physicalId);
     }
     // And one amplifier designed offline, not on the network yet.
@@ -176,6 +199,10 @@ void buildDemoProject(fennik::server::IKspDispatcher& dispatcher, const fennik::
     }
     goOnlineWriting(client);
     log->info("Demo: the project is online writing; the mapped devices run the design");
+    if (!firstAmplifier.empty()) {
+      playTestSignal(client, firstAmplifier);
+      log->info("Demo: pink noise at -30 dB on the first QA-8, so its meters move");
+    }
   } catch (const std::exception& e) {
     log->error("Demo project: {}", e.what());
   }
