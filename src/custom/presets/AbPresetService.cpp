@@ -142,6 +142,11 @@ void loadSlot(fennik::server::ServiceResolver& services, E* feature, std::uint32
     for (const Json& object : *found) {
       if (!object.is_object()) throw std::runtime_error("slot " + key + " holds something that is no entity");
       const auto entity = serializerOf<E>().deserialize(object, false);
+      // A real that is no number reads back as NaN; no device gets that.
+      for (auto it = object.begin(); it != object.end(); ++it) {
+        if (it.value().is_null() && isSetting<E>(it.key()))
+          throw std::runtime_error("slot " + key + " has no value for " + it.key() + " of " + entity->strId());
+      }
       const auto target = targets.find(entity->id());
       if (target == targets.end()) {
         log()->warn("Preset slot {} of {} @ {} names {}, which it no longer covers; skipped", slot, E::CLASS_NAME,

@@ -155,7 +155,7 @@ TEST_F(AbPresetServiceTest, ASlotNeverStoredOrDamagedChangesNothing) {
   EXPECT_EQ(log.count("There is no preset to load for slot 7 entity qor::server::FtAudio @ " + audio->strId()), 1);
   EXPECT_EQ(audioState(), before);
 
-  // What a client could write into the field by an update.
+  // What a damaged or hand-edited project file could hold.
   const std::string good = R"({"id":")" + channels[0]->strId() + R"(","levelInDb":3.0})";
   const std::vector<std::string> damaged{
       "{\"1\": [",                                                                                 // no JSON
@@ -164,6 +164,7 @@ TEST_F(AbPresetServiceTest, ASlotNeverStoredOrDamagedChangesNothing) {
       R"({"1": [{"levelInDb": 3.0}]})",                                                            // no id
       R"({"1": [)" + good + R"(, {"id": ")" + channels[1]->strId() + R"(", "isMuted": "yes"}]})",  // wrong type
       R"({"1": [)" + good + R"(, {"id": "not-a-uuid"}]})",
+      R"({"1": [)" + good + R"(, {"id": ")" + channels[1]->strId() + R"(", "levelInDb": null}]})",  // no number
   };
   for (const auto& text : damaged) {
     audios()->setAbPresetsAsJson(audio, text, false);
