@@ -357,6 +357,21 @@ class JsonSerializerT : public fennik::server::EntityJsonSerializer {
     return std::nullopt;
   }
 
+  // Stores the values an object holds onto an entity that already exists,
+  // through the same bindings deserialize uses (the entity's own setters,
+  // external false), in field order; only the keys `take` accepts, the
+  // rest of the object and of the entity are left alone. Throws as
+  // deserialize does for a value of the wrong JSON type, so a caller that
+  // must not half-apply deserializes the object first.
+  template <class Take>
+  void assign(T& target, const Json& in, Take&& take) const {
+    for (const auto& b : bindings_) {
+      if (!take(b.key)) continue;
+      auto it = in.find(std::string(b.key));
+      if (it != in.end()) b.read(target, *it);
+    }
+  }
+
   const std::vector<JsonBinding<T>>& bindings() const { return bindings_; }
 
  private:

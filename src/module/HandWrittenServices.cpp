@@ -9,6 +9,7 @@
 #include "custom/livesound/LivesoundService.h"
 #include "custom/panels/PanelKeywords.h"
 #include "custom/panels/PanelService.h"
+#include "custom/presets/AbPresetService.h"
 
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
@@ -48,6 +49,7 @@ const std::vector<Step>& addOrder() {
       adding<DevicePlant>(),
       adding<HighlightService>(),
       adding<CatalogService>(),
+      adding<AbPresetService>(),
       adding<fennik::server::TimerService>(),
       adding<fennik::server::DebounceService>(),
       adding<LivesoundDiscoveredDeviceService>(),
@@ -70,6 +72,7 @@ const std::vector<Step>& removeOrder() {
       removing<DevicePlant>(),
       removing<HighlightService>(),
       removing<CatalogService>(),
+      removing<AbPresetService>(),
       removing<fennik::server::DebounceService>(),
       removing<fennik::server::TimerService>(),
       removing<LivesoundDiscoveredDeviceService>(),

@@ -5,6 +5,7 @@
 #include "custom/deviceplant/MatrixService.h"
 #include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "custom/panels/PanelService.h"
+#include "custom/presets/AbPresetService.h"
 #include "module/LivesoundModule.h"
 
 #include "custom/VisualTreeService.h"
@@ -59,6 +60,8 @@ TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrit
   EXPECT_EQ(ordered[41].first, std::type_index(typeid(MatrixService)));
   EXPECT_EQ(ordered[42].first, std::type_index(typeid(VisualTreeService)));
   EXPECT_EQ(ordered[43].first, std::type_index(typeid(DevicePlant)));
+  // The A/B presets join after the catalog, before the host's timers.
+  EXPECT_EQ(ordered[ordered.size() - 6].first, std::type_index(typeid(AbPresetService)));
   EXPECT_EQ(ordered[ordered.size() - 5].first, std::type_index(typeid(TimerService)));
   EXPECT_EQ(ordered[ordered.size() - 4].first, std::type_index(typeid(DebounceService)));
   // The discovered-device list comes after the timers it uses.

@@ -1,6 +1,7 @@
 #include "custom/livesound/LivesoundController.h"
 
 #include "custom/livesound/LivesoundService.h"
+#include "custom/presets/AbPresetService.h"
 #include "qor/server/entities/All.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
 #include "qor/server/services/IFtInputSourceService.h"
@@ -248,6 +249,16 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
                                     }
                                     job.result().assign(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
                                   });
+  // --- A/B presets: what went wrong is logged by the service, the reply is 200 ---
+  addCommand<cmd::AbPresetStoreArgs>(*this, "/abPresetStore", {cmd::AbPresetStoreArgs::VT_ENTITY},
+                                     [](CommandJob& job, const cmd::AbPresetStoreArgs& a) {
+                                       job.service<AbPresetService>().store(
+                                           job.entity<fennik::server::Entity>(a.entity()), a.slot());
+                                     });
+  addCommand<cmd::AbPresetLoadArgs>(
+      *this, "/abPresetLoad", {cmd::AbPresetLoadArgs::VT_ENTITY}, [](CommandJob& job, const cmd::AbPresetLoadArgs& a) {
+        job.service<AbPresetService>().load(job.entity<fennik::server::Entity>(a.entity()), a.slot());
+      });
 }
 
 }  // namespace qor::server
