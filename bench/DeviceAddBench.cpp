@@ -1,8 +1,9 @@
 // Putting devices into a project: adding eight-channel amplifiers by type
 // (naming, power-on delay, project totals, canvas placement and selection)
 // against the bare creation of the same devices through the device plant,
-// adding the same number from the discovered-device list, and catalog
-// queries over a thousand device types.
+// adding the same number from the discovered-device list, copying and
+// pasting a selection of them, and catalog queries over a thousand device
+// types.
 // Run: build/default/bin/device_add_bench
 
 #include "amplifiers/AmplifierModels.h"
@@ -12,6 +13,7 @@
 #include "custom/livesound/LivesoundService.h"
 #include "model/GeneratedServices.h"
 #include "module/HandWrittenServices.h"
+#include "service/SessionWindowService.h"
 
 #include "qor/devicediscovery/DiscoveredDevice.h"
 #include "qor/server/entities/All.h"
@@ -131,6 +133,31 @@ BENCHMARK(BM_DiscoveredDeviceAddAll)
     ->Arg(200)
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
+
+// What a client's "/visualItemCopySelected" and "/visualItemPaste" do with
+// that many amplifiers selected: each copied (a new device of its type with
+// its settings, named from the counters), put beside its original and
+// selected. "copies" counts the pasted items that ended selected.
+void BM_CopyPasteSelection(benchmark::State& state) {
+  std::size_t copies = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto project = std::make_unique<Project>();
+    auto& livesound = *project->context->services()->get<LivesoundService>();
+    for (int i = 0; i < state.range(0); ++i) livesound.deviceAdd(project->type, 0, 0, true);
+    livesound.visualItemSelectAll();
+    state.ResumeTiming();
+    livesound.visualItemCopySelected();
+    livesound.visualItemPaste();
+    state.PauseTiming();
+    copies = project->context->services()->get<SessionWindowService>()->selectedItems().size();
+    project.reset();
+    state.ResumeTiming();
+  }
+  reportPerDevice(state);
+  state.counters["copies"] = static_cast<double>(copies);
+}
+BENCHMARK(BM_CopyPasteSelection)->Arg(50)->Arg(200)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
 
 // A factory that only describes a type, for a large catalog.
 class DescribedType : public DeviceFactory {

@@ -2,8 +2,7 @@
 // the catalog, adds two, is told why a bad speaker mode adds nothing, and
 // gets the documented status for every bad id without anything changing.
 
-#include "ServerFixture.h"
-#include "SimulatedModels.h"
+#include "ModelServerFixture.h"
 
 #include "apps/ChildProcess.h"
 #include "custom/livesound/LivesoundController.h"
@@ -24,32 +23,9 @@ namespace {
 namespace cmd = qor::server::fbs::cmd;
 using qor::server::Device;
 using qor::server::LivesoundProject;
-constexpr const char* ROUTE = qor::server::LivesoundController::ROUTE;
 
-class DeviceCommandWireTest : public ServerFixture {
+class DeviceCommandWireTest : public ModelServerFixture {
  protected:
-  std::shared_ptr<fennik::devices::SimulatedNetwork> network =
-      fennik::devices::SimulatedNetwork::create(fennik::devices::SimulatedNetwork::Mode::Manual);
-
-  void SetUp() override {
-    ServerFixture::SetUp();
-    onLoop([&](EntityContext& c) { addSimulatedModels(c, network); });
-    connect(client);
-  }
-  void TearDown() override {
-    onLoop([](EntityContext& c) { removeSimulatedModels(c); });
-    ServerFixture::TearDown();
-  }
-
-  std::optional<net::Message> call(const std::string& path, KspBytes payload) {
-    return client.call(ROUTE, KspMethod::Custom, path, {}, std::move(payload));
-  }
-  std::optional<net::Message> deviceAdd(const std::string& kind, const std::string& id, int count) {
-    // No ForceDefaults: the place (0, 0) travels because x and y are optional scalars.
-    return call("/deviceAdd", table([&](flatbuffers::FlatBufferBuilder& b) {
-                  return cmd::CreateDeviceAddArgs(b, 0, 0, count, b.CreateString(kind), b.CreateString(id));
-                }));
-  }
   std::vector<std::string> deviceNames() {
     return read<std::vector<std::string>>([&] {
       std::vector<std::string> names;
@@ -57,8 +33,6 @@ class DeviceCommandWireTest : public ServerFixture {
       return names;
     });
   }
-
-  net::KspClient client;
 };
 
 TEST_F(DeviceCommandWireTest, FindInTheCatalogThenAddAndRefuseABadSpeakerMode) {

@@ -219,6 +219,7 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
                                                           &FtLoadService::setThresholdMaxEOLRelative);
 
   addDeviceCommands(*this);
+  addCanvasCommands(*this);
   // --- devices on the network ---
   addCommand<cmd::StartRefreshDiscoveredDevicesArgs>(
       *this, "/startRefreshDiscoveredDevices", {}, [](CommandJob& job, const cmd::StartRefreshDiscoveredDevicesArgs&) {

@@ -18,5 +18,7 @@ class LivesoundController : public fennik::server::IFennikController {
 
 // The device commands (LivesoundDeviceCommands.cpp).
 void addDeviceCommands(fennik::server::IFennikController& controller);
+// The canvas commands: selection, clipboard, layout, layers (LivesoundCanvasCommands.cpp).
+void addCanvasCommands(fennik::server::IFennikController& controller);
 
 }  // namespace qor::server

@@ -78,6 +78,48 @@ class LivesoundService : public fennik::server::Service {
   // A copy of the device, named from the counters (clipboard commands).
   Device* deviceDuplicate(Device* device);
 
+  // --- selection, clipboard and layout (LivesoundSelection.cpp, LivesoundClipboard.cpp) ---
+  // They act on the selection of the current session window and do nothing
+  // on an empty selection; after every change of the selection the window's
+  // IsSelectionGroupable is brought up to date.
+  // DESIGN and DEVICE switch the current window's mode; other values are ignored.
+  void sessionSetSelectionMode(VisualItemSelectionMode mode);
+  void visualItemSelectAll();
+  void visualItemDeselectAll();
+  void visualItemSelect(const std::vector<VisualItem*>& items);
+  void visualItemDeselect(const std::vector<VisualItem*>& items);
+  // The devices of the selected items, in selection order (items without
+  // device, such as design groups, are skipped).
+  std::vector<Device*> getSelectedDevices() const;
+  bool visualItemIsSelectionGroupable() const;
+  void updateSessionGroupable();
+  void visualItemMoveSelected(int dx, int dy);
+  void visualItemRotateSelected(int degrees);
+  void visualItemAlignSelected(VisualItemAlignMode mode);
+  // Groups the selected items (design mode) and selects the new group alone;
+  // a refused grouping changes nothing.
+  void visualItemGroupSelected();
+  void visualItemUngroupSelected();
+  // Copies of the selected items next to their originals, moved by (16, 16)
+  // and selected; copied devices are named from the counters in the order of
+  // the originals' numbers.
+  void visualItemDuplicateSelected();
+  // The selection becomes the window's clipboard (references, not data) and
+  // the paste step starts again.
+  void visualItemCopySelected();
+  // Copies of the clipboard's items as they are now, 32 units further right
+  // and down than the originals with every paste of the same clipboard.
+  void visualItemPaste();
+  // A device group with this id over the selected devices; with embed (and a
+  // visible group) drawn at the top left of the selection. An id that is
+  // taken changes nothing.
+  void visualItemDeviceForSelected(const fennik::server::Uuid& id, bool embed);
+  void visualItemResize(VisualItem* item, int x, int y, int w, int h);
+  // Sets the item's (and its descendants') membership of the layer; an item
+  // that leaves the layer shown in the current window is deselected.
+  void visualItemSetVisibleInLayer(Layer* layer, VisualItem* item, bool visible);
+  void visualItemChangeLayerMembershipOfSelection(Layer* layer, bool visible);
+
   // --- devices on the network (LivesoundDiscovery.cpp) ---
   // A new search of the network; the discovered-device list is recomputed.
   void startRefreshDiscoveredDevices();
@@ -112,6 +154,13 @@ class LivesoundService : public fennik::server::Service {
   Device* deviceOf(const VisualItem* item) const;
 
  private:
+  // Copies of the items, aligned with them (null where a copy failed).
+  std::vector<VisualItem*> visualItemDuplicate(const std::vector<VisualItem*>& items);
+  // The device of each item (null for none), one lookup for the whole list.
+  std::vector<Device*> devicesOf(const std::vector<VisualItem*>& items) const;
+  // Puts a duplicated device's item on the canvas where the original lies.
+  void placeCopy(const VisualItem* original, VisualItem* copy);
+
   void setDefaultDeviceName(FtDeviceInfo* info, DeviceTypeImplementation implementation);
   void setDefaultDeviceNameForGroup(FtDeviceInfo* info);
   void setDefaultPowerOnDelay(Device* device);
