@@ -2,6 +2,9 @@
 #include "fennik/server/core/AsciiCase.h"
 
 #include "custom/deviceplant/DevicePlant.h"
+#include "custom/panels/PanelService.h"
+#include "custom/panels/PanelTemplates.h"
+#include "qor/server/entities/DeviceType.h"
 
 #include "fennik/server/core/Uuid.h"
 #include "fennik/server/service/ServiceResolver.h"
@@ -96,6 +99,16 @@ std::vector<CatalogItem> CatalogService::items() const {
       auto kind = kindOf(d.deviceClass);
       if (!kind) continue;
       result.push_back(CatalogItem{*kind, fennik::server::UuidToS(d.id), d.vendor, d.model, d.label});
+    }
+  }
+  // Panels are added by template: each template is one item, of the panel
+  // type its panel JSON is for.
+  if (auto panels = services()->get<PanelService>()) {
+    for (const PanelTemplate& t : builtInPanelTemplates()) {
+      const auto typeId = panels->deviceTypeIdForTemplate(t.id);
+      const DeviceType* type = typeId ? db()->get<DeviceType>(*typeId) : nullptr;
+      if (!type) continue;
+      result.push_back(CatalogItem{"Panel", t.id, type->getVendor(), type->getModel(), t.family + " panel, " + t.name});
     }
   }
   std::sort(result.begin(), result.end(), [](const CatalogItem& a, const CatalogItem& b) {

@@ -20,8 +20,8 @@ namespace qor::server {
 
 // One addable device. `kind` and `id` are what "/deviceAdd" takes.
 struct CatalogItem {
-  std::string kind;  // "Amplifier", "Matrix"
-  std::string id;    // the device type's id text
+  std::string kind;  // "Amplifier", "Matrix", "Panel"
+  std::string id;    // the device type's id text; for a panel, the template ("MZD/Basic")
   std::string vendor;
   std::string model;
   std::string label;

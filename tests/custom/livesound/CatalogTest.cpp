@@ -29,7 +29,7 @@ class CatalogTest : public ProjectFixture {
 
 TEST_F(CatalogTest, WordsMatchKindVendorModelAndLabelIgnoringCase) {
   using V = std::vector<std::string>;
-  EXPECT_EQ(models({""})[0], (V{"QA-4", "QA-8", "QM-16"}));
+  EXPECT_EQ(models({""})[0], (V{"QA-4", "QA-8", "QM-16", "Panel", "Panel", "Panel"}));
   EXPECT_EQ(models({"amplifier"})[0], (V{"QA-4", "QA-8"}));
   EXPECT_EQ(models({"MATRIX"})[0], (V{"QM-16"}));
   EXPECT_EQ(models({"qor eight"})[0], (V{"QA-8"}));
@@ -56,6 +56,30 @@ TEST_F(CatalogTest, EachDistinctQueryGetsOneEntryWithTheItemsAddableByDeviceAdd)
   const auto added = livesound().deviceAdd(items[0].kind, items[0].id, 1, 0, 0, true);
   ASSERT_EQ(added.size(), 1u);
   EXPECT_EQ(added[0]->getType()->getModel(), "QA-8");
+}
+
+TEST_F(CatalogTest, PanelsAreOfferedByTemplateAndAddedAsPanelsWithThatTemplate) {
+  const auto q = CatalogService::tokenize("kind:panel");
+  const auto result = service<CatalogService>()->deviceCatalogQuery({q});
+  std::vector<std::string> ids;
+  for (const auto& item : result.at(q)) {
+    ids.push_back(item.id);
+    EXPECT_EQ(item.vendor, "Panel");
+    EXPECT_EQ(item.model, "Panel");
+  }
+  // The templates shipped in data/panels.
+  EXPECT_EQ(ids, (std::vector<std::string>{"MZD/Basic", "RLX/Basic", "RLX/Presets"}));
+
+  const auto presets = service<CatalogService>()->deviceCatalogQuery({CatalogService::tokenize("rlx presets")});
+  const auto& found = presets.begin()->second;
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].label, "RLX panel, Presets");
+  const auto added = livesound().deviceAdd(found[0].kind, found[0].id, 1, 0, 0, true);
+  ASSERT_EQ(added.size(), 1u);
+  EXPECT_EQ(added[0]->getType()->getModel(), "Panel");
+  ASSERT_NE(added[0]->getPanel(), nullptr);
+  // The chosen template, not only its family: the "Presets" layout is titled "Scenes".
+  EXPECT_NE(added[0]->getPanel()->getJson().find("Scenes"), std::string::npos) << added[0]->getPanel()->getJson();
 }
 
 }  // namespace
