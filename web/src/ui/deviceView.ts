@@ -246,6 +246,9 @@ export class DeviceView {
       const fraction = Math.max(0, Math.min(1, (db - METER_FLOOR_DB) / -METER_FLOOR_DB));
       c.meterBar.style.width = `${(fraction * 100).toFixed(1)}%`;
       c.meterText.textContent = `${db.toFixed(1)} dB`;
+      // The value as the server sent it, for a tooltip and for tests.
+      c.meterText.title = `${db} dB`;
+      c.meterText.setAttribute('data-db', String(db));
     }
   }
 }
