@@ -11,6 +11,7 @@ import {
   DeviceClass,
   DeviceInfoClass,
   DeviceStateClass,
+  NIL_ID,
   OnlineClass,
   SupermeterClass,
   idList,
@@ -95,7 +96,8 @@ export class DeviceView {
       return;
     }
     const watch = async <T>(cls: EntityClass<T>, ids: (string | null)[]) => {
-      const real = ids.filter((id): id is string => !!id);
+      // A feature the device does not have is the nil id (a matrix has no meter).
+      const real = ids.filter((id): id is string => !!id && id !== NIL_ID);
       real.forEach((id) => this.watched.add(id));
       this.releases.push(await this.model.watch(cls, real));
     };
