@@ -40,7 +40,8 @@ async function start(): Promise<void> {
   const project = new ProjectBar(writes, toasts);
   const discovered = new DiscoveredView(model, writes, frames, toasts);
   const catalog = new CatalogView(writes, toasts);
-  canvas.onFocus = (id) => void device.show(id);
+  canvas.onFocus = (id) =>
+    device.show(id).catch((e) => toasts.show('Device view', `The device could not be shown: ${e instanceof Error ? e.message : e}`, 2));
   // The focused device went away (removed, or another project): forget it.
   model.on(DeviceClass.name, (c) => {
     if (c.deleted && canvas.focused && !canvas.deviceOf(canvas.focused)) canvas.focus(undefined);

@@ -15,6 +15,7 @@ import { DeviceCatalogQueryResult } from '@wire/qor/server/fbs/cmd/device-catalo
 import { DiscoveredDeviceAddArgs } from '@wire/qor/server/fbs/cmd/discovered-device-add-args';
 import { DiscoveredDeviceAddAllArgs } from '@wire/qor/server/fbs/cmd/discovered-device-add-all-args';
 import { DiscoveredDeviceAddResult } from '@wire/qor/server/fbs/cmd/discovered-device-add-result';
+import { VisualItemSelectArgs } from '@wire/qor/server/fbs/cmd/visual-item-select-args';
 import { KspConnection, KspError, Method } from './connection';
 
 function builder(): flatbuffers.Builder {
@@ -127,6 +128,25 @@ export class Writes {
     return ids;
   }
 
+  // Changes the selection of a session window (named by its root item):
+  // selects the items, or with deselect deselects them; with all, every
+  // item on the window's shown layer.
+  select(windowRoot: string, items: string[], options: { deselect?: boolean; all?: boolean } = {}) {
+    const b = builder();
+    const windowOffset = b.createString(windowRoot);
+    const itemsOffset = VisualItemSelectArgs.createItemsVector(b, items.map((id) => b.createString(id)));
+    b.finish(
+      VisualItemSelectArgs.createVisualItemSelectArgs(b, windowOffset, itemsOffset, !!options.deselect, !!options.all),
+    );
+    return this.command('/visualItemSelect', b.asUint8Array());
+  }
+
+  // A canvas operation on the current window's selection that takes no
+  // arguments (delete, group, ungroup, copy, paste, duplicate).
+  selectionCommand(path: SelectionCommand) {
+    return this.command(path);
+  }
+
   command(path: string, payload?: Uint8Array) {
     return this.connection.request({ route: LIVESOUND_ROUTE, method: Method.Custom, path, payload });
   }
@@ -150,6 +170,14 @@ export class Writes {
     }
   }
 }
+
+export type SelectionCommand =
+  | '/visualItemDestroySelected'
+  | '/visualItemGroupSelected'
+  | '/visualItemUngroupSelected'
+  | '/visualItemCopySelected'
+  | '/visualItemPaste'
+  | '/visualItemDuplicateSelected';
 
 export interface CatalogEntry {
   kind: string;

@@ -1,6 +1,8 @@
 // The canvas of the master session window: every visual item under the
 // window's root as a rectangle at its position and size, groups dashed,
 // the server's selection outlined, only what the selected layer shows.
+// Clicks and keys edit through the server's selection: the page keeps no
+// selection of its own, so what another client selects shows here too.
 // Meter changes never reach this view; it redraws for visual items,
 // windows, layers and device names only.
 import { VisualItemOrientation } from '@wire/qor/server/fbs/visual-item-orientation';
@@ -17,7 +19,7 @@ import {
   VisualItemClass,
   idList,
 } from '../model/classes';
-import { Writes } from '../ksp/writes';
+import { SelectionCommand, Writes } from '../ksp/writes';
 import { FrameScheduler, Throttle } from './frame';
 import { h, svg } from './dom';
 
@@ -50,6 +52,53 @@ export function viewBoxFor(items: { x: number; y: number; w: number; h: number }
   return `0 0 ${Math.round(width)} ${Math.round(width / ratio)}`;
 }
 
+// One /visualItemSelect request: the items, or all items of the shown layer.
+export interface SelectRequest {
+  items: string[];
+  deselect?: boolean;
+  all?: boolean;
+}
+
+// The selection requests of a click on the canvas, in order. A click on an
+// item selects it alone; with shift it adds the item, or takes a selected
+// one out again. A click on empty canvas deselects everything (with shift
+// it changes nothing).
+export function selectionForClick(item: string | undefined, shift: boolean, selected: boolean): SelectRequest[] {
+  const none: SelectRequest = { items: [], deselect: true, all: true };
+  if (!item) return shift ? [] : [none];
+  if (!shift) return [none, { items: [item] }];
+  return [selected ? { items: [item], deselect: true } : { items: [item] }];
+}
+
+export interface Key {
+  key: string;
+  ctrlKey: boolean;
+  metaKey: boolean;
+  shiftKey: boolean;
+  altKey: boolean;
+}
+
+// The canvas operation a key stroke asks for, if any: Delete or Backspace
+// deletes the selection; Ctrl (or Cmd) with G groups (with Shift: ungroups),
+// with C copies, with V pastes, with D duplicates.
+export function keyCommand(k: Key): SelectionCommand | undefined {
+  if (k.altKey) return undefined;
+  const ctrl = k.ctrlKey || k.metaKey;
+  if (!ctrl) return (k.key === 'Delete' || k.key === 'Backspace') && !k.shiftKey ? '/visualItemDestroySelected' : undefined;
+  switch (k.key.toLowerCase()) {
+    case 'g':
+      return k.shiftKey ? '/visualItemUngroupSelected' : '/visualItemGroupSelected';
+    case 'c':
+      return k.shiftKey ? undefined : '/visualItemCopySelected';
+    case 'v':
+      return k.shiftKey ? undefined : '/visualItemPaste';
+    case 'd':
+      return k.shiftKey ? undefined : '/visualItemDuplicateSelected';
+    default:
+      return undefined;
+  }
+}
+
 interface Drag {
   id: string;
   pointer: number;
@@ -79,6 +128,8 @@ export class CanvasView {
   private firstDrawn = false;
   private order: SVGGElement[] = [];
   private drag: Drag | undefined;
+  // The server's selection of the master window, as last drawn.
+  private selected = new Set<string>();
   // The item whose device the device view shows (this client's own focus).
   focused: string | undefined;
   onFocus: (deviceId: string | undefined) => void = () => undefined;
@@ -93,6 +144,9 @@ export class CanvasView {
       class: 'canvas',
       preserveAspectRatio: 'xMidYMid meet',
       'data-testid': 'canvas',
+      // Focusable, so that it takes the editing keys.
+      tabindex: 0,
+      'aria-label': 'Canvas: click selects, shift-click adds; Delete, Ctrl+G, Ctrl+Shift+G, Ctrl+C, Ctrl+V, Ctrl+D',
     });
     this.svgElement.append(svg('rect', { x: 0, y: 0, width: CANVAS_WIDTH, height: CANVAS_HEIGHT, class: 'area' }));
     this.element.append(h('div', { class: 'canvas-bar' }, 'Layer: ', this.layerLabel), this.svgElement);
@@ -104,6 +158,27 @@ export class CanvasView {
     this.svgElement.addEventListener('pointermove', (ev) => this.moveDrag(ev));
     this.svgElement.addEventListener('pointerup', (ev) => this.endDrag(ev));
     this.svgElement.addEventListener('pointercancel', (ev) => this.endDrag(ev));
+    this.svgElement.addEventListener('keydown', (ev) => this.key(ev));
+  }
+
+  private key(ev: KeyboardEvent): void {
+    const path = keyCommand(ev);
+    if (!path) return;
+    // Also keeps the browser's own meaning of the keys (bookmark, find).
+    ev.preventDefault();
+    this.writes?.selectionCommand(path).catch((e) => console.warn(e));
+  }
+
+  // A click (press and release without moving): selects on the server;
+  // a plain click also focuses the item's device for the device view.
+  private click(item: string | undefined, shift: boolean): void {
+    if (!shift) this.focus(item);
+    const requests = selectionForClick(item, shift, !!item && this.selected.has(item));
+    const writes = this.writes;
+    if (!writes) return;
+    void (async () => {
+      for (const r of requests) await writes.select(MASTER_ROOT_ID, r.items, r);
+    })().catch((e) => console.warn(e));
   }
 
   private toCanvas(ev: PointerEvent): { x: number; y: number } {
@@ -114,10 +189,11 @@ export class CanvasView {
   }
 
   private startDrag(ev: PointerEvent): void {
+    this.svgElement.focus({ preventScroll: true });
     const id = (ev.target as Element).closest('g[data-id]')?.getAttribute('data-id') ?? undefined;
     const item = this.model.get(VisualItemClass, id);
     if (!id || !item) {
-      this.focus(undefined);
+      this.click(undefined, ev.shiftKey);
       return;
     }
     const at = this.toCanvas(ev);
@@ -162,7 +238,7 @@ export class CanvasView {
     if (d.moved && ev.type === 'pointerup') d.throttle.push(this.dragPosition(ev));
     this.drag = undefined;
     if (!d.moved) {
-      this.focus(d.id);
+      if (ev.type === 'pointerup') this.click(d.id, ev.shiftKey);
       return;
     }
     this.frames.request(this.redraw);
@@ -245,6 +321,7 @@ export class CanvasView {
   draw(): void {
     const window = this.window();
     const selected = new Set<string>();
+    this.selected = selected;
     if (window) {
       for (let i = 0; i < window.selectedDesignItemLength(); i++) selected.add(window.selectedDesignItem(i));
       for (let i = 0; i < window.selectedDeviceItemLength(); i++) selected.add(window.selectedDeviceItem(i));

@@ -11,6 +11,7 @@ import {
   DeviceClass,
   DeviceInfoClass,
   DeviceStateClass,
+  NIL_ID,
   OnlineClass,
   SupermeterClass,
   idList,
@@ -95,7 +96,8 @@ export class DeviceView {
       return;
     }
     const watch = async <T>(cls: EntityClass<T>, ids: (string | null)[]) => {
-      const real = ids.filter((id): id is string => !!id);
+      // A feature the device does not have is the nil id (a matrix has no meter).
+      const real = ids.filter((id): id is string => !!id && id !== NIL_ID);
       real.forEach((id) => this.watched.add(id));
       this.releases.push(await this.model.watch(cls, real));
     };
@@ -246,6 +248,9 @@ export class DeviceView {
       const fraction = Math.max(0, Math.min(1, (db - METER_FLOOR_DB) / -METER_FLOOR_DB));
       c.meterBar.style.width = `${(fraction * 100).toFixed(1)}%`;
       c.meterText.textContent = `${db.toFixed(1)} dB`;
+      // The value as the server sent it, for a tooltip and for tests.
+      c.meterText.title = `${db} dB`;
+      c.meterText.setAttribute('data-db', String(db));
     }
   }
 }

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { copyFileSync, existsSync, mkdtempSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { Browser, Server, env, openPage, qorctl, startServer } from './support';
+import { Browser, Server, env, eventually, openPage, qorctl, startServer } from './support';
 
 let server: Server;
 let browser: Browser;
@@ -43,17 +43,6 @@ test('the page loads, connects and draws the canvas without a console error', as
   if (process.env.QOR_UPDATE_SCREENSHOT === '1') copyFileSync(shot, join(env('QOR_DOCS_DIR'), 'web-main-view.png'));
   assert.deepEqual(browser.errors, []);
 });
-
-// Polls until check returns a value (not undefined), or fails after a while.
-async function eventually<T>(what: string, check: () => Promise<T | undefined>, ms = 10_000): Promise<T> {
-  const end = Date.now() + ms;
-  for (;;) {
-    const v = await check();
-    if (v !== undefined) return v;
-    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((r) => setTimeout(r, 100));
-  }
-}
 
 const deviceIds = async () => (await qorctl(server, 'index', 'Device')).ids as string[];
 const entity = async (id: string) => (await qorctl(server, 'show', id)).entity;

@@ -100,6 +100,17 @@ export async function qorctl(server: Server, ...args: string[]): Promise<any> {
   return JSON.parse(stdout.trim().split('\n').pop()!);
 }
 
+// Polls until check returns a value (not undefined), or fails after a while.
+export async function eventually<T>(what: string, check: () => Promise<T | undefined>, ms = 10_000): Promise<T> {
+  const end = Date.now() + ms;
+  for (;;) {
+    const v = await check();
+    if (v !== undefined) return v;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((r) => setTimeout(r, 100));
+  }
+}
+
 export interface FrameFigures {
   frames: number;
   medianIntervalMs: number;
