@@ -3,12 +3,16 @@
 
 #include "custom/catalog/CatalogService.h"
 #include "custom/livesound/ProjectFixture.h"
+#include "custom/panels/PanelService.h"
 
 namespace qor::server::testing {
 namespace {
 
 class CatalogTest : public ProjectFixture {
  protected:
+  // A project as the server opens it: the panel types are in it too.
+  CatalogTest() { service<PanelService>()->ensureDeviceTypes(); }
+
   // The models each query finds, in the order the catalog lists them.
   std::vector<std::vector<std::string>> models(const std::vector<std::string>& queries) const {
     std::vector<CatalogTokens> tokens;
@@ -29,7 +33,7 @@ class CatalogTest : public ProjectFixture {
 
 TEST_F(CatalogTest, WordsMatchKindVendorModelAndLabelIgnoringCase) {
   using V = std::vector<std::string>;
-  EXPECT_EQ(models({""})[0], (V{"QA-4", "QA-8", "QM-16", "Panel", "Panel", "Panel"}));
+  EXPECT_EQ(models({""})[0], (V{"QA-4", "QA-8", "QM-16", "Panel", "Panel RLX", "Panel RLX"}));
   EXPECT_EQ(models({"amplifier"})[0], (V{"QA-4", "QA-8"}));
   EXPECT_EQ(models({"MATRIX"})[0], (V{"QM-16"}));
   EXPECT_EQ(models({"qor eight"})[0], (V{"QA-8"}));
@@ -61,14 +65,15 @@ TEST_F(CatalogTest, EachDistinctQueryGetsOneEntryWithTheItemsAddableByDeviceAdd)
 TEST_F(CatalogTest, PanelsAreOfferedByTemplateAndAddedAsPanelsWithThatTemplate) {
   const auto q = CatalogService::tokenize("kind:panel");
   const auto result = service<CatalogService>()->deviceCatalogQuery({q});
-  std::vector<std::string> ids;
+  std::vector<std::string> ids, models;
   for (const auto& item : result.at(q)) {
     ids.push_back(item.id);
+    models.push_back(item.model);
     EXPECT_EQ(item.vendor, "Panel");
-    EXPECT_EQ(item.model, "Panel");
   }
-  // The templates shipped in data/panels.
+  // The templates shipped in data/panels, each of its panel type.
   EXPECT_EQ(ids, (std::vector<std::string>{"MZD/Basic", "RLX/Basic", "RLX/Presets"}));
+  EXPECT_EQ(models, (std::vector<std::string>{"Panel", "Panel RLX", "Panel RLX"}));
 
   const auto presets = service<CatalogService>()->deviceCatalogQuery({CatalogService::tokenize("rlx presets")});
   const auto& found = presets.begin()->second;
@@ -76,7 +81,7 @@ TEST_F(CatalogTest, PanelsAreOfferedByTemplateAndAddedAsPanelsWithThatTemplate) 
   EXPECT_EQ(found[0].label, "RLX panel, Presets");
   const auto added = livesound().deviceAdd(found[0].kind, found[0].id, 1, 0, 0, true);
   ASSERT_EQ(added.size(), 1u);
-  EXPECT_EQ(added[0]->getType()->getModel(), "Panel");
+  EXPECT_EQ(added[0]->getType()->getModel(), "Panel RLX");
   ASSERT_NE(added[0]->getPanel(), nullptr);
   // The chosen template, not only its family: the "Presets" layout is titled "Scenes".
   EXPECT_NE(added[0]->getPanel()->getJson().find("Scenes"), std::string::npos) << added[0]->getPanel()->getJson();
