@@ -37,6 +37,15 @@ Layer* LayerService::create() {
   return raw;
 }
 
+void LayerService::loaded() {
+  LayerServiceBase::loaded();
+  for (Layer* layer : all()) {
+    const bool master = isMaster(layer);
+    if (layer->getName().empty()) layer->setName(master ? MASTER_LAYER_NAME : "Layer", false);
+    layer->setIsDeletable(!master, false);
+  }
+}
+
 void LayerService::destroy(Layer* layer) {
   if (!layer || isMaster(layer)) return;
   const std::vector<VisualItem*> items = layer->visualItems();

@@ -23,6 +23,11 @@ class LayerService : public LayerServiceBase {
   // A new deletable layer named "Layer", indexed one above the highest index.
   Layer* create() override;
 
+  // The project file keeps a layer's index and items only: its name and
+  // whether it may be deleted come back as at its creation ("Master" and
+  // not deletable for the master layer, "Layer" and deletable otherwise).
+  void loaded() override;
+
   // Deletes the layer (never the master layer); items that are on no other
   // layer are put on the master layer first, with a warning.
   void destroy(Layer* layer) override;

@@ -96,6 +96,14 @@ TEST_F(DeviceCommandWireTest, BadIdsGetTheDocumentedStatusAndChangeNothing) {
                     }));
   EXPECT_EQ(status(embed), 500);
   EXPECT_EQ(status(call("/deviceRemove", {})), 400);
+  // A firmware file for something that is no device info, or without a file.
+  auto firmware = [&](const std::string& info, const char* path) {
+    return status(call("/firmwareLoadFW", table([&](flatbuffers::FlatBufferBuilder& b) {
+                         return cmd::CreateFirmwareLoadFWArgs(b, b.CreateString(info), path ? b.CreateString(path) : 0);
+                       })));
+  };
+  EXPECT_EQ(firmware(ampId, "/updates/qa8-3.0.0.bin"), 500);
+  EXPECT_EQ(firmware(ampId, nullptr), 400);
   EXPECT_EQ(read<std::size_t>([&] { return context->db()->size(); }), before);
 
   // A single device is not removed by "/deviceRemove".

@@ -7,6 +7,7 @@
 #include "custom/livesound/LivesoundService.h"
 #include "qor/devicediscovery/DiscoveredDevice.h"
 #include "qor/server/entities/Device.h"
+#include "qor/server/entities/FtDeviceInfo.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
 #include "service/SessionService.h"
 #include "wire/Command.h"
@@ -119,6 +120,13 @@ void addDeviceCommands(fennik::server::IFennikController& controller) {
                                        [](CommandJob& job, const cmd::TestcaseBarrierArgs& a) {
                                          job.service<LivesoundService>().testcaseBarrier(wire::fromWire(a.key()));
                                        });
+
+  addCommand<cmd::FirmwareLoadFWArgs>(controller, "/firmwareLoadFW",
+                                      {cmd::FirmwareLoadFWArgs::VT_DEVICEINFO, cmd::FirmwareLoadFWArgs::VT_PATH},
+                                      [](CommandJob& job, const cmd::FirmwareLoadFWArgs& a) {
+                                        job.service<LivesoundService>().firmwareLoadFW(
+                                            job.entity<FtDeviceInfo>(a.deviceInfo()), wire::fromWire(a.path()));
+                                      });
 
   addCommand<cmd::DiscoveredDeviceAddArgs>(
       controller, "/discoveredDeviceAdd", {cmd::DiscoveredDeviceAddArgs::VT_DISCOVEREDDEVICE},

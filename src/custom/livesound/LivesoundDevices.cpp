@@ -137,6 +137,15 @@ Device* LivesoundService::createOfType(DeviceType* type) {
   }
 }
 
+void LivesoundService::firmwareLoadFW(FtDeviceInfo* info, const std::string& path) {
+  if (!info) return;
+  auto infos = services()->get<FtDeviceInfoService>();
+  // A retry names the same file: clear it first as the device's own change,
+  // which the binding does not send, so that the next write counts.
+  if (info->getFirmwareLoadFilePath() == path) infos->setFirmwareLoadFilePath(info, "", true);
+  infos->setFirmwareLoadFilePath(info, path, false);
+}
+
 void LivesoundService::panelSetTemplate(FtPanel* panel, const std::string& templateId) {
   LIVESOUND_TRACE("panelSetTemplate");
   if (!panel) return;

@@ -49,6 +49,11 @@ class LivesoundService : public fennik::server::Service {
   // Applies a panel template (its id, "<family>/<name>") to the panel; an
   // unknown template is logged and changes nothing. Null does nothing.
   void panelSetTemplate(FtPanel* panel, const std::string& templateId);
+  // Hands a firmware file (a path on the server's machine) to the device:
+  // sets its FirmwareLoadFilePath, which the device's binding turns into a
+  // firmware update. The same file again starts the update again. Null does
+  // nothing.
+  void firmwareLoadFW(FtDeviceInfo* info, const std::string& path);
   // Removes a group device (single devices leave through their visual items).
   void deviceRemove(Device* device);
   // Gives a group device without visual item one of 128 x 80 at (x, y).

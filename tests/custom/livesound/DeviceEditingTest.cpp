@@ -6,6 +6,7 @@
 
 #include "qor/server/services/DeviceService.h"
 #include "qor/server/services/FtDeviceInfoService.h"
+#include "qor/server/services/FtOnlineService.h"
 
 #include <nlohmann/json.hpp>
 
@@ -247,6 +248,39 @@ TEST_F(DeviceEditingTest, LoadedRemovesGroupsWithoutItemAndMakesAMissingMasterWi
 TEST_F(DeviceEditingTest, TestcaseBarrierSetsTheKeyOnTheProject) {
   livesound().testcaseBarrier("step-7");
   EXPECT_EQ(project()->getTestCaseBarrierKey(), "step-7");
+}
+
+TEST_F(DeviceEditingTest, AFirmwareFileUpdatesTheDeviceAndTheSameFileAgainRetries) {
+  Device* amp = addAmp();
+  FtDeviceInfo* info = amp->getDeviceInfo();
+  // Map the designed amplifier onto one on the network and go online.
+  const std::string physical = network_->addDevice("QA-8");
+  service<DeviceService>()->setDeviceId(amp, physical, false);
+  service<FtOnlineService>()->setSupposedState(amp->getOnline(), FtOnlineState::ONLINE_WRITING, false);
+  auto run = [&](std::chrono::milliseconds total) {
+    for (auto t = 0ms; t < total; t += 10ms) {
+      network_->advance(10ms);
+      clock_->advance(10ms);
+      context_->loop()->runUntilIdle();
+    }
+  };
+  run(1000ms);
+  ASSERT_TRUE(amp->getOnline()->getIsOnline());
+
+  livesound().firmwareLoadFW(nullptr, "/updates/qa8-3.0.0.bin");  // nothing to update: nothing happens
+  livesound().firmwareLoadFW(info, "/updates/qa8-3.0.0.bin");
+  run(2000ms);
+  EXPECT_EQ(info->getFirmware(), "qa8-3.0.0");  // the device reports the file's version
+
+  // The device rejects the next image; the engineer tries the same file again.
+  network_->injectFault(physical, fennik::devices::SimulatedNetwork::Fault::FirmwareUpdateFails);
+  livesound().firmwareLoadFW(info, "/updates/qa8-3.1.0.bin");
+  run(2000ms);
+  EXPECT_EQ(info->getFirmwareUpdateDebugMessages(), "FAILED");
+  network_->injectFault(physical, fennik::devices::SimulatedNetwork::Fault::FirmwareUpdateFails, false);
+  livesound().firmwareLoadFW(info, "/updates/qa8-3.1.0.bin");
+  run(2000ms);
+  EXPECT_EQ(info->getFirmware(), "qa8-3.1.0");
 }
 
 }  // namespace
