@@ -45,6 +45,13 @@ const std::vector<Step>& addOrder() {
   static const std::vector<Step> steps{
       adding<LivesoundService>(),
       adding<MatrixService>(),
+      // Panels and the keywords panel JSON documents name.
+      [](const std::shared_ptr<EntityContext>& c) {
+        auto keywords = std::make_shared<fennik::server::KeywordService>(c->db(), c->loop(), c->services());
+        registerLivesoundKeywords(*keywords);
+        c->services()->add(keywords);
+      },
+      adding<PanelService>(),
       adding<VisualTreeService>(),
       adding<DevicePlant>(),
       adding<HighlightService>(),
@@ -53,13 +60,6 @@ const std::vector<Step>& addOrder() {
       adding<fennik::server::TimerService>(),
       adding<fennik::server::DebounceService>(),
       adding<LivesoundDiscoveredDeviceService>(),
-      // Panels and the keywords panel JSON documents name.
-      [](const std::shared_ptr<EntityContext>& c) {
-        auto keywords = std::make_shared<fennik::server::KeywordService>(c->db(), c->loop(), c->services());
-        registerLivesoundKeywords(*keywords);
-        c->services()->add(keywords);
-      },
-      adding<PanelService>(),
   };
   return steps;
 }
@@ -67,6 +67,7 @@ const std::vector<Step>& addOrder() {
 const std::vector<Step>& removeOrder() {
   static const std::vector<Step> steps{
       removing<LivesoundService>(),
+      removing<PanelService>(),
       removing<MatrixService>(),
       removing<VisualTreeService>(),
       removing<DevicePlant>(),
@@ -76,7 +77,6 @@ const std::vector<Step>& removeOrder() {
       removing<fennik::server::DebounceService>(),
       removing<fennik::server::TimerService>(),
       removing<LivesoundDiscoveredDeviceService>(),
-      removing<PanelService>(),
       removing<fennik::server::KeywordService>(),
   };
   return steps;

@@ -58,17 +58,17 @@ TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrit
   EXPECT_EQ(ordered[39].first, std::type_index(typeid(FtLoadService)));
   EXPECT_EQ(ordered[40].first, std::type_index(typeid(LivesoundService)));
   EXPECT_EQ(ordered[41].first, std::type_index(typeid(MatrixService)));
-  EXPECT_EQ(ordered[42].first, std::type_index(typeid(VisualTreeService)));
-  EXPECT_EQ(ordered[43].first, std::type_index(typeid(DevicePlant)));
+  // Panels follow the matrices, after the keywords their panel JSON names.
+  EXPECT_EQ(ordered[42].first, std::type_index(typeid(fennik::server::KeywordService)));
+  EXPECT_EQ(ordered[43].first, std::type_index(typeid(PanelService)));
+  EXPECT_EQ(ordered[44].first, std::type_index(typeid(VisualTreeService)));
+  EXPECT_EQ(ordered[45].first, std::type_index(typeid(DevicePlant)));
   // The A/B presets join after the catalog, before the host's timers.
-  EXPECT_EQ(ordered[ordered.size() - 6].first, std::type_index(typeid(AbPresetService)));
-  EXPECT_EQ(ordered[ordered.size() - 5].first, std::type_index(typeid(TimerService)));
-  EXPECT_EQ(ordered[ordered.size() - 4].first, std::type_index(typeid(DebounceService)));
-  // The discovered-device list comes after the timers it uses.
-  EXPECT_EQ(ordered[ordered.size() - 3].first, std::type_index(typeid(LivesoundDiscoveredDeviceService)));
-  // Panels come last, after the keywords their panel JSON names.
-  EXPECT_EQ(ordered[ordered.size() - 2].first, std::type_index(typeid(fennik::server::KeywordService)));
-  EXPECT_EQ(ordered.back().first, std::type_index(typeid(PanelService)));
+  EXPECT_EQ(ordered[ordered.size() - 4].first, std::type_index(typeid(AbPresetService)));
+  EXPECT_EQ(ordered[ordered.size() - 3].first, std::type_index(typeid(TimerService)));
+  EXPECT_EQ(ordered[ordered.size() - 2].first, std::type_index(typeid(DebounceService)));
+  // The discovered-device list comes last, after the timers it uses.
+  EXPECT_EQ(ordered.back().first, std::type_index(typeid(LivesoundDiscoveredDeviceService)));
 
   auto byInterface = context->services()->get<IFtDelayService>();
   ASSERT_TRUE(byInterface);
