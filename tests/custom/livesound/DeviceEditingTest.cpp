@@ -257,13 +257,6 @@ TEST_F(DeviceEditingTest, AFirmwareFileUpdatesTheDeviceAndTheSameFileAgainRetrie
   const std::string physical = network_->addDevice("QA-8");
   service<DeviceService>()->setDeviceId(amp, physical, false);
   service<FtOnlineService>()->setSupposedState(amp->getOnline(), FtOnlineState::ONLINE_WRITING, false);
-  auto run = [&](std::chrono::milliseconds total) {
-    for (auto t = 0ms; t < total; t += 10ms) {
-      network_->advance(10ms);
-      clock_->advance(10ms);
-      context_->loop()->runUntilIdle();
-    }
-  };
   run(1000ms);
   ASSERT_TRUE(amp->getOnline()->getIsOnline());
 

@@ -66,6 +66,15 @@ class ProjectFixture : public ::testing::Test {
     service<DevicePlant>()->registerFactory(descriptor.id, s.get());
   }
 
+  // Lets `total` pass on the network and the loop's clock, 10 ms at a time.
+  void run(std::chrono::milliseconds total) {
+    for (auto t = 0ms; t < total; t += 10ms) {
+      network_->advance(10ms);
+      clock_->advance(10ms);
+      context_->loop()->runUntilIdle();
+    }
+  }
+
   fennik::server::Database& db() const { return *context_->db(); }
   LivesoundService& livesound() const { return *service<LivesoundService>(); }
   VisualTreeService& tree() const { return *service<VisualTreeService>(); }
