@@ -45,6 +45,10 @@ class Reply : public fennik::server::IKspReplier {
   std::atomic<bool> done_{false};
 };
 
+KspBytes bytesOf(const flatbuffers::FlatBufferBuilder& b) {
+  return KspBytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
+}
+
 class Client {
  public:
   explicit Client(fennik::server::IKspDispatcher& dispatcher) : dispatcher_(dispatcher) {}
@@ -65,8 +69,11 @@ class Client {
     return response->payload();
   }
   KspBytes command(const std::string& path, const flatbuffers::FlatBufferBuilder& b) {
-    return call("qor::server::Livesound", KspMethod::Custom, path, {},
-                KspBytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()));
+    return call("qor::server::Livesound", KspMethod::Custom, path, {}, bytesOf(b));
+  }
+  // Changes the fields the finished table holds on the entity of the route.
+  void update(const std::string& route, const std::string& entityId, const flatbuffers::FlatBufferBuilder& b) {
+    call(route, KspMethod::Update, {}, entityId, bytesOf(b));
   }
 
  private:
@@ -140,8 +147,7 @@ void goOnlineWriting(Client& client) {
   t.add_id(id);
   t.add_supposedState(qor::server::fbs::FtOnlineState::ONLINE_WRITING);
   b.Finish(t.Finish());
-  client.call("qor::server::FtOnline", KspMethod::Update, {}, online,
-              KspBytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()));
+  client.update("qor::server::FtOnline", online, b);
 }
 
 // Sends pink noise at -30 dB through the device's channels, so that its
@@ -158,8 +164,7 @@ void playTestSignal(Client& client, const std::string& device) {
   t.add_active(true);
   t.add_levelInDb(-30.0);
   b.Finish(t.Finish());
-  client.call("qor::server::FtSignalGenerator", KspMethod::Update, {}, generator,
-              KspBytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()));
+  client.update("qor::server::FtSignalGenerator", generator, b);
 }
 
 }  // namespace

@@ -7,13 +7,11 @@
 #include "custom/deviceplant/MatrixService.h"
 #include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "custom/livesound/LivesoundService.h"
-#include "custom/panels/PanelKeywords.h"
 #include "custom/panels/PanelService.h"
 #include "custom/presets/AbPresetService.h"
 
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
-#include "fennik/server/service/KeywordService.h"
 #include "fennik/server/service/ServiceResolver.h"
 #include "fennik/server/service/TimerService.h"
 
@@ -45,12 +43,6 @@ const std::vector<Step>& addOrder() {
   static const std::vector<Step> steps{
       adding<LivesoundService>(),
       adding<MatrixService>(),
-      // Panels and the keywords panel JSON documents name.
-      [](const std::shared_ptr<EntityContext>& c) {
-        auto keywords = std::make_shared<fennik::server::KeywordService>(c->db(), c->loop(), c->services());
-        registerLivesoundKeywords(*keywords);
-        c->services()->add(keywords);
-      },
       adding<PanelService>(),
       adding<VisualTreeService>(),
       adding<DevicePlant>(),
@@ -77,7 +69,6 @@ const std::vector<Step>& removeOrder() {
       removing<fennik::server::DebounceService>(),
       removing<fennik::server::TimerService>(),
       removing<LivesoundDiscoveredDeviceService>(),
-      removing<fennik::server::KeywordService>(),
   };
   return steps;
 }

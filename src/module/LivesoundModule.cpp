@@ -2,6 +2,7 @@
 
 #include "custom/discovery/DiscoveredDeviceWire.h"
 #include "custom/livesound/LivesoundController.h"
+#include "custom/panels/PanelKeywords.h"
 #include "custom/panels/PanelService.h"
 #include "migrations/Migrations.h"
 #include "model/GeneratedServices.h"
@@ -92,6 +93,8 @@ void registerLivesoundServices(const std::shared_ptr<EntityContext>& context) {
   addHandWrittenServices(context);
   // The migrations stay registered when the services are taken back.
   addLivesoundMigrations(context);
+  // The keywords panel JSON documents name; the host keeps the list.
+  if (context->keywords()) registerLivesoundKeywords(*context->keywords());
   fennik::server::getLogger(fennik::server::MODULE_LOGGER)
       ->info("Live-sound services registered: {}", context->services()->size());
 }
@@ -99,6 +102,7 @@ void registerLivesoundServices(const std::shared_ptr<EntityContext>& context) {
 void deRegisterLivesoundServices(const std::shared_ptr<EntityContext>& context) {
   removeGeneratedServices(context);
   removeHandWrittenServices(context);
+  if (context->keywords()) deregisterLivesoundKeywords(*context->keywords());
 }
 
 }  // namespace qor::server

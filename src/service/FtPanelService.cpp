@@ -1,6 +1,7 @@
 #include "service/FtPanelService.h"
 
 #include "fennik/server/core/Logging.h"
+#include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/KeywordService.h"
 #include "fennik/server/service/ServiceResolver.h"
 
@@ -67,8 +68,8 @@ std::optional<std::string> FtPanelService::store(FtPanel* panel, const std::stri
   if (!document.is_object() || mappings == document.end() || (mappings->is_array() && mappings->empty())) {
     getLogger(MODULE_LOGGER)->debug("No keywords have to be resolved");
   } else {
-    auto resolver = services();
-    auto keywords = resolver ? resolver->get<fennik::server::KeywordService>() : nullptr;
+    std::shared_ptr<fennik::server::KeywordService> keywords;
+    if (loop()) loop()->work([&](const std::shared_ptr<fennik::server::EntityContext>& c) { keywords = c->keywords(); });
     try {
       if (!keywords) throw std::runtime_error("no keyword service");
       resolveMappings(*mappings, *keywords);

@@ -3,8 +3,7 @@
 // changes level and mute, stores B, loads A, and the amplifier itself has
 // the A values again. Bad requests get their status and change nothing.
 
-#include "ServerFixture.h"
-#include "SimulatedModels.h"
+#include "NetworkServerFixture.h"
 
 #include "custom/livesound/LivesoundController.h"
 #include "qor/server/entities/All.h"
@@ -26,36 +25,14 @@ namespace {
 namespace cmd = qor::server::fbs::cmd;
 using qor::server::Device;
 using qor::server::FtAudio;
-using Clock = std::chrono::steady_clock;
 constexpr const char* ROUTE = qor::server::LivesoundController::ROUTE;
 constexpr const char* PHYSICAL_ID = "qa4-ab";
 
-class AbPresetWireTest : public ServerFixture {
+class AbPresetWireTest : public NetworkServerFixture {
  protected:
-  std::shared_ptr<fennik::devices::SimulatedNetwork> network =
-      fennik::devices::SimulatedNetwork::create(fennik::devices::SimulatedNetwork::Mode::Threaded);
-
   void SetUp() override {
-    ServerFixture::SetUp();
-    onLoop([&](EntityContext& c) { addSimulatedModels(c, network); });
-    network->start();
+    NetworkServerFixture::SetUp();
     network->addDevice("QA-4", PHYSICAL_ID);
-    connect(client);
-  }
-  void TearDown() override {
-    onLoop([](EntityContext& c) { removeSimulatedModels(c); });
-    network->stop();
-    ServerFixture::TearDown();
-  }
-
-  // Waits (at most 10 s) for what other threads do.
-  bool waitFor(const std::function<bool()>& condition) {
-    const auto start = Clock::now();
-    while (Clock::now() - start < 10s) {
-      if (condition()) return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
   }
 
   // A QA-4 in the project, mapped onto the simulated one and online.
@@ -68,7 +45,7 @@ class AbPresetWireTest : public ServerFixture {
       c.services()->get<qor::server::FtOnlineService>()->setSupposedState(
           amp->getOnline(), qor::server::FtOnlineState::ONLINE_WRITING, false);
     });
-    EXPECT_TRUE(waitFor([&] { return read<bool>([&] { return amp->getOnline()->getIsOnline(); }); }));
+    EXPECT_TRUE(waitOnLoop([&] { return amp->getOnline()->getIsOnline(); }));
     return amp;
   }
 
@@ -95,7 +72,6 @@ class AbPresetWireTest : public ServerFixture {
                        }));
   }
 
-  net::KspClient client;
 };
 
 TEST_F(AbPresetWireTest, LoadingSlotABringsTheAValuesBackOnTheAmplifier) {

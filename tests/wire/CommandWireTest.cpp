@@ -25,6 +25,93 @@ KspBytes recall(const std::string& preset, const std::string& slot) {
 
 class CommandWireTest : public ServerFixture {};
 
+// The command reference of docs/protocol.md, in its order.
+const std::vector<std::string> COMMAND_REFERENCE{
+    "/sessionSetSelectionMode",
+    "/deviceCatalogQuery",
+    "/discoveredDeviceAdd",
+    "/discoveredDeviceAddAll",
+    "/discoveredDeviceAddExtended",
+    "/deviceAdd",
+    "/deviceRemove",
+    "/layerAdd",
+    "/layerSelect",
+    "/visualItemSelect",
+    "/visualItemAlignSelected",
+    "/visualItemMoveSelected",
+    "/visualItemRotateSelected",
+    "/visualItemGroupSelected",
+    "/visualItemUngroupSelected",
+    "/visualItemDestroySelected",
+    "/visualItemCopySelected",
+    "/visualItemPaste",
+    "/visualItemDuplicateSelected",
+    "/visualItemDeviceForSelected",
+    "/visualItemResize",
+    "/visualItemSetVisibleInLayer",
+    "/visualItemChangeLayerMembershipOfSelection",
+    "/visualHighlight",
+    "/speakerSettingClear",
+    "/speakerSettingLoadSps",
+    "/firmwareLoadFW",
+    "/amplifierModeActivate",
+    "/speakerModeSetMode",
+    "/predictionImport",
+    "/presetStore",
+    "/presetRecall",
+    "/presetAssignDefault",
+    "/eqFilterBankFlatten",
+    "/abPresetStore",
+    "/abPresetLoad",
+    "/inputRoutingSelect",
+    "/inputRoutingClear",
+    "/inputSourceLabelChanged",
+    "/inputSourceTrimInDbChanged",
+    "/connectorStart",
+    "/connectorConnect",
+    "/connectorFinish",
+    "/ftDeviceStateRemoteDeviceDebounceTimeRelative",
+    "/ftAudioLevelRelative",
+    "/ftAudioTrimRelative",
+    "/ftDelayRelative",
+    "/ftSignalGeneratorLevelRelative",
+    "/deviceMappingSearch",
+    "/deviceMappingLoad",
+    "/deviceMappingLoadAutomaticByDeviceId",
+    "/deviceMappingClear",
+    "/testcaseBarrier",
+    "/projectCheckSetIgnore",
+    "/speakerDatabaseInstallFile",
+    "/deviceGroupEmbed",
+    "/setDeviceFind",
+    "/startRefreshDiscoveredDevices",
+    "/openDanteController",
+    "/holdCollectedErrorState",
+    "/resetCollectedErrorState",
+    "/deviceStateCollectFlag",
+    "/channelStateCollectFlag",
+    "/ftLoadOutputPilotFreqRelative",
+    "/ftLoadOutputPilotLevelRelative",
+    "/ftLoadThresholdMinRelative",
+    "/ftLoadThresholdMaxRelative",
+    "/ftLoadThresholdMinEOLRelative",
+    "/ftLoadThresholdMaxEOLRelative",
+    "/panelStore",
+};
+
+TEST_F(CommandWireTest, TheRouteOffersEveryCommandOfTheReferenceInItsOrder) {
+  ASSERT_EQ(COMMAND_REFERENCE.size(), 70u);
+  qor::server::LivesoundController controller;
+  EXPECT_EQ(controller.customPaths(), COMMAND_REFERENCE);
+
+  // Over the wire every path is known: an argument table that fails
+  // verification is refused with 400, never with 404.
+  net::KspClient client;
+  connect(client);
+  for (const auto& path : COMMAND_REFERENCE)
+    EXPECT_EQ(status(client.call(ROUTE, KspMethod::Custom, path, {}, {9, 9, 9, 9, 9, 9, 9, 9})), 400) << path;
+}
+
 TEST_F(CommandWireTest, CommandsRunInArrivalOrderAndReply) {
   auto* preset = create<FtPreset>();
   auto* source = create<FtInputSource>();

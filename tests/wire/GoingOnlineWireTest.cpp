@@ -3,13 +3,10 @@
 // mapped ones, going online reading brings the devices' own values in, and
 // clearing a mapping lists the device again.
 
-#include "ServerFixture.h"
-#include "SimulatedModels.h"
+#include "NetworkServerFixture.h"
 
 #include "custom/livesound/LivesoundController.h"
-#include "qor/devicediscovery/DeviceDiscovery.h"
 #include "qor/devicediscovery/DiscoveredDevice.h"
-#include "qor/devicediscovery/SimulatedDiscoverySource.h"
 #include "qor/server/entities/All.h"
 #include "qor/server/fbs/FtOnline_generated.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
@@ -26,38 +23,10 @@ namespace {
 namespace cmd = qor::server::fbs::cmd;
 using qor::server::Device;
 using qor::server::DiscoveredDevice;
-using Clock = std::chrono::steady_clock;
 constexpr const char* ROUTE = qor::server::LivesoundController::ROUTE;
 
-class GoingOnlineWireTest : public ServerFixture {
+class GoingOnlineWireTest : public NetworkServerFixture {
  protected:
-  std::shared_ptr<fennik::devices::SimulatedNetwork> network =
-      fennik::devices::SimulatedNetwork::create(fennik::devices::SimulatedNetwork::Mode::Threaded);
-
-  void SetUp() override {
-    ServerFixture::SetUp();
-    onLoop([&](EntityContext& c) { addSimulatedModels(c, network); });
-    network->start();
-    qor::server::addDeviceDiscovery(context, std::make_shared<qor::server::SimulatedDiscoverySource>(network));
-    connect(client);
-  }
-  void TearDown() override {
-    qor::server::removeDeviceDiscovery(context);
-    onLoop([](EntityContext& c) { removeSimulatedModels(c); });
-    network->stop();
-    ServerFixture::TearDown();
-  }
-
-  // Waits (at most 10 s) until the condition holds on the loop; how long it took.
-  std::optional<Clock::duration> waitFor(const std::function<bool()>& condition) {
-    const auto start = Clock::now();
-    while (Clock::now() - start < 10s) {
-      if (read<bool>(condition)) return Clock::now() - start;
-      std::this_thread::sleep_for(10ms);
-    }
-    return std::nullopt;
-  }
-
   std::map<std::string, DiscoveredDevice*> listed() {
     std::map<std::string, DiscoveredDevice*> byId;
     for (auto* d : context->db()->all<DiscoveredDevice>()) byId[d->getPhysicalDeviceId()] = d;
@@ -69,14 +38,12 @@ class GoingOnlineWireTest : public ServerFixture {
     }
     return nullptr;
   }
-
-  net::KspClient client;
 };
 
 TEST_F(GoingOnlineWireTest, AddAllMapsEveryDeviceGoesOnlineAndAClearedMappingIsListedAgain) {
   const std::vector<std::string> ids{network->addDevice("QA-8", "qa8-a"), network->addDevice("QA-4", "qa4-b"),
                                      network->addDevice("QM-16", "qm16-c")};
-  ASSERT_TRUE(waitFor([&] { return listed().size() == 3; }));
+  ASSERT_TRUE(waitOnLoop([&] { return listed().size() == 3; }));
 
   auto added =
       client.call(ROUTE, KspMethod::Custom, "/discoveredDeviceAddAll", {}, table([](flatbuffers::FlatBufferBuilder& b) {
@@ -88,7 +55,7 @@ TEST_F(GoingOnlineWireTest, AddAllMapsEveryDeviceGoesOnlineAndAClearedMappingIsL
   for (const auto& id : ids) EXPECT_NE(read<Device*>([&] { return deviceMappedTo(id); }), nullptr) << id;
 
   // The list hides what the project has, on its next tick.
-  const auto hidden = waitFor([&] {
+  const auto hidden = waitOnLoop([&] {
     for (auto& [id, d] : listed()) {
       if (d->getVisible()) return false;
     }
@@ -111,7 +78,7 @@ TEST_F(GoingOnlineWireTest, AddAllMapsEveryDeviceGoesOnlineAndAClearedMappingIsL
                     return t.Finish();
                   }));
   ASSERT_EQ(status(update), 204);
-  EXPECT_TRUE(waitFor([&] {
+  EXPECT_TRUE(waitOnLoop([&] {
     Device* amp = deviceMappedTo("qa8-a");
     Device* tower = deviceMappedTo("qa4-b");
     return amp && tower && amp->getDeviceInfo()->getFirmware() == "9.1.0" &&
@@ -125,7 +92,7 @@ TEST_F(GoingOnlineWireTest, AddAllMapsEveryDeviceGoesOnlineAndAClearedMappingIsL
                     return cmd::CreateDeviceMappingClearArgs(b, b.CreateString(matrix));
                   }));
   ASSERT_EQ(status(cleared), 200);
-  EXPECT_TRUE(waitFor([&] { return listed().at("qm16-c")->getVisible(); }));
+  EXPECT_TRUE(waitOnLoop([&] { return listed().at("qm16-c")->getVisible(); }));
   EXPECT_FALSE(read<bool>([&] { return listed().at("qa8-a")->getVisible(); }));
 }
 

@@ -83,7 +83,6 @@ void BaseAmplifier::createFtSupermeter(Device* device) {
   Driver* d = device ? driver(device) : nullptr;
   if (!meters || !d) return;
   FtSupermeter* parent = createChannelShaped(*meters, device, d->getChannelCount(), [](int) { return true; });
-  for (FtSupermeter* child : parent->childrens()) meters->setReductionSupported(child, true, false);
   device->setSupermeter(parent);
   connectFtSupermeter(device);
 }
@@ -93,6 +92,10 @@ void BaseAmplifier::connectFtSupermeter(Device* device) {
   FtSupermeter* parent = device ? device->getSupermeter() : nullptr;
   if (!d || !parent) return;
   auto meters = service<FtSupermeterService>();
+  // Every amplifier channel meters its gain reduction; set here, not at
+  // creation only, because the project file does not keep it.
+  for (FtSupermeter* child : parent->childrens())
+    if (child) meters->setReductionSupported(child, true, false);
   Refresh<FtSupermeter> refresh = [meters](FtSupermeter& e, Driver& drv) {
     for (FtSupermeter* child : e.childrens()) {
       if (!child) continue;

@@ -85,6 +85,11 @@ void BaseAmplifier::connectFtDeviceState(Device* device) {
   if (!d || !state) return;
   auto states = service<FtDeviceStateService>();
   const Uuid deviceId = device->id();
+  // As for the device's flags (see BaseDevice), the channels' flag lists
+  // come from the model again after a reopen.
+  auto channelStates = service<FtChannelStateService>();
+  for (FtChannelState* channel : state->channelStates())
+    if (channel && channel->getFlagNames().empty()) initChannelState(channelStates.get(), channel, d);
   updateDeviceState(states.get(), state, d);
   sendDeviceFlagCollect(device);
   for (FtChannelState* channel : state->channelStates()) {

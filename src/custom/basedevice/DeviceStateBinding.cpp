@@ -16,6 +16,9 @@ void BaseDevice::connectFtDeviceState(Device* device) {
   Driver* d = device ? driver(device) : nullptr;
   FtDeviceState* state = device ? device->getDeviceState() : nullptr;
   if (!d || !state) return;
+  // What the model offers is not kept in the project file: a reopened
+  // device gets its flag lists from the model again.
+  if (state->getFlagNames().empty()) initDeviceState(service<FtDeviceStateService>().get(), state, d);
   const Uuid deviceId = device->id();
   const Uuid stateId = state->id();
   keep(device, state->onIsCollectedErrorHoldChanged([this, deviceId](const bool& hold, bool external) {

@@ -260,6 +260,7 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
       *this, "/abPresetLoad", {cmd::AbPresetLoadArgs::VT_ENTITY}, [](CommandJob& job, const cmd::AbPresetLoadArgs& a) {
         job.service<AbPresetService>().load(job.entity<fennik::server::Entity>(a.entity()), a.slot());
       });
+  mountInCommandOrder(*this);
 }
 
 }  // namespace qor::server

@@ -6,6 +6,7 @@
 #include "fennik/server/ksp/IKspController.h"
 
 #include <string>
+#include <vector>
 
 namespace qor::server {
 
@@ -20,5 +21,10 @@ class LivesoundController : public fennik::server::IFennikController {
 void addDeviceCommands(fennik::server::IFennikController& controller);
 // The canvas commands: selection, clipboard, layout, layers (LivesoundCanvasCommands.cpp).
 void addCanvasCommands(fennik::server::IFennikController& controller);
+
+// The paths of the livesound commands in their registration order, and the
+// step that re-mounts the declared commands in that order (LivesoundCommandOrder.cpp).
+const std::vector<std::string>& livesoundCommandOrder();
+void mountInCommandOrder(fennik::server::IFennikController& controller);
 
 }  // namespace qor::server

@@ -56,7 +56,7 @@ class PanelService : public fennik::server::Service {
                std::shared_ptr<fennik::server::ServiceResolver> services);
   ~PanelService() override;
 
-  std::string serviceName() const override { return "qor::server::PanelService"; }
+  std::string serviceName() const override { return "fennik::server::PanelService"; }
 
   // The network the panels are on; registers the panel models with it.
   // Without one, panels are designed offline: they get no driver.

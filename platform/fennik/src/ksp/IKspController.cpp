@@ -41,7 +41,26 @@ void IKspController::unsubscribe(Replier, Request) { throw KspNetworkException(K
 
 void IKspController::addCustomMethod(KspMethod method, const std::string& path, Handler handler) {
   std::lock_guard lock(mutex_);
-  custom_[{method, path}] = std::move(handler);
+  auto [it, added] = custom_.insert_or_assign({method, path}, std::move(handler));
+  if (added) order_.push_back(it->first);
+}
+
+IKspController::Handler IKspController::removeCustomMethod(KspMethod method, const std::string& path) {
+  std::lock_guard lock(mutex_);
+  auto it = custom_.find({method, path});
+  if (it == custom_.end()) return {};
+  Handler handler = std::move(it->second);
+  custom_.erase(it);
+  std::erase(order_, std::make_pair(method, path));
+  return handler;
+}
+
+std::vector<std::string> IKspController::customPaths() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> paths;
+  paths.reserve(order_.size());
+  for (const auto& key : order_) paths.push_back(key.second);
+  return paths;
 }
 
 bool IKspController::hasCustomMethod(KspMethod method, const std::string& path) const {

@@ -1,6 +1,7 @@
 #include "fennik/server/service/EntityContext.h"
 
 #include "fennik/server/entity/Database.h"
+#include "fennik/server/service/KeywordService.h"
 #include "fennik/server/service/Migration.h"
 #include "fennik/server/service/NotificationService.h"
 #include "fennik/server/service/ServiceResolver.h"
@@ -18,6 +19,7 @@ std::shared_ptr<EntityContext> EntityContext::create(JobLoop::Mode mode, std::sh
   context->migrations_ = std::make_shared<Migrations>();
   context->notifications_ = std::make_shared<NotificationService>();
   context->subscriptions_ = std::make_shared<SubscriptionService>();
+  context->keywords_ = std::make_shared<KeywordService>(context->db_, context->loop_, context->services_);
   return context;
 }
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace fennik::server {
 
@@ -46,11 +47,16 @@ class IKspController {
   // Registers a handler for (method, path); registering again replaces it.
   void addCustomMethod(KspMethod method, const std::string& path, Handler handler);
   bool hasCustomMethod(KspMethod method, const std::string& path) const;
+  // Takes a handler back out; empty when none is registered for (method, path).
+  Handler removeCustomMethod(KspMethod method, const std::string& path);
+  // The paths of the custom methods in the order they were first registered.
+  std::vector<std::string> customPaths() const;
 
  private:
   std::string route_;
   mutable std::mutex mutex_;
   std::map<std::pair<KspMethod, std::string>, Handler> custom_;
+  std::vector<std::pair<KspMethod, std::string>> order_;
 };
 
 // A controller of a feature module: the module injects its entity context.

@@ -1,7 +1,7 @@
 #pragma once
 // Everything model work needs: the database, the services, the event loop
 // (a QueuedAccessor of this context), the schema migrations, and the host's
-// notification and subscription services.
+// notification, subscription and keyword services.
 
 #include "fennik/server/loop/QueuedAccessor.h"
 
@@ -10,6 +10,7 @@
 namespace fennik::server {
 
 class Database;
+class KeywordService;
 class Migrations;
 class NotificationService;
 class ServiceResolver;
@@ -29,6 +30,8 @@ class EntityContext : public std::enable_shared_from_this<EntityContext> {
   Migrations& migrations() const { return *migrations_; }
   const std::shared_ptr<NotificationService>& notifications() const { return notifications_; }
   const std::shared_ptr<SubscriptionService>& subscriptions() const { return subscriptions_; }
+  // The keywords modules offer to control surfaces; the host owns the list.
+  const std::shared_ptr<KeywordService>& keywords() const { return keywords_; }
 
  private:
   EntityContext() = default;
@@ -40,6 +43,7 @@ class EntityContext : public std::enable_shared_from_this<EntityContext> {
   std::shared_ptr<Migrations> migrations_;
   std::shared_ptr<NotificationService> notifications_;
   std::shared_ptr<SubscriptionService> subscriptions_;
+  std::shared_ptr<KeywordService> keywords_;
 };
 
 }  // namespace fennik::server
