@@ -69,7 +69,8 @@ std::optional<std::string> FtPanelService::store(FtPanel* panel, const std::stri
     getLogger(MODULE_LOGGER)->debug("No keywords have to be resolved");
   } else {
     std::shared_ptr<fennik::server::KeywordService> keywords;
-    if (loop()) loop()->work([&](const std::shared_ptr<fennik::server::EntityContext>& c) { keywords = c->keywords(); });
+    if (loop())
+      loop()->work([&](const std::shared_ptr<fennik::server::EntityContext>& c) { keywords = c->keywords(); });
     try {
       if (!keywords) throw std::runtime_error("no keyword service");
       resolveMappings(*mappings, *keywords);

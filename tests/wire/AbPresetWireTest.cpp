@@ -71,7 +71,6 @@ class AbPresetWireTest : public NetworkServerFixture {
                          return t.Finish();
                        }));
   }
-
 };
 
 TEST_F(AbPresetWireTest, LoadingSlotABringsTheAValuesBackOnTheAmplifier) {
