@@ -27,6 +27,10 @@ using namespace std::chrono_literals;
 
 class ServerFixture : public ::testing::Test {
  protected:
+  ServerFixture() = default;
+  // A server whose loop timers follow the given clock.
+  explicit ServerFixture(std::shared_ptr<Clock> clock) : stack(std::move(clock)) {}
+
   net::KspHost stack;
   const std::shared_ptr<EntityContext>& context = stack.context();
   const std::shared_ptr<KspDispatcher>& dispatcher = stack.dispatcher();
@@ -73,6 +77,17 @@ class ServerFixture : public ::testing::Test {
     T value{};
     onLoop([&](EntityContext&) { value = fn(); });
     return value;
+  }
+
+  // Waits (at most 10 s) until the condition, read on the loop, holds: for
+  // what other threads (the simulated network) do.
+  bool waitOnLoop(const std::function<bool()>& condition) {
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 10s) {
+      if (read<bool>(condition)) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
   }
 };
 
