@@ -79,6 +79,31 @@ void BM_CheckTick(benchmark::State& state) {
 }
 BENCHMARK(BM_CheckTick)->Unit(benchmark::kMicrosecond);
 
+// Each check on its own, to see where a tick's time goes.
+void BM_OneCheck(benchmark::State& state, void (ProjectCheckService::*check)()) {
+  auto& s = show();
+  for (auto _ : state) ((*s.checks).*check)();
+  s.counters(state);
+}
+BENCHMARK_CAPTURE(BM_OneCheck, sameDeviceId, &ProjectCheckService::checkSameDeviceId)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_OneCheck, sameDeviceName, &ProjectCheckService::checkSameDeviceName)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_OneCheck, differentNetwork, &ProjectCheckService::checkDifferentNetwork)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_OneCheck, differentSamplerate, &ProjectCheckService::checkDifferentSamplerate)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_OneCheck, samePowerOnDelay, &ProjectCheckService::checkSamePowerOnDelay)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_OneCheck, partialOnline, &ProjectCheckService::checkPartialOnline)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_OneCheck, speakerUnconnected, &ProjectCheckService::checkSpeakerUnconnected)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_OneCheck, firmwareUpdateRequired, &ProjectCheckService::checkDeviceFirmwareUpdateRequired)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_OneCheck, speakerSettingDifferent, &ProjectCheckService::checkSpeakerSettingDifferent)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_OneCheck, networkInterfaces, &ProjectCheckService::checkNetworkInterfaces)
+    ->Unit(benchmark::kMicrosecond);
+
 void BM_CheckRefreshAll(benchmark::State& state) {
   auto& s = show();
   for (auto _ : state) s.checks->projectCheckRefreshAll();

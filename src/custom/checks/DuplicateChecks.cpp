@@ -10,23 +10,26 @@
 
 #include "fennik/server/entity/Database.h"
 
-#include <string>
+#include <string_view>
 
 namespace qor::server {
 
 void ProjectCheckService::checkSameDeviceId() {
-  const bool found = checks::anyValueTwice<std::string>(db()->all<Device>(), checks::isSingle, [](const Device& d) {
-    const FtDeviceInfo* info = d.getDeviceInfo();
-    return info && info->getIsDeviceIdSupported() ? std::optional(info->getDeviceId()) : std::nullopt;
-  });
+  const bool found =
+      checks::anyValueTwice<std::string_view>(db()->all<Device>(), checks::isSingle, [](const Device& d) {
+        const FtDeviceInfo* info = d.getDeviceInfo();
+        return info && info->getIsDeviceIdSupported() ? std::optional<std::string_view>(info->getDeviceId())
+                                                      : std::nullopt;
+      });
   report(ProjectCheckKey::DEVICES_SAME_DEVICEID, "Devices should have different Device IDs", found);
 }
 
 void ProjectCheckService::checkSameDeviceName() {
-  const bool found = checks::anyValueTwice<std::string>(db()->all<Device>(), checks::isSingle, [](const Device& d) {
-    const FtDeviceInfo* info = d.getDeviceInfo();
-    return info ? std::optional(info->getName()) : std::nullopt;
-  });
+  const bool found =
+      checks::anyValueTwice<std::string_view>(db()->all<Device>(), checks::isSingle, [](const Device& d) {
+        const FtDeviceInfo* info = d.getDeviceInfo();
+        return info ? std::optional<std::string_view>(info->getName()) : std::nullopt;
+      });
   report(ProjectCheckKey::DEVICES_SAME_NAME, "Devices should have different Device Names", found);
 }
 
