@@ -184,6 +184,12 @@ TEST_F(ProjectCheckTest, NamesIdsAndPowerOnDelaysMustDifferExactly) {
   rename(second, "Amp2");
   EXPECT_FALSE(activeAfterTicks(Key::DEVICES_SAME_NAME));
 
+  // A device group is no device of its own, whatever its name.
+  Device* hang = service<DeviceService>()->createGroup(fennik::server::random_uuid(), {first, second});
+  ASSERT_NE(hang, nullptr);
+  hang->getDeviceInfo()->setName("Amp1", false);
+  EXPECT_FALSE(activeAfterTicks(Key::DEVICES_SAME_NAME));
+
   // A loudspeaker is a device with a name like any other.
   Device* box = speaker("Amp2", 1);
   EXPECT_TRUE(activeAfterTicks(Key::DEVICES_SAME_NAME));
@@ -281,6 +287,15 @@ TEST_F(ProjectCheckTest, ASpeakerSettingTheAmplifierDoesNotRunIsReported) {
   Device* online = onlineAmp("qa8-setting");
   run(1s);
   ASSERT_TRUE(online->getOnline()->getIsOnline());
+  // A loudspeaker's own band settings are what the amplifier should run, not
+  // what it runs: they never count.
+  Device* box = speaker("Left Top", 1);
+  auto settings = service<FtSpeakerSettingService>();
+  FtSpeakerSetting* bands = settings->create();
+  FtSpeakerSetting* band = settings->create();
+  settings->addChild(bands, band, true);
+  settings->setIsIncorrect(band, true, true);
+  box->setSpeakerSetting(bands);
   EXPECT_FALSE(activeAfterTicks(Key::SPEAKER_SETTING_DIFFERENT));
 
   // The amplifier refuses the setting wanted for channel 2: it runs another.
