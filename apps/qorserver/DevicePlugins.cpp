@@ -14,11 +14,14 @@ DevicePlugins::DevicePlugins(const std::shared_ptr<fennik::server::SingletonRegi
       network_(fennik::devices::SimulatedNetwork::create(fennik::devices::SimulatedNetwork::Mode::Threaded)) {
   globals_->add(network_);
   network_->start();
+  // The audio-network service runs on that network.
+  globals_->add(std::make_shared<fennik::devices::AudioNetworkService>(network_));
 }
 
 DevicePlugins::~DevicePlugins() {
   destroy();
   modules_.clear();
+  globals_->remove<fennik::devices::AudioNetworkService>();
   globals_->remove<fennik::devices::SimulatedNetwork>();
   network_->stop();
 }

@@ -4,6 +4,7 @@
 // live-sound module (they register with its device plant) and takes them
 // back after it.
 
+#include "fennik/devices/AudioNetworkService.h"
 #include "fennik/devices/SimulatedNetwork.h"
 #include "fennik/server/core/SingletonRegistry.h"
 #include "fennik/server/module/ModuleLoader.h"
@@ -16,7 +17,8 @@ namespace qor::app {
 
 class DevicePlugins {
  public:
-  // Starts the network thread and registers the network as a host singleton.
+  // Starts the network thread and registers the network and the audio-network
+  // service on it as host singletons.
   explicit DevicePlugins(const std::shared_ptr<fennik::server::SingletonRegistry>& globals);
   ~DevicePlugins();
 

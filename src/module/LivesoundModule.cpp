@@ -1,5 +1,6 @@
 #include "module/LivesoundModule.h"
 
+#include "custom/checks/ProjectCheckService.h"
 #include "custom/discovery/DiscoveredDeviceWire.h"
 #include "custom/livesound/LivesoundController.h"
 #include "custom/panels/PanelKeywords.h"
@@ -10,6 +11,7 @@
 #include "module/SerializerRegistration.h"
 #include "wire/GeneratedWire.h"
 
+#include "fennik/devices/AudioNetworkService.h"
 #include "fennik/devices/SimulatedNetwork.h"
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
@@ -56,9 +58,12 @@ void LivesoundModule::registerServices() {
   auto context = entityContext();
   // Panels are driven on the host's device network, when it has one.
   auto network = globals()->get<fennik::devices::SimulatedNetwork>();
-  context->loop()->work([network](const std::shared_ptr<EntityContext>& c) {
+  // The project checks ask the host's audio-network service whether it runs.
+  auto audioNetwork = globals()->get<fennik::devices::AudioNetworkService>();
+  context->loop()->work([network, audioNetwork](const std::shared_ptr<EntityContext>& c) {
     registerLivesoundServices(c);
     if (auto panels = c->services()->get<PanelService>()) panels->attachNetwork(network);
+    if (auto checks = c->services()->get<ProjectCheckService>()) checks->attachAudioNetwork(audioNetwork);
   });
 }
 

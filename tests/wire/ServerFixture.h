@@ -18,6 +18,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 namespace qor::testing {
@@ -27,6 +28,10 @@ using namespace std::chrono_literals;
 
 class ServerFixture : public ::testing::Test {
  protected:
+  ServerFixture() = default;
+  // A server whose loop timers follow the given clock.
+  explicit ServerFixture(std::shared_ptr<Clock> clock) : stack(std::move(clock)) {}
+
   net::KspHost stack;
   const std::shared_ptr<EntityContext>& context = stack.context();
   const std::shared_ptr<KspDispatcher>& dispatcher = stack.dispatcher();
@@ -73,6 +78,21 @@ class ServerFixture : public ::testing::Test {
     T value{};
     onLoop([&](EntityContext&) { value = fn(); });
     return value;
+  }
+
+  // Waits (at most 10 s) until the condition, checked on the test's thread,
+  // holds: for what other threads (the simulated network) do. How long it took.
+  std::optional<std::chrono::steady_clock::duration> waitFor(const std::function<bool()>& condition) {
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 10s) {
+      if (condition()) return std::chrono::steady_clock::now() - start;
+      std::this_thread::sleep_for(10ms);
+    }
+    return std::nullopt;
+  }
+  // The same for a condition on the model, checked on the loop.
+  std::optional<std::chrono::steady_clock::duration> waitOnLoop(const std::function<bool()>& condition) {
+    return waitFor([&] { return read<bool>(condition); });
   }
 };
 

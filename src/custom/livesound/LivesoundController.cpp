@@ -1,5 +1,6 @@
 #include "custom/livesound/LivesoundController.h"
 
+#include "custom/checks/ProjectCheckService.h"
 #include "custom/livesound/LivesoundService.h"
 #include "custom/presets/AbPresetService.h"
 #include "qor/server/entities/All.h"
@@ -55,6 +56,14 @@ LivesoundVisualHighlightScope highlightScope(std::int32_t value) {
       value > static_cast<std::int32_t>(LivesoundVisualHighlightScope::CONNECTOR))
     throw std::runtime_error("Unknown highlight scope " + std::to_string(value));
   return static_cast<LivesoundVisualHighlightScope>(value);
+}
+
+// A key that names a check; anything else fails the job and changes nothing.
+ProjectCheckKey projectCheckKey(std::int32_t value) {
+  const auto key = static_cast<ProjectCheckKey>(value);
+  if (key == ProjectCheckKey::NONE || !isKnownEnumValue(key))
+    throw std::runtime_error("Unknown ProjectCheckKey " + std::to_string(value));
+  return key;
 }
 
 }  // namespace
@@ -259,6 +268,17 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
   addCommand<cmd::AbPresetLoadArgs>(
       *this, "/abPresetLoad", {cmd::AbPresetLoadArgs::VT_ENTITY}, [](CommandJob& job, const cmd::AbPresetLoadArgs& a) {
         job.service<AbPresetService>().load(job.entity<fennik::server::Entity>(a.entity()), a.slot());
+      });
+  // --- project checks ---
+  addCommand<cmd::ProjectCheckSetIgnoreArgs>(
+      *this, "/projectCheckSetIgnore", {}, [](CommandJob& job, const cmd::ProjectCheckSetIgnoreArgs& a) {
+        auto& checks = job.service<ProjectCheckService>();
+        const ProjectCheckKey key = projectCheckKey(a.key());
+        checks.projectCheckSetIgnore(key, a.ignored());
+        const ProjectCheck* check = checks.getProjectCheck(key);
+        flatbuffers::FlatBufferBuilder b;
+        b.Finish(cmd::CreateProjectCheckSetIgnoreResult(b, b.CreateString(check->strId())));
+        job.result().assign(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
       });
   mountInCommandOrder(*this);
 }

@@ -6,9 +6,9 @@
 
 namespace fennik::server::net {
 
-KspHost::KspHost()
+KspHost::KspHost(std::shared_ptr<Clock> clock)
     : globals_(std::make_shared<SingletonRegistry>()),
-      context_(EntityContext::create(JobLoop::Mode::Threaded)),
+      context_(EntityContext::create(JobLoop::Mode::Threaded, std::move(clock))),
       dispatcher_(std::make_shared<KspDispatcher>()),
       hub_(std::make_shared<SubscriptionHub>(context_)) {
   globals_->add(context_);

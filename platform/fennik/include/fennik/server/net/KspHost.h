@@ -18,8 +18,10 @@ namespace fennik::server::net {
 
 class KspHost {
  public:
-  // Starts the loop thread and the hub, and mounts the host routes.
-  KspHost();
+  // Starts the loop thread and the hub, and mounts the host routes. The
+  // loop's timers follow `clock` (tests pass a ManualClock to let timed work
+  // run without waiting).
+  explicit KspHost(std::shared_ptr<Clock> clock = std::make_shared<SteadyClock>());
   // Stops serving, then the loop and the hub.
   ~KspHost();
   KspHost(const KspHost&) = delete;
