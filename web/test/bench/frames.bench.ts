@@ -90,16 +90,18 @@ async function prepare(server: Server): Promise<string[]> {
   const free = () => model.all(DiscoveredDeviceClass).filter((d) => d.visible() && isAmplifier(d.physicalDeviceId()));
   await eventually(`${AMPLIFIERS} amplifiers on the network`, async () =>
     mapped().length + free().length >= AMPLIFIERS ? true : undefined, 60_000);
-  // Side by side in rows of ten, right of the demo's own devices.
+  // Side by side in rows of ten, right of the demo's own devices; one the
+  // server does not add (taken meanwhile) is passed over.
+  const wanted = AMPLIFIERS - mapped().length;
   let n = 0;
-  for (const d of free().slice(0, AMPLIFIERS - mapped().length)) {
-    await writes.discoveredDeviceAdd(d.id()!, 1200 + (n % 10) * 320, 200 + Math.floor(n / 10) * 240);
-    n++;
+  for (const d of free()) {
+    if (n === wanted) break;
+    if (await writes.discoveredDeviceAdd(d.id()!, 1200 + (n % 10) * 320, 200 + Math.floor(n / 10) * 240)) n++;
   }
-  const amplifiers = await eventually(`${AMPLIFIERS} amplifiers in the project`, async () => {
+  const amplifiers = await eventually(`${AMPLIFIERS} amplifiers in the project (${n} of ${wanted} added)`, async () => {
     const all = mapped();
     return all.length >= AMPLIFIERS ? all : undefined;
-  }, 60_000);
+  }, 120_000);
   await Promise.all(
     amplifiers.map(async (d) => {
       const online = model.get(OnlineClass, d.online());
