@@ -2,7 +2,8 @@
 //   node build.mjs --gen DIR --modules DIR --out DIR [--tests DIR]
 // --gen: TypeScript that flatc generated from the wire schemas (imported as
 // "@wire/..."); --modules: the node_modules of `npm ci`; --out: the folder
-// qorserver serves; --tests: where the compiled *.test.mjs files go.
+// qorserver serves; --tests: where the compiled *.test.mjs (and the
+// measuring scripts, *.bench.mjs) go.
 import { createRequire } from 'node:module';
 import { copyFile, mkdir, readdir } from 'node:fs/promises';
 import { dirname, join, relative, resolve } from 'node:path';
@@ -46,7 +47,7 @@ async function testFiles(dir) {
   for (const entry of await readdir(dir, { withFileTypes: true })) {
     const path = join(dir, entry.name);
     if (entry.isDirectory()) found.push(...(await testFiles(path)));
-    else if (entry.name.endsWith('.test.ts')) found.push(path);
+    else if (/\.(test|bench)\.ts$/.test(entry.name)) found.push(path);
   }
   return found;
 }

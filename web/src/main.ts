@@ -36,7 +36,7 @@ async function start(): Promise<void> {
   const writes = new Writes(connection);
   const canvas = new CanvasView(model, frames, writes);
   const device = new DeviceView(model, writes, frames);
-  const checks = new ChecksView(model, frames);
+  const checks = new ChecksView(model, frames, writes, toasts);
   const project = new ProjectBar(writes, toasts);
   const discovered = new DiscoveredView(model, writes, frames, toasts);
   const catalog = new CatalogView(writes, toasts);

@@ -15,6 +15,7 @@ import { DeviceCatalogQueryResult } from '@wire/qor/server/fbs/cmd/device-catalo
 import { DiscoveredDeviceAddArgs } from '@wire/qor/server/fbs/cmd/discovered-device-add-args';
 import { DiscoveredDeviceAddAllArgs } from '@wire/qor/server/fbs/cmd/discovered-device-add-all-args';
 import { DiscoveredDeviceAddResult } from '@wire/qor/server/fbs/cmd/discovered-device-add-result';
+import { ProjectCheckSetIgnoreArgs } from '@wire/qor/server/fbs/cmd/project-check-set-ignore-args';
 import { VisualItemSelectArgs } from '@wire/qor/server/fbs/cmd/visual-item-select-args';
 import { KspConnection, KspError, Method } from './connection';
 
@@ -145,6 +146,14 @@ export class Writes {
   // arguments (delete, group, ungroup, copy, paste, duplicate).
   selectionCommand(path: SelectionCommand) {
     return this.command(path);
+  }
+
+  // Marks the project check of a key (a ProjectCheckKey value) as ignored,
+  // or watched again.
+  projectCheckSetIgnore(key: number, ignored: boolean) {
+    const b = builder();
+    b.finish(ProjectCheckSetIgnoreArgs.createProjectCheckSetIgnoreArgs(b, key, ignored));
+    return this.command('/projectCheckSetIgnore', b.asUint8Array());
   }
 
   command(path: string, payload?: Uint8Array) {

@@ -31,6 +31,9 @@ const MOVE_INTERVAL_MS = 50;
 const MIN_VIEW_WIDTH = 2000;
 const VIEW_MARGIN = 400;
 
+// The classes whose changes redraw the canvas; meters are not among them.
+export const CANVAS_CLASSES = [VisualItemClass, SessionWindowClass, LayerClass, DeviceClass, DeviceInfoClass, OnlineClass];
+
 // Where a dragged item lands: on the grid (toward zero) and inside the canvas.
 export function dragTarget(x: number, y: number, w: number, hgt: number): { x: number; y: number } {
   const onGrid = (v: number) => Math.trunc(v / CANVAS_GRID) * CANVAS_GRID;
@@ -130,6 +133,7 @@ export class CanvasView {
   private drag: Drag | undefined;
   // The server's selection of the master window, as last drawn.
   private selected = new Set<string>();
+  private pending: Promise<unknown> = Promise.resolve();
   // The item whose device the device view shows (this client's own focus).
   focused: string | undefined;
   onFocus: (deviceId: string | undefined) => void = () => undefined;
@@ -150,9 +154,7 @@ export class CanvasView {
     });
     this.svgElement.append(svg('rect', { x: 0, y: 0, width: CANVAS_WIDTH, height: CANVAS_HEIGHT, class: 'area' }));
     this.element.append(h('div', { class: 'canvas-bar' }, 'Layer: ', this.layerLabel), this.svgElement);
-    for (const cls of [VisualItemClass, SessionWindowClass, LayerClass, DeviceClass, DeviceInfoClass, OnlineClass]) {
-      model.on(cls.name, () => frames.request(this.redraw));
-    }
+    for (const cls of CANVAS_CLASSES) model.on(cls.name, () => frames.request(this.redraw));
     // Press and release without moving focuses; moving drags the item.
     this.svgElement.addEventListener('pointerdown', (ev) => this.startDrag(ev));
     this.svgElement.addEventListener('pointermove', (ev) => this.moveDrag(ev));
@@ -166,7 +168,15 @@ export class CanvasView {
     if (!path) return;
     // Also keeps the browser's own meaning of the keys (bookmark, find).
     ev.preventDefault();
-    this.writes?.selectionCommand(path).catch((e) => console.warn(e));
+    const writes = this.writes;
+    if (writes) this.inOrder(() => writes.selectionCommand(path));
+  }
+
+  // Runs the canvas's requests one after the other: a key pressed right
+  // after a click acts on the selection the click made, not on one that
+  // is half changed (a click is two requests).
+  private inOrder(job: () => Promise<unknown>): void {
+    this.pending = this.pending.then(job).catch((e) => console.warn(e));
   }
 
   // A click (press and release without moving): selects on the server;
@@ -176,9 +186,9 @@ export class CanvasView {
     const requests = selectionForClick(item, shift, !!item && this.selected.has(item));
     const writes = this.writes;
     if (!writes) return;
-    void (async () => {
+    this.inOrder(async () => {
       for (const r of requests) await writes.select(MASTER_ROOT_ID, r.items, r);
-    })().catch((e) => console.warn(e));
+    });
   }
 
   private toCanvas(ev: PointerEvent): { x: number; y: number } {

@@ -140,3 +140,66 @@ test('click one item, shift-click another, Ctrl+C, Ctrl+V: two more devices, the
   await waitForSelection(page, 'one copy left selected', [selected[1]]);
   assert.deepEqual(browser.errors, []);
 });
+
+const children = async (id: string) => ((await entity(id)).children ?? []) as string[];
+
+test('click an item, Ctrl+D: a copy of its device on the server, 16 right and down, selected', async () => {
+  const { page } = browser;
+  const item = deviceItems(page).nth(0);
+  const itemId = (await item.getAttribute('data-id'))!;
+  const original = await entity(itemId);
+  const before = await deviceIds();
+
+  // Selected alone already (by qorctl); the click deselects all and selects
+  // it again, and the key pressed at once must wait for that.
+  await qorctl(server, 'call', '/visualItemSelect', `sessionWindow=${MASTER_ROOT}`, 'all=true', 'deselect=true');
+  await qorctl(server, 'call', '/visualItemSelect', `sessionWindow=${MASTER_ROOT}`, `items=${itemId}`);
+  await waitForSelection(page, 'the item selected alone', [itemId]);
+  await click(page, item);
+  await page.keyboard.press('Control+d');
+  const after = await eventually('more devices on the server', async () => {
+    const ids = await deviceIds();
+    return ids.length > before.length ? ids : undefined;
+  });
+  assert.equal(after.length, before.length + 1, 'one copy');
+  assert.ok(before.every((id) => after.includes(id)), 'the original stays');
+  const copyItem = (await entity(after.find((id) => !before.includes(id))!)).visualItem as string;
+  const copy = await entity(copyItem);
+  assert.deepEqual([copy.x, copy.y, copy.width, copy.height], [original.x + 16, original.y + 16, original.width, original.height]);
+  assert.ok((await children(MASTER_ROOT)).includes(copyItem), 'the copy lies on the canvas beside its original');
+  await waitForSelection(page, 'the copy selected alone', [copyItem]);
+  const drawn = page.locator(`svg.canvas g[data-id="${copyItem}"]`);
+  assert.deepEqual([Number(await drawn.getAttribute('data-x')), Number(await drawn.getAttribute('data-y'))], [copy.x, copy.y]);
+  assert.deepEqual(browser.errors, []);
+});
+
+test('two items selected, Ctrl+G: one group of them on the server, drawn and selected; Ctrl+Shift+G takes it apart', async () => {
+  const { page } = browser;
+  const first = deviceItems(page).nth(0);
+  const second = deviceItems(page).nth(1);
+  const firstId = (await first.getAttribute('data-id'))!;
+  const secondId = (await second.getAttribute('data-id'))!;
+  const rootBefore = await children(MASTER_ROOT);
+  assert.ok(rootBefore.includes(firstId) && rootBefore.includes(secondId), 'both lie on the canvas itself');
+
+  await click(page, first);
+  await click(page, second, true);
+  await waitForSelection(page, 'both items selected', [firstId, secondId]);
+  await page.keyboard.press('Control+g');
+  const group = await eventually('a new group on the canvas of the server', async () => {
+    const added = (await children(MASTER_ROOT)).filter((id) => !rootBefore.includes(id));
+    return added.length === 1 ? added[0] : undefined;
+  });
+  assert.deepEqual((await children(group)).sort(), [firstId, secondId].sort());
+  const rootGrouped = await children(MASTER_ROOT);
+  assert.ok(!rootGrouped.includes(firstId) && !rootGrouped.includes(secondId), 'the members moved into the group');
+  await waitForSelection(page, 'the group selected alone', [group]);
+  await page.locator(`svg.canvas g.item.group[data-id="${group}"]`).waitFor();
+
+  await page.keyboard.press('Control+Shift+g');
+  await eventually('the group gone on the server', async () => ((await children(MASTER_ROOT)).includes(group) ? undefined : true));
+  assert.deepEqual((await children(MASTER_ROOT)).sort(), rootBefore.sort());
+  await waitForSelection(page, 'the former members selected', [firstId, secondId]);
+  assert.equal(await page.locator(`svg.canvas g[data-id="${group}"]`).count(), 0);
+  assert.deepEqual(browser.errors, []);
+});

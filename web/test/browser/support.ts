@@ -17,6 +17,7 @@ export const env = (name: string): string => {
 };
 
 export interface Server {
+  pid: number;
   pageUrl: string;
   kspUrl: string;
   output: () => string;
@@ -37,6 +38,7 @@ export async function startServer(extra: string[] = []): Promise<Server> {
     const page = /qorserver browser client at (http:\/\/\S+)/.exec(output);
     if (ws && page) {
       return {
+        pid: child.pid!,
         pageUrl: page[1],
         kspUrl: ws[1],
         output: () => output,
@@ -116,9 +118,12 @@ export interface FrameFigures {
   medianIntervalMs: number;
   p95IntervalMs: number;
   maxIntervalMs: number;
+  // Intervals longer than 25 ms: at 60 Hz, at least one frame not drawn in time.
+  missedFrames: number;
   medianWorkMs: number;
   maxWorkMs: number;
   longTasks: number;
+  longestTaskMs: number;
 }
 
 // Frame intervals (requestAnimationFrame to requestAnimationFrame) and the
@@ -127,8 +132,8 @@ export async function measureFrames(page: Page, durationMs: number): Promise<Fra
   return page.evaluate(async (duration) => {
     const qor = (window as unknown as { qor: { frames: { workTimes: number[] } } }).qor;
     const workBefore = qor.frames.workTimes.length;
-    let longTasks = 0;
-    const observer = new PerformanceObserver((list) => (longTasks += list.getEntries().length));
+    const longTasks: number[] = [];
+    const observer = new PerformanceObserver((list) => list.getEntries().forEach((e) => longTasks.push(e.duration)));
     observer.observe({ type: 'longtask', buffered: false });
     const stamps: number[] = [];
     await new Promise<void>((resolve) => {
@@ -149,9 +154,11 @@ export async function measureFrames(page: Page, durationMs: number): Promise<Fra
       medianIntervalMs: at(intervals, 0.5),
       p95IntervalMs: at(intervals, 0.95),
       maxIntervalMs: intervals[intervals.length - 1] ?? 0,
+      missedFrames: intervals.filter((i) => i > 25).length,
       medianWorkMs: at(work, 0.5),
       maxWorkMs: work[work.length - 1] ?? 0,
-      longTasks,
+      longTasks: longTasks.length,
+      longestTaskMs: Math.max(0, ...longTasks),
     };
   }, durationMs);
 }
