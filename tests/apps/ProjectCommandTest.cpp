@@ -63,6 +63,14 @@ TEST(ProjectCommandTest, KilledWhileSavingLeavesThePreviousFileOpenable) {
     project.newProject();
     server::testing::buildLargeProject(context);
     project.saveAs(file);
+    project.close();
+    context->services()->clear();
+  }
+  {
+    // What a server starting on the file has (services that make entities
+    // when a project opens, such as the project checks, start afresh too).
+    auto context = server::testing::makeProjectContext();
+    fennik::server::ProjectManager project(context, "test");
     project.open(file);
     entities = context->db()->size();
     project.close();
