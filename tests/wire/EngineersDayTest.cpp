@@ -9,7 +9,7 @@
 // meters move, the project checks watch, an A/B comparison is made by ear,
 // and one amplifier drops off the network and comes back. At night the
 // project is saved and the server stopped; the next morning it starts again,
-// opens the file, and every value is as it was.
+// opens the file, goes online, and every value is as it was.
 //
 // Every action goes over the wire as a client sends it. To keep the story
 // short, the test finds the ids it needs in the model, where a client would
@@ -136,12 +136,24 @@ class EngineersDayTest : public ::testing::Test {
     return client.call(LIVESOUND, KspMethod::Custom, path, {}, std::move(payload), 10s);
   }
   std::optional<net::Message> project(const std::string& path, const std::string& file = {}) {
-    return client.call(PROJECT, KspMethod::Custom, path, {}, file.empty() ? KspBytes{} : net::encodeProjectPathArgs(file),
-                       10s);
+    return client.call(PROJECT, KspMethod::Custom, path, {},
+                       file.empty() ? KspBytes{} : net::encodeProjectPathArgs(file), 10s);
   }
   template <class Fill>
   std::optional<net::Message> update(const std::string& route, const std::string& id, Fill fill) {
     return client.call(route, KspMethod::Update, {}, id, table(fill), 10s);
+  }
+  // Every device of the project online, sending the design to the devices.
+  std::optional<net::Message> goOnlineWriting() {
+    const std::string online =
+        idOf([&] { return server->context()->db()->all<qor::server::LivesoundProject>()[0]->getOnline(); });
+    return update("qor::server::FtOnline", online, [&](flatbuffers::FlatBufferBuilder& b) {
+      auto id = b.CreateString(online);
+      qor::server::fbs::FtOnlineBuilder t(b);
+      t.add_id(id);
+      t.add_supposedState(qor::server::fbs::FtOnlineState::ONLINE_WRITING);
+      return t.Finish();
+    });
   }
   // The kind and type id the catalog offers for a model.
   std::pair<std::string, std::string> fromCatalog(const std::string& model) {
@@ -183,9 +195,7 @@ class EngineersDayTest : public ::testing::Test {
     }
     return false;
   }
-  Device* device(const std::string& id) const {
-    return server->context()->db()->get<Device>(UuidFromS(id));
-  }
+  Device* device(const std::string& id) const { return server->context()->db()->get<Device>(UuidFromS(id)); }
   std::string idOf(const std::function<const fennik::server::Entity*()>& find) {
     return read<std::string>([&] {
       const auto* e = find();
@@ -320,30 +330,24 @@ TEST_F(EngineersDayTest, DesignGoOnlineRunTheShowAndOpenItAgainTheNextDay) {
   EXPECT_EQ(read<std::string>([&] { return device(left)->getDeviceId(); }), stageLeft);
 
   // Online writing: the amplifiers run the design.
-  const std::string online = idOf([&] { return server->context()->db()->all<qor::server::LivesoundProject>()[0]->getOnline(); });
-  ASSERT_EQ(status(update("qor::server::FtOnline", online, [&](flatbuffers::FlatBufferBuilder& b) {
-              auto id = b.CreateString(online);
-              qor::server::fbs::FtOnlineBuilder t(b);
-              t.add_id(id);
-              t.add_supposedState(qor::server::fbs::FtOnlineState::ONLINE_WRITING);
-              return t.Finish();
-            })),
-            204);
-  ASSERT_TRUE(waitFor([&] { return device(left)->getOnline()->getIsOnline() && device(right)->getOnline()->getIsOnline(); }));
+  ASSERT_EQ(status(goOnlineWriting()), 204);
+  ASSERT_TRUE(
+      waitFor([&] { return device(left)->getOnline()->getIsOnline() && device(right)->getOnline()->getIsOnline(); }));
   auto leftAmp = ask(stageLeft);
   EXPECT_TRUE(waitFor([&] { return leftAmp->isOnline() && leftAmp->getLevel(0) == -3.0; }));
 
   // ---- The show ----
   // Pink noise through the left amplifier: its meters move.
   const std::string generator = idOf([&] { return device(left)->getSignalGenerator(); });
-  ASSERT_EQ(status(update("qor::server::FtSignalGenerator", generator, [&](flatbuffers::FlatBufferBuilder& b) {
-              auto id = b.CreateString(generator);
-              qor::server::fbs::FtSignalGeneratorBuilder t(b);
-              t.add_id(id);
-              t.add_active(true);
-              t.add_levelInDb(-30.0);
-              return t.Finish();
-            })),
+  ASSERT_EQ(status(update("qor::server::FtSignalGenerator", generator,
+                          [&](flatbuffers::FlatBufferBuilder& b) {
+                            auto id = b.CreateString(generator);
+                            qor::server::fbs::FtSignalGeneratorBuilder t(b);
+                            t.add_id(id);
+                            t.add_active(true);
+                            t.add_levelInDb(-30.0);
+                            return t.Finish();
+                          })),
             204);
   EXPECT_TRUE(waitFor([&] { return device(left)->getSupermeter()->childrens().at(0)->getInput() > -100.0; }));
 
@@ -381,9 +385,11 @@ TEST_F(EngineersDayTest, DesignGoOnlineRunTheShowAndOpenItAgainTheNextDay) {
   // ---- Next morning: the server starts again and opens the file ----
   startServer();
   ASSERT_EQ(status(project("/projectOpen", file)), 200);
-  // The project was online writing: it goes online again by itself, and
+  // A project opens offline: the engineer takes it online writing again, and
   // what the amplifiers report comes back with them.
-  ASSERT_TRUE(waitFor([&] { return device(left)->getOnline()->getIsOnline() && device(right)->getOnline()->getIsOnline(); }));
+  ASSERT_EQ(status(goOnlineWriting()), 204);
+  ASSERT_TRUE(
+      waitFor([&] { return device(left)->getOnline()->getIsOnline() && device(right)->getOnline()->getIsOnline(); }));
   EXPECT_TRUE(waitFor([&] { return differences(tonight, design()).empty(); }));
   EXPECT_EQ(lines(differences(tonight, design())), "");
   EXPECT_DOUBLE_EQ(levelOf(left, 0), -3.0);
