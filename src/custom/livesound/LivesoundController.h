@@ -20,5 +20,7 @@ class LivesoundController : public fennik::server::IFennikController {
 void addDeviceCommands(fennik::server::IFennikController& controller);
 // The canvas commands: selection, clipboard, layout, layers (LivesoundCanvasCommands.cpp).
 void addCanvasCommands(fennik::server::IFennikController& controller);
+// The wiring commands: connector dialogue, amplifier modes (LivesoundWiringCommands.cpp).
+void addWiringCommands(fennik::server::IFennikController& controller);
 
 }  // namespace qor::server
