@@ -8,6 +8,7 @@
 #include "custom/canvas/CanvasGeometry.h"
 #include "custom/livesound/LivesoundLog.h"
 #include "service/DeviceService.h"
+#include "service/FtConnectorService.h"
 #include "service/LayerService.h"
 #include "service/SessionWindowService.h"
 
@@ -128,6 +129,8 @@ void LivesoundService::visualItemDuplicateSelected() {
     }
   }
   updateSessionGroupable();
+  // The copies' connectors are new: an open connector dialogue offers them.
+  if (auto connectors = services()->get<FtConnectorService>()) connectors->update();
 }
 
 void LivesoundService::visualItemCopySelected() {

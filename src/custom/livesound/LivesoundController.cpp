@@ -229,6 +229,7 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
 
   addDeviceCommands(*this);
   addCanvasCommands(*this);
+  addWiringCommands(*this);
   // --- devices on the network ---
   addCommand<cmd::StartRefreshDiscoveredDevicesArgs>(
       *this, "/startRefreshDiscoveredDevices", {}, [](CommandJob& job, const cmd::StartRefreshDiscoveredDevicesArgs&) {

@@ -21,6 +21,8 @@ class LivesoundController : public fennik::server::IFennikController {
 void addDeviceCommands(fennik::server::IFennikController& controller);
 // The canvas commands: selection, clipboard, layout, layers (LivesoundCanvasCommands.cpp).
 void addCanvasCommands(fennik::server::IFennikController& controller);
+// The wiring commands: connector dialogue, amplifier modes (LivesoundWiringCommands.cpp).
+void addWiringCommands(fennik::server::IFennikController& controller);
 
 // The paths of the livesound commands in their registration order, and the
 // step that re-mounts the declared commands in that order (LivesoundCommandOrder.cpp).

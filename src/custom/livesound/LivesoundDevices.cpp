@@ -10,6 +10,7 @@
 #include "custom/livesound/LivesoundLog.h"
 #include "custom/panels/PanelService.h"
 #include "custom/speakers/ISpeakerDevices.h"
+#include "service/FtConnectorService.h"
 #include "service/LayerService.h"
 #include "service/SessionWindowService.h"
 
@@ -310,16 +311,17 @@ void LivesoundService::connectToProjectFeatures(Device* device, bool connect) {
 void LivesoundService::disconnectAllConnectors(Device* device) {
   FtConnector* own = device ? device->getConnector() : nullptr;
   if (!own) return;
-  // Every connection that starts or ends at one of the device's connectors
-  // goes: its connectors let go of their sources, and connectors of other
-  // devices fed by them lose that source.
-  std::vector<const FtConnector*> mine{own};
-  for (FtConnector* child : own->childrens()) mine.push_back(child);
-  for (FtConnector* connector : db()->all<FtConnector>()) {
-    if (!connector->getSignalSource()) continue;
-    const bool ownConnector = std::find(mine.begin(), mine.end(), connector) != mine.end();
-    const bool fedByMine = std::find(mine.begin(), mine.end(), connector->getSignalSource()) != mine.end();
-    if (ownConnector || fedByMine) connector->setSignalSource(nullptr);
+  // The dialogue on each wired channel connector releases its wires, so
+  // that the features they joined part as well (an unwired one has nothing
+  // to release); the connector service drops any other wire when the
+  // connectors themselves go.
+  auto connectors = services()->get<FtConnectorService>();
+  const std::vector<FtConnector*> channels = own->childrens();
+  for (FtConnector* channel : channels) {
+    if (!connectors || !connectors->isWired(channel)) continue;
+    connectorStart(channel);
+    connectorSelect(channel);
+    connectorFinish();
   }
 }
 

@@ -147,6 +147,20 @@ class LivesoundService : public fennik::server::Service {
   // Starts the audio network's routing application unless it runs already.
   void openDanteController();
 
+  // --- wiring: connectors and amplifier modes (LivesoundConnectors.cpp) ---
+  // The connector dialogue (docs/wiring.md). Every wire made or released by
+  // a selection is mirrored in the two devices' channel features, then the
+  // links between amplifier channels are rebuilt. Null does nothing.
+  void connectorStart(FtConnector* connector);
+  void connectorSelect(FtConnector* connector);
+  void connectorFinish();
+  // Switches an amplifier mode and releases the wiring of every channel it
+  // covers. A null, disabled or already so switched mode changes nothing.
+  void amplifierModeActivate(FtAmplifierMode* mode, bool active);
+  // Rebuilds every link between amplifier channels from the wiring (public
+  // for the benchmarks).
+  void repairLinked();
+
   // --- speakers ---
   // Installs an uploaded speaker database and tells the user how it went
   // (a "Speaker Database" notification); empty bytes do nothing.
@@ -171,6 +185,9 @@ class LivesoundService : public fennik::server::Service {
   void setDefaultPowerOnDelay(Device* device);
   void connectToProjectFeatures(Device* device, bool connect);
   void disconnectAllConnectors(Device* device);
+  // Mirrors a wire from source (the amplifier side) to sink in the features
+  // of their devices (LivesoundConnectionMirror.cpp).
+  void mirrorConnection(FtConnector* source, FtConnector* sink, bool connected);
   Device* createOfType(DeviceType* type);
   void removeVisualItem(Device* device);
   void placeInTree(VisualItem* item);
