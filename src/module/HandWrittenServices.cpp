@@ -10,6 +10,9 @@
 #include "custom/panels/PanelKeywords.h"
 #include "custom/panels/PanelService.h"
 #include "custom/presets/AbPresetService.h"
+#include "custom/speakers/SpeakerService.h"
+#include "custom/speakers/SpeakerSettingService.h"
+#include "custom/speakers/SpsFileService.h"
 
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
@@ -44,6 +47,7 @@ Step removing() {
 const std::vector<Step>& addOrder() {
   static const std::vector<Step> steps{
       adding<LivesoundService>(),
+      adding<SpeakerService>(),
       adding<MatrixService>(),
       // Panels and the keywords panel JSON documents name.
       [](const std::shared_ptr<EntityContext>& c) {
@@ -55,6 +59,8 @@ const std::vector<Step>& addOrder() {
       adding<VisualTreeService>(),
       adding<DevicePlant>(),
       adding<HighlightService>(),
+      adding<SpsFileService>(),
+      adding<SpeakerSettingService>(),
       adding<CatalogService>(),
       adding<AbPresetService>(),
       adding<fennik::server::TimerService>(),
@@ -67,11 +73,14 @@ const std::vector<Step>& addOrder() {
 const std::vector<Step>& removeOrder() {
   static const std::vector<Step> steps{
       removing<LivesoundService>(),
+      removing<SpeakerService>(),
       removing<PanelService>(),
       removing<MatrixService>(),
       removing<VisualTreeService>(),
       removing<DevicePlant>(),
       removing<HighlightService>(),
+      removing<SpsFileService>(),
+      removing<SpeakerSettingService>(),
       removing<CatalogService>(),
       removing<AbPresetService>(),
       removing<fennik::server::DebounceService>(),

@@ -6,6 +6,9 @@
 #include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "custom/panels/PanelService.h"
 #include "custom/presets/AbPresetService.h"
+#include "custom/speakers/SpeakerService.h"
+#include "custom/speakers/SpeakerSettingService.h"
+#include "custom/speakers/SpsFileService.h"
 #include "module/LivesoundModule.h"
 
 #include "custom/VisualTreeService.h"
@@ -57,12 +60,16 @@ TEST_F(LivesoundModuleTest, RegistersGeneratedServicesInTypeOrderThenTheHandWrit
   EXPECT_EQ(ordered[9].first, std::type_index(typeid(DeviceService)));
   EXPECT_EQ(ordered[39].first, std::type_index(typeid(FtLoadService)));
   EXPECT_EQ(ordered[40].first, std::type_index(typeid(LivesoundService)));
-  EXPECT_EQ(ordered[41].first, std::type_index(typeid(MatrixService)));
+  EXPECT_EQ(ordered[41].first, std::type_index(typeid(SpeakerService)));
+  EXPECT_EQ(ordered[42].first, std::type_index(typeid(MatrixService)));
   // Panels follow the matrices, after the keywords their panel JSON names.
-  EXPECT_EQ(ordered[42].first, std::type_index(typeid(fennik::server::KeywordService)));
-  EXPECT_EQ(ordered[43].first, std::type_index(typeid(PanelService)));
-  EXPECT_EQ(ordered[44].first, std::type_index(typeid(VisualTreeService)));
-  EXPECT_EQ(ordered[45].first, std::type_index(typeid(DevicePlant)));
+  EXPECT_EQ(ordered[43].first, std::type_index(typeid(fennik::server::KeywordService)));
+  EXPECT_EQ(ordered[44].first, std::type_index(typeid(PanelService)));
+  EXPECT_EQ(ordered[45].first, std::type_index(typeid(VisualTreeService)));
+  EXPECT_EQ(ordered[46].first, std::type_index(typeid(DevicePlant)));
+  // The SPS cache and the speaker-setting conversion come before the catalog.
+  EXPECT_EQ(ordered[48].first, std::type_index(typeid(SpsFileService)));
+  EXPECT_EQ(ordered[49].first, std::type_index(typeid(SpeakerSettingService)));
   // The A/B presets join after the catalog, before the host's timers.
   EXPECT_EQ(ordered[ordered.size() - 4].first, std::type_index(typeid(AbPresetService)));
   EXPECT_EQ(ordered[ordered.size() - 3].first, std::type_index(typeid(TimerService)));
