@@ -9,6 +9,10 @@
 #include "custom/livesound/LivesoundService.h"
 #include "custom/panels/PanelService.h"
 #include "custom/presets/AbPresetService.h"
+#include "service/SpeakerDatabaseService.h"
+#include "custom/speakers/SpeakerService.h"
+#include "custom/speakers/SpeakerSettingService.h"
+#include "custom/speakers/SpsFileService.h"
 
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
@@ -42,11 +46,17 @@ Step removing() {
 const std::vector<Step>& addOrder() {
   static const std::vector<Step> steps{
       adding<LivesoundService>(),
+      adding<SpeakerService>(),
       adding<MatrixService>(),
       adding<PanelService>(),
+      // Added again by hand: the generated slot of its type is replaced, and
+      // the service moves among the hand-written ones.
+      adding<SpeakerDatabaseService>(),
       adding<VisualTreeService>(),
       adding<DevicePlant>(),
       adding<HighlightService>(),
+      adding<SpsFileService>(),
+      adding<SpeakerSettingService>(),
       adding<CatalogService>(),
       adding<AbPresetService>(),
       adding<fennik::server::TimerService>(),
@@ -59,11 +69,15 @@ const std::vector<Step>& addOrder() {
 const std::vector<Step>& removeOrder() {
   static const std::vector<Step> steps{
       removing<LivesoundService>(),
+      removing<SpeakerService>(),
       removing<PanelService>(),
       removing<MatrixService>(),
+      removing<SpeakerDatabaseService>(),
       removing<VisualTreeService>(),
       removing<DevicePlant>(),
       removing<HighlightService>(),
+      removing<SpsFileService>(),
+      removing<SpeakerSettingService>(),
       removing<CatalogService>(),
       removing<AbPresetService>(),
       removing<fennik::server::DebounceService>(),

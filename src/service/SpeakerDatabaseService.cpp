@@ -70,12 +70,19 @@ void SpeakerDatabaseService::pushLoadPath(const std::string& path) {
 
 void SpeakerDatabaseService::initialize() { loadAllDatabases(); }
 
+void SpeakerDatabaseService::ensureLoaded() {
+  if (!loaded_) loadAllDatabases();
+}
+
 void SpeakerDatabaseService::load(fennik::server::FileContainer&) {
+  ensureLoaded();
   updateEntities();
   createDeviceTypes();
 }
 
 void SpeakerDatabaseService::loadAllDatabases() {
+  loaded_ = true;
+  ++generation_;
   all_.clear();
   used_.clear();
   for (const std::string& folder : loadPaths_) {

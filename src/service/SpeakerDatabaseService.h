@@ -49,6 +49,12 @@ class SpeakerDatabaseService : public SpeakerDatabaseServiceBase {
   std::string getPrecompiledPath() const { return precompiledPath_.string(); }
 
   void loadAllDatabases();
+  // Loads the databases unless they were loaded already: a project opened
+  // when the server starts meets a service that was never initialized.
+  void ensureLoaded();
+  // Counts the loads: what was made from the databases of an earlier count
+  // is out of date.
+  unsigned generation() const { return generation_; }
   void updateEntities();
   void createDeviceTypes();
   // Installs a database file (JSON text or a ZIP holding it); false, logged,
@@ -87,6 +93,8 @@ class SpeakerDatabaseService : public SpeakerDatabaseServiceBase {
   std::filesystem::path precompiledPath_;
   std::map<std::string, std::map<Version, Database>> all_;
   std::map<std::string, Database> used_;
+  bool loaded_ = false;
+  unsigned generation_ = 0;
 };
 
 }  // namespace qor::server

@@ -2,7 +2,11 @@
 // fixtures/, their shapes described in docs/migrations.md), one by one on the
 // container and all together through opening the project.
 
+#include "custom/LogCapture.h"
+#include "custom/speakers/SpeakerModeId.h"
 #include "migrations/Migrations.h"
+#include "model/GeneratedServices.h"
+#include "service/SpeakerDatabaseService.h"
 #include "support/ProjectFiles.h"
 
 #include "qor/server/entities/All.h"
@@ -10,6 +14,8 @@
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/project/FileContainer.h"
 #include "fennik/server/project/HostInterface.h"
+#include "fennik/server/service/EntityContext.h"
+#include "fennik/server/service/NotificationService.h"
 #include "fennik/server/service/ServiceResolver.h"
 
 #include <gtest/gtest.h>
@@ -186,6 +192,60 @@ TEST(MigrationTest, MatrixDataIsClearedAndItsWorkspaceGetsAWindow) {
   // Only the amplifier got loads.
   EXPECT_EQ(doc["qor::server::FtLoad"].size(), 3u);
   EXPECT_FALSE(find(doc, "qor::server::Device", id(201))->contains("load"));
+}
+
+TEST(MigrationTest, SpeakerModesAndSettingsAreBoundToTheInstalledDatabases) {
+  // The server knows the sample databases: point source 1.2 and 1.10, line array 2.1.
+  ScratchFolder data;
+  auto context = fennik::server::EntityContext::create(fennik::server::JobLoop::Mode::Manual);
+  addGeneratedServices(context);
+  auto databases = context->services()->get<SpeakerDatabaseService>();
+  databases->clearLoadPathes();
+  databases->setDataFolder(data.path());
+  databases->pushLoadPath((fs::path(QOR_SOURCE_DIR) / "data" / "speakerdb").string());
+
+  LogCapture log;
+  Opened project("speakers-1.1.1");
+  Migration_120_122(context).migrate(project.container);
+  const Json doc = project.doc();
+  const std::string ps = "b38f4d4c-74ed-5a43-af7c-f589de0d8b23";
+  const std::string dp12 = "55516039-12d6-5c31-8777-7a33476fc4d4";
+  auto modeOf = [&](int n) { return (*find(doc, "qor::server::FtSpeakerMode", id(n)))["mode"].get<std::string>(); };
+  // A powering mode names the variant; "EXT_" marks an externally powered one.
+  EXPECT_EQ(modeOf(11), makeSpeakerModeId("0bae48e7-ff7f-5c17-9286-5a08af912155", dp12,
+                                          "6bc8e81e-4af2-5ead-8acb-14174f4d4db0", ps));
+  EXPECT_EQ(modeOf(12),
+            makeSpeakerModeId("3a481d8b-3400-5d9f-b948-2eb7a7b116ad", "608bd16b-e6c6-5595-9420-2e9fda4a28e4",
+                              "614d02cc-8e13-5222-aa6b-9845f11db0d0", ps));
+  // What no database offers stays as stored.
+  const Json before = Json::parse(readBytes(FIXTURES / "speakers-1.1.1" / "entities.json"));
+  EXPECT_EQ(modeOf(13), (*find(before, "qor::server::FtSpeakerMode", id(13)))["mode"]);
+  EXPECT_EQ(modeOf(14), (*find(before, "qor::server::FtSpeakerMode", id(14)))["mode"]);
+
+  // Settings carry the name of their chain.
+  const Json& hf = *find(doc, "qor::server::FtSpeakerSetting", id(22));
+  EXPECT_EQ(hf["name"], "HF speech");
+  EXPECT_EQ(hf["aggregatedName"], "HF speech");
+  EXPECT_EQ(hf["description"], "Fennik Demo Point Source 1.10");
+  EXPECT_EQ((*find(doc, "qor::server::FtSpeakerSetting", id(23)))["name"], "LF speech");
+  EXPECT_EQ((*find(doc, "qor::server::FtSpeakerSetting", id(24)))["name"], "kept");
+  EXPECT_TRUE(log.contains("Couldn't find according dsp chain"));
+  // The database list keeps ids only.
+  EXPECT_FALSE(find(doc, "qor::server::SpeakerDatabase", id(901))->contains("version"));
+
+  // The user is told what to install, once per problem.
+  std::vector<std::string> texts;
+  for (const auto& note : context->notifications()->history()) {
+    EXPECT_EQ(note.title, "Speaker Database");
+    texts.push_back(note.text);
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "Please install the sepaker database Fennik Demo Point Source, Version 2.1 or higher",
+                       "The database version couldn't be parsed.", "Error finding a speaker in the databases",
+                       "Error finding a required speaker database"}));
+  EXPECT_TRUE(log.contains("Project file contains product: " + dp12 + " in the db: Fennik Demo Point Source"));
+  EXPECT_TRUE(log.contains("which references a database that is not installed: 00000000-0000-4000-8000-000000000999"));
+  context->services()->clear();
 }
 
 TEST(MigrationTest, ContainersWithoutEntitiesOrWithBrokenOnesAreLeftAlone) {

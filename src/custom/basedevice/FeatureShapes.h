@@ -4,7 +4,9 @@
 // CHANNEL, its index and channel label), joined as owned members.
 
 #include "qor/server/entities/Device.h"
+#include "qor/server/entities/DeviceType.h"
 #include "qor/server/entities/Enums.h"
+#include "qor/server/entities/FtDeviceInfo.h"
 #include "qor/server/entities/FtLabel.h"
 
 namespace qor::server {
@@ -32,6 +34,22 @@ E* createChannelFeature(S& service, E* parent, int index, FtLabel* label) {
   if constexpr (HasLabel<E>) child->setLabel(label);
   if (parent) service.addChild(parent, child, true);
   return child;
+}
+
+// The label (named after the type) and device info (the type's model) of a
+// device that no driver describes, as the project file keeps them.
+template <class Labels, class Infos>
+FtDeviceInfo* createLabelAndDeviceInfo(Labels& labels, Infos& infos, Device* device, const DeviceType& type) {
+  FtLabel* label = labels.create();
+  labels.setSource(label, FtSource::DEVICE, false);
+  labels.setName(label, type.getLabel(), false);
+  device->setLabel(label);
+  FtDeviceInfo* info = infos.create();
+  infos.setSource(info, FtSource::DEVICE, false);
+  info->setLabel(label);
+  infos.setModel(info, type.getModel(), false);
+  device->setDeviceInfo(info);
+  return info;
 }
 
 }  // namespace qor::server

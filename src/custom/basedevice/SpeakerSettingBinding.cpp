@@ -3,6 +3,7 @@
 
 #include "custom/basedevice/BaseDevice.h"
 #include "custom/basedevice/FeatureShapes.h"
+#include "custom/speakers/SpeakerSettingService.h"
 
 #include "qor/server/entities/FtDeviceInfo.h"
 #include "qor/server/entities/FtSpeakerSetting.h"
@@ -23,11 +24,12 @@ using fennik::server::Uuid;
 
 namespace {
 
-// What the driver loads for a channel. Settings that name a DSP chain of a
-// speaker database convert; the rest is loaded by its chain id.
-std::optional<fennik::devices::SpeakerSetting> toSpeakerSetting(const FtSpeakerSetting& setting) {
-  if (setting.getSupposedSpeakerDbDspChainId().empty()) return std::nullopt;
-  return fennik::devices::SpeakerSetting{setting.getName(), setting.getSupposedSpeakerDbDspChainId()};
+// What the driver loads for a channel: the speaker data's conversion (an SPS
+// file from the project's cache or a database's DSP chain); without speaker
+// services, the chain id as it is.
+std::optional<fennik::devices::SpeakerSetting> toSpeakerSetting(const SpeakerSettingService* converter,
+                                                                const FtSpeakerSetting& setting) {
+  return converter ? converter->toDriverSetting(setting) : SpeakerSettingService::byChainId(setting);
 }
 
 }  // namespace
@@ -81,18 +83,14 @@ void BaseDevice::loadSettingByFtSpeakerSetting(Device* device, const FtSpeakerSe
   if (!d) return;
   const int channel = setting->getIndex();
   getLogger(MODULE_LOGGER)->debug("Trying to convert dsp chain to speaker setting");
-  auto converted = toSpeakerSetting(*setting);
+  auto converted = toSpeakerSetting(service<SpeakerSettingService>().get(), *setting);
+  // A setting that names nothing (cleared, or its file is gone) is not sent.
+  if (!converted) return;
   try {
-    if (converted) {
-      getLogger(MODULE_LOGGER)->debug("Trying to load speaker setting");
-      d->loadSpeakerSetting(channel, *converted);
-    } else {
-      d->loadDspChain(channel, setting->getSupposedSpeakerDbDspChainId());
-    }
+    getLogger(MODULE_LOGGER)->debug("Trying to load speaker setting");
+    d->loadSpeakerSetting(channel, *converted);
   } catch (const std::exception& e) {
-    getLogger(MODULE_LOGGER)
-        ->error("{}: {}", converted ? "Driver couldn't load speaker setting" : "Driver couldn't load dsp chain",
-                e.what());
+    getLogger(MODULE_LOGGER)->error("Driver couldn't load speaker setting: {}", e.what());
     const std::string title = device->getDeviceInfo() ? device->getDeviceInfo()->getName() : std::string();
     loop()->work([&](const std::shared_ptr<fennik::server::EntityContext>& context) {
       if (context->notifications())
@@ -106,9 +104,10 @@ void BaseDevice::checkFtSpeakerSetting(Device* device) {
   Driver* d = device ? driver(device) : nullptr;
   FtSpeakerSetting* parent = device ? device->getSpeakerSetting() : nullptr;
   if (!d || !parent) return;
+  const auto converter = service<SpeakerSettingService>();
   for (FtSpeakerSetting* child : parent->childrens()) {
     if (!child) continue;
-    auto converted = toSpeakerSetting(*child);
+    auto converted = toSpeakerSetting(converter.get(), *child);
     if (!converted) continue;
     try {
       d->checkSpeakerSetting(child->getIndex(), *converted);

@@ -4,10 +4,14 @@
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/panels/PanelService.h"
 #include "custom/panels/PanelTemplates.h"
+#include "custom/speakers/SpeakerModeId.h"
 #include "qor/server/entities/DeviceType.h"
+#include "service/SpeakerDatabaseService.h"
 
 #include "fennik/server/core/Uuid.h"
 #include "fennik/server/service/ServiceResolver.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
@@ -17,7 +21,8 @@
 
 namespace qor::server {
 
-namespace {
+// Named, not anonymous: the speaker section keeps these in the service.
+namespace catalog_search {
 
 enum Field { KIND, VENDOR, MODEL, LABEL, FIELD_COUNT };
 constexpr std::array<std::string_view, FIELD_COUNT> FIELD_NAMES{"kind", "vendor", "model", "label"};
@@ -76,7 +81,70 @@ std::optional<std::string> kindOf(std::int32_t deviceClass) {
   }
 }
 
-}  // namespace
+// An item with its searchable texts.
+struct Entry {
+  CatalogItem item;
+  Searchable searchable;
+  explicit Entry(CatalogItem i) : item(std::move(i)), searchable(item) {}
+};
+
+bool byKindVendorModelLabel(const CatalogItem& a, const CatalogItem& b) {
+  return std::tie(a.kind, a.vendor, a.model, a.label, a.id) < std::tie(b.kind, b.vendor, b.model, b.label, b.id);
+}
+
+// The visible products of the databases in use, each as a speaker, as each
+// of its modes, and as each band of each mode.
+std::vector<CatalogItem> speakerItems(const SpeakerDatabaseService& databases) {
+  using fennik::server::UuidToS;
+  std::vector<CatalogItem> items;
+  for (const auto& [name, database] : databases.getUsedDatabases()) {
+    for (const auto& product : database->products()) {
+      if (!product.visible) continue;
+      items.push_back(CatalogItem{"Speaker", UuidToS(product.id), product.vendor, product.model, product.label});
+      for (const auto& mode : database->modesOf(product)) {
+        const std::string title = product.label + ", " + speakerModeTitle(*mode.preset, *mode.variant);
+        const std::string id = makeSpeakerModeId(*database, product, *mode.preset, *mode.variant);
+        items.push_back(CatalogItem{"SpeakerMode", id, product.vendor, product.model, title});
+        nlohmann::json band = nlohmann::json::parse(id);
+        for (std::size_t i = 0; i < mode.variant->bands.size(); ++i) {
+          band["band.index"] = i;
+          const auto& b = mode.variant->bands[i];
+          items.push_back(CatalogItem{"SpeakerModeBand", band.dump(0), product.vendor, product.model,
+                                      title + ", " + (b.label.empty() ? "band " + std::to_string(i + 1) : b.label)});
+        }
+      }
+    }
+  }
+  std::sort(items.begin(), items.end(), byKindVendorModelLabel);
+  return items;
+}
+
+}  // namespace catalog_search
+
+using namespace catalog_search;
+
+struct CatalogService::SpeakerSection {
+  const SpeakerDatabaseService* databases = nullptr;
+  unsigned generation = 0;
+  std::vector<Entry> entries;
+};
+
+const CatalogService::SpeakerSection& CatalogService::speakers() const {
+  auto databases = services()->get<SpeakerDatabaseService>();
+  if (!speakers_) speakers_ = std::make_shared<SpeakerSection>();
+  if (!databases) {
+    speakers_->entries.clear();
+    speakers_->databases = nullptr;
+    return *speakers_;
+  }
+  if (speakers_->databases != databases.get() || speakers_->generation != databases->generation()) {
+    speakers_->entries.clear();
+    for (auto& item : speakerItems(*databases)) speakers_->entries.emplace_back(std::move(item));
+    speakers_->databases = databases.get();
+    speakers_->generation = databases->generation();
+  }
+  return *speakers_;
+}
 
 CatalogTokens CatalogService::tokenize(std::string_view query) {
   CatalogTokens tokens;
@@ -92,6 +160,13 @@ CatalogTokens CatalogService::tokenize(std::string_view query) {
 }
 
 std::vector<CatalogItem> CatalogService::items() const {
+  std::vector<CatalogItem> result = deviceItems();
+  // The speaker kinds sort after "Panel": their section follows as it is.
+  for (const Entry& entry : speakers().entries) result.push_back(entry.item);
+  return result;
+}
+
+std::vector<CatalogItem> CatalogService::deviceItems() const {
   std::vector<CatalogItem> result;
   if (auto plant = services()->get<DevicePlant>()) {
     for (const DeviceFactory* factory : plant->getRegisteredFactories()) {
@@ -111,29 +186,32 @@ std::vector<CatalogItem> CatalogService::items() const {
       result.push_back(CatalogItem{"Panel", t.id, type->getVendor(), type->getModel(), t.family + " panel, " + t.name});
     }
   }
-  std::sort(result.begin(), result.end(), [](const CatalogItem& a, const CatalogItem& b) {
-    return std::tie(a.kind, a.vendor, a.model, a.label, a.id) < std::tie(b.kind, b.vendor, b.model, b.label, b.id);
-  });
+  std::sort(result.begin(), result.end(), byKindVendorModelLabel);
   return result;
 }
 
 CatalogQueryResult CatalogService::deviceCatalogQuery(const std::vector<CatalogTokens>& queries) const {
   CatalogQueryResult result;
   if (queries.empty()) return result;
-  const std::vector<CatalogItem> catalog = items();
-  std::vector<Searchable> searchable;
-  searchable.reserve(catalog.size());
-  for (const auto& item : catalog) searchable.emplace_back(item);
+  // The few devices of the factories and panels are made afresh; the
+  // speakers' section is searched where it is kept.
+  std::vector<Entry> others;
+  for (CatalogItem& item : deviceItems()) others.emplace_back(std::move(item));
+  const std::vector<Entry>& speakerEntries = speakers().entries;
   for (const CatalogTokens& tokens : queries) {
     if (result.count(tokens)) continue;
     std::vector<Condition> conditions;
     for (const CatalogToken& token : tokens) conditions.emplace_back(token.get());
     std::vector<CatalogItem>& matches = result[tokens];
-    for (std::size_t i = 0; i < catalog.size(); ++i) {
-      const bool all = std::all_of(conditions.begin(), conditions.end(),
-                                   [&](const Condition& c) { return c.holdsFor(searchable[i]); });
-      if (all) matches.push_back(catalog[i]);
-    }
+    auto search = [&](const std::vector<Entry>& entries) {
+      for (const Entry& entry : entries) {
+        const bool all = std::all_of(conditions.begin(), conditions.end(),
+                                     [&](const Condition& c) { return c.holdsFor(entry.searchable); });
+        if (all) matches.push_back(entry.item);
+      }
+    };
+    search(others);
+    search(speakerEntries);
   }
   return result;
 }

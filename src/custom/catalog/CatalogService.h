@@ -12,6 +12,7 @@
 #include <boost/flyweight.hpp>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,8 +21,12 @@ namespace qor::server {
 
 // One addable device. `kind` and `id` are what "/deviceAdd" takes.
 struct CatalogItem {
-  std::string kind;  // "Amplifier", "Matrix", "Panel"
-  std::string id;    // the device type's id text; for a panel, the template ("MZD/Basic")
+  // "Amplifier", "Matrix", "Panel", "Speaker", "SpeakerMode", "SpeakerModeBand"
+  std::string kind;
+  // The device type's id text; for a panel, the template ("MZD/Basic"); for
+  // a speaker mode, its mode id; for a band of a mode, the mode id with the
+  // member "band.index" added.
+  std::string id;
   std::string vendor;
   std::string model;
   std::string label;
@@ -44,6 +49,15 @@ class CatalogService : public fennik::server::Service {
   // The matches of every query; equal token lists share one entry, and a
   // query without tokens matches the whole catalog.
   CatalogQueryResult deviceCatalogQuery(const std::vector<CatalogTokens>& queries) const;
+
+ private:
+  struct SpeakerSection;
+  // The amplifier, matrix and panel items, ordered.
+  std::vector<CatalogItem> deviceItems() const;
+  // The speaker items of the databases in use, made once per set of
+  // databases (thousands of products: not rebuilt for every query).
+  const SpeakerSection& speakers() const;
+  mutable std::shared_ptr<SpeakerSection> speakers_;
 };
 
 }  // namespace qor::server

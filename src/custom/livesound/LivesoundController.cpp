@@ -246,6 +246,25 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
         job.service<LivesoundService>().speakerDatabaseInstallFile(
             std::string(reinterpret_cast<const char*>(a.file()->data()), a.file()->size()));
       });
+  // --- speaker modes and speaker settings ---
+  addCommand<cmd::SpeakerModeSetModeArgs>(
+      *this, "/speakerModeSetMode", {cmd::SpeakerModeSetModeArgs::VT_SPEAKERMODE, cmd::SpeakerModeSetModeArgs::VT_MODE},
+      [](CommandJob& job, const cmd::SpeakerModeSetModeArgs& a) {
+        job.service<LivesoundService>().speakerModeSetMode(job.entity<FtSpeakerMode>(a.speakerMode()),
+                                                           wire::fromWire(a.mode()));
+      });
+  addCommand<cmd::SpeakerSettingLoadSpsArgs>(
+      *this, "/speakerSettingLoadSps",
+      {cmd::SpeakerSettingLoadSpsArgs::VT_SPEAKERSETTING, cmd::SpeakerSettingLoadSpsArgs::VT_PATH},
+      [](CommandJob& job, const cmd::SpeakerSettingLoadSpsArgs& a) {
+        job.service<LivesoundService>().speakerSettingLoadSps(job.entity<FtSpeakerSetting>(a.speakerSetting()),
+                                                              wire::fromWire(a.path()));
+      });
+  addCommand<cmd::SpeakerSettingClearArgs>(
+      *this, "/speakerSettingClear", {cmd::SpeakerSettingClearArgs::VT_SPEAKERSETTING},
+      [](CommandJob& job, const cmd::SpeakerSettingClearArgs& a) {
+        job.service<LivesoundService>().speakerSettingClear(job.entity<FtSpeakerSetting>(a.speakerSetting()));
+      });
   // --- panels ---
   addCommand<cmd::PanelStoreArgs>(*this, "/panelStore", {cmd::PanelStoreArgs::VT_PANEL, cmd::PanelStoreArgs::VT_JSON},
                                   [](CommandJob& job, const cmd::PanelStoreArgs& a) {

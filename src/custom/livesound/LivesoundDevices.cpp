@@ -204,7 +204,7 @@ std::vector<Device*> LivesoundService::deviceAdd(const std::string& kind, const 
                                                  int y, bool autoPlace) {
   LIVESOUND_TRACE("deviceAdd");
   std::optional<Uuid> typeId;
-  if (kind == "SpeakerMode") {
+  if (kind == "SpeakerMode" || kind == "SpeakerModeBand") {
     // Throws the JSON library's error for text that is no JSON, an id that
     // is not an object, or a product id that is not a string.
     const nlohmann::json mode = nlohmann::json::parse(id);
@@ -244,8 +244,9 @@ std::vector<Device*> LivesoundService::deviceAdd(const std::string& kind, const 
     Device* device = deviceAdd(type, x, y, autoPlace);
     if (!device) continue;
     added.push_back(device);
-    if (type->getImplementation() == DeviceTypeImplementation::SPEAKER) {
-      if (auto speakers = services()->get<ISpeakerDevices>()) speakers->setSpeakerMode(device->getSpeakerMode(), id);
+    if (type->getImplementation() == DeviceTypeImplementation::SPEAKER &&
+        (kind == "SpeakerMode" || kind == "SpeakerModeBand")) {
+      if (auto speakers = services()->get<ISpeakerDevices>()) speakers->applySpeakerMode(device, id);
     }
     if (type->getImplementation() == DeviceTypeImplementation::PANEL && kind == "Panel")
       panelSetTemplate(device->getPanel(), id);

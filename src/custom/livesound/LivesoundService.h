@@ -165,6 +165,17 @@ class LivesoundService : public fennik::server::Service {
   // Installs an uploaded speaker database and tells the user how it went
   // (a "Speaker Database" notification); empty bytes do nothing.
   void speakerDatabaseInstallFile(const std::string& bytes);
+  // Sets a speaker's (or each member's of a speaker group) mode: the groups
+  // it belongs to are rebuilt around the new features, and its connections
+  // to amplifier channels go. Null does nothing.
+  void speakerModeSetMode(FtSpeakerMode* mode, const std::string& modeId);
+  // Copies an SPS file (a path on the server's machine) into the project and
+  // lets the speaker setting run it. A file that is not an SPS file is
+  // logged and changes nothing.
+  void speakerSettingLoadSps(FtSpeakerSetting* setting, const std::string& path);
+  // The setting runs no SPS file any more: back to its speaker database's
+  // DSP chain, or, without one, to no setting (the nil chain id).
+  void speakerSettingClear(FtSpeakerSetting* setting);
 
  protected:
   // Items whose canvas root is the clipboard workspace survive; a group's

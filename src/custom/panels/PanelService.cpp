@@ -3,6 +3,7 @@
 #include "custom/panels/PanelService.h"
 
 #include "custom/VisualTreeService.h"
+#include "custom/basedevice/FeatureShapes.h"
 #include "custom/driverstore/DriverStore.h"
 #include "service/DeviceService.h"
 #include "service/FtPanelService.h"
@@ -165,18 +166,10 @@ void PanelService::createFeatures(Device* device, DeviceType* type) {
   const PanelKind& kind = panelKind(type->id());
 
   // What the project file keeps; the rest is described on connecting.
-  FtLabel* label = labels->create();
-  labels->setSource(label, FtSource::DEVICE, false);
-  labels->setName(label, type->getLabel(), false);
-  device->setLabel(label);
-
-  FtDeviceInfo* info = infos->create();
-  infos->setSource(info, FtSource::DEVICE, false);
-  info->setLabel(label);
-  infos->setModel(info, type->getModel(), false);
+  FtDeviceInfo* info = createLabelAndDeviceInfo(*labels, *infos, device, *type);
+  FtLabel* label = device->getLabel();
   infos->setDeviceIdRule(info, StringValidatorRule::DeviceId, false);
   infos->setNameRule(info, StringValidatorRule::CapDnsName, false);
-  device->setDeviceInfo(info);
 
   FtOnline* online = onlines->create();
   onlines->setSource(online, FtSource::DEVICE, false);

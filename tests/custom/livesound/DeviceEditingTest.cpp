@@ -192,9 +192,9 @@ TEST_F(DeviceEditingTest, AddingByKindAndIdSelectsEveryNewDeviceAndRefusesWhatIt
   EXPECT_THROW(livesound().deviceAdd("SpeakerMode", "[1, 2]", 1, 0, 0, true), nlohmann::json::type_error);
   EXPECT_THROW(livesound().deviceAdd("SpeakerMode", R"({"product.id": 7})", 1, 0, 0, true), nlohmann::json::type_error);
   EXPECT_THROW(livesound().deviceAdd("SpeakerMode", "{", 1, 0, 0, true), nlohmann::json::parse_error);
-  // Well-formed, but no speaker service is there to make speakers: refused.
+  // Well-formed, but no speaker database offers the product: refused.
   EXPECT_TRUE(livesound().deviceAdd("SpeakerMode", R"({"product.id": "P-1"})", 1, 0, 0, true).empty());
-  EXPECT_TRUE(log.contains("no speaker service is available"));
+  EXPECT_TRUE(log.contains("No device type"));
   EXPECT_EQ(db().size(), before);
   EXPECT_EQ(project()->getDeviceTypeAmplifierNextId(), 3);
 }
