@@ -1,13 +1,14 @@
 // A sound engineer's day, as the server sees it from its clients. Read this
 // first: it is the product from start to end.
 //
-// In the morning, offline, the engineer designs the system: a new project,
-// the loudspeakers' data installed, amplifiers from the catalog, grouped and
-// set 3 dB down together, saved and reopened. At the venue the network offers
-// the real amplifiers: the designed ones are mapped onto them and the project
-// goes online writing, so the amplifiers run the design. During the show the
-// meters move, the project checks watch, an A/B comparison is made by ear,
-// and one amplifier drops off the network and comes back. At night the
+// In the morning, offline, the engineer designs the system: a new project, the
+// loudspeakers' data installed, amplifiers from the catalog and a loudspeaker
+// in one of its modes, wired to an amplifier channel, the amplifiers grouped
+// and set 3 dB down together, saved and reopened. At the venue the network
+// offers the real amplifiers: the designed ones are mapped onto them and the
+// project goes online writing, so the amplifiers run the design. During the
+// show the meters move, the project checks watch, an A/B comparison is made by
+// ear, and one amplifier drops off the network and comes back. At night the
 // project is saved and the server stopped; the next morning it starts again,
 // opens the file, goes online, and every value is as it was.
 //
@@ -155,17 +156,19 @@ class EngineersDayTest : public ::testing::Test {
       return t.Finish();
     });
   }
-  // The kind and type id the catalog offers for a model.
-  std::pair<std::string, std::string> fromCatalog(const std::string& model) {
-    auto reply = command("/deviceCatalogQuery", table([&](flatbuffers::FlatBufferBuilder& b) {
-                           return cmd::CreateDeviceCatalogQueryArgs(b, b.CreateVectorOfStrings({model}));
-                         }));
+  // The kind and id of the first catalog item of the kind whose model is
+  // the given one (any model when empty).
+  std::pair<std::string, std::string> fromCatalog(const std::string& kind, const std::string& model = {}) {
+    auto reply =
+        command("/deviceCatalogQuery",
+                table([&](flatbuffers::FlatBufferBuilder& b) { return cmd::CreateDeviceCatalogQueryArgs(b); }));
     const auto* result = reply ? tableOf<cmd::DeviceCatalogQueryResult>(reply->payload) : nullptr;
     if (result && result->matches())
       for (const auto* match : *result->matches())
         for (const auto* item : *match->items())
-          if (item->model()->str() == model) return {item->kind()->str(), item->id()->str()};
-    ADD_FAILURE() << "the catalog offers no " << model;
+          if (item->kind()->str() == kind && (model.empty() || item->model()->str() == model))
+            return {item->kind()->str(), item->id()->str()};
+    ADD_FAILURE() << "the catalog offers no " << kind << " " << model;
     return {};
   }
   std::vector<std::string> deviceAdd(const std::pair<std::string, std::string>& type, int count, int x) {
@@ -281,11 +284,33 @@ TEST_F(EngineersDayTest, DesignGoOnlineRunTheShowAndOpenItAgainTheNextDay) {
   }));
 
   // Two QA-8 amplifiers from the catalog, side by side.
-  const auto qa8 = fromCatalog("QA-8");
+  const auto qa8 = fromCatalog("Amplifier", "QA-8");
   const auto amps = deviceAdd(qa8, 2, 100);
   ASSERT_EQ(amps.size(), 2u);
   const std::string left = amps[0];
   const std::string right = amps[1];
+
+  // A loudspeaker in one of its modes, wired to the left amplifier's first
+  // channel with the connector dialogue.
+  const auto speakers = deviceAdd(fromCatalog("SpeakerMode"), 1, 400);
+  ASSERT_EQ(speakers.size(), 1u);
+  const std::string output = idOf([&] { return device(left)->getConnector()->childrens().at(0); });
+  const std::string input = idOf([&] { return device(speakers[0])->getConnector()->childrens().at(0); });
+  auto connector = [&](const std::string& path, const std::string& id) {
+    return status(command(path, table([&](flatbuffers::FlatBufferBuilder& b) {
+                            return cmd::CreateConnectorStartArgs(b, b.CreateString(id));  // same shape for both
+                          })));
+  };
+  ASSERT_EQ(connector("/connectorStart", output), 200);
+  ASSERT_EQ(connector("/connectorConnect", input), 200);
+  ASSERT_EQ(status(command("/connectorFinish")), 200);
+  auto wired = [&] {
+    return read<bool>([&] {
+      const auto* in = server->context()->db()->get<qor::server::FtConnector>(UuidFromS(input));
+      return in && in->getSignalSource() && in->getSignalSource()->strId() == output;
+    });
+  };
+  EXPECT_TRUE(wired());
 
   // Grouped, and the group taken 3 dB down: both amplifiers follow.
   std::vector<std::string> items;
@@ -394,6 +419,7 @@ TEST_F(EngineersDayTest, DesignGoOnlineRunTheShowAndOpenItAgainTheNextDay) {
   EXPECT_EQ(lines(differences(tonight, design())), "");
   EXPECT_DOUBLE_EQ(levelOf(left, 0), -3.0);
   EXPECT_EQ(read<std::string>([&] { return device(right)->getDeviceId(); }), stageRight);
+  EXPECT_TRUE(wired());
 }
 
 }  // namespace
