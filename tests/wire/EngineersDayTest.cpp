@@ -315,11 +315,14 @@ TEST_F(EngineersDayTest, DesignGoOnlineRunTheShowAndOpenItAgainTheNextDay) {
   // Grouped, and the group taken 3 dB down: both amplifiers follow.
   std::vector<std::string> items;
   for (const auto& amp : amps) items.push_back(idOf([&] { return device(amp)->getVisualItem(); }));
-  ASSERT_EQ(status(command("/visualItemSelect", table([&](flatbuffers::FlatBufferBuilder& b) {
-                             return cmd::CreateVisualItemSelectArgs(b, b.CreateString(MASTER_WINDOW),
-                                                                    b.CreateVectorOfStrings(items));
-                           }))),
-            200);
+  auto select = [&](const std::vector<std::string>& these, bool deselect, bool all) {
+    return status(command("/visualItemSelect", table([&](flatbuffers::FlatBufferBuilder& b) {
+                            return cmd::CreateVisualItemSelectArgs(b, b.CreateString(MASTER_WINDOW),
+                                                                   b.CreateVectorOfStrings(these), deselect, all);
+                          })));
+  };
+  ASSERT_EQ(select({}, true, true), 200);  // the new loudspeaker was selected
+  ASSERT_EQ(select(items, false, false), 200);
   const std::string group = UuidToS(random_uuid());
   ASSERT_EQ(status(command("/visualItemDeviceForSelected", table([&](flatbuffers::FlatBufferBuilder& b) {
                              return cmd::CreateVisualItemDeviceForSelectedArgs(b, b.CreateString(group), true);
