@@ -9,10 +9,10 @@
 #include "custom/livesound/LivesoundService.h"
 #include "custom/panels/PanelService.h"
 #include "custom/presets/AbPresetService.h"
-#include "service/SpeakerDatabaseService.h"
 #include "custom/speakers/SpeakerService.h"
 #include "custom/speakers/SpeakerSettingService.h"
 #include "custom/speakers/SpsFileService.h"
+#include "service/SpeakerDatabaseService.h"
 
 #include "fennik/server/service/DebounceService.h"
 #include "fennik/server/service/EntityContext.h"
