@@ -1,23 +1,18 @@
 // Editing the canvas from the page through the server's selection: clicks
 // select on the server, keys run the selection commands; qorctl is the
 // second client that checks the server and selects on its own.
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { Locator, Page } from 'playwright-core';
-import { Browser, Server, eventually, openPage, qorctl, startServer } from './support';
+import { Browser, Server, eventually, qorctl, serverAndPage } from './support';
 
 let server: Server;
 let browser: Browser;
 
-before(async () => {
-  server = await startServer();
-  browser = await openPage(server.pageUrl);
+serverAndPage([], async (s, b) => {
+  server = s;
+  browser = b;
   await browser.page.locator('svg.canvas[data-ready="true"]').waitFor();
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
 });
 
 const MASTER_ROOT = 'c3bca550-a3df-4d37-a8e4-bd545d12b0cb';

@@ -1,21 +1,16 @@
 // Project checks in the page against a real server: the demo project has
 // one device offline beside online ones, so "All devices should be online"
 // is active; ignoring it from the page sets the flag on the server.
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { Browser, Server, eventually, openPage, qorctl, startServer } from './support';
+import { Browser, Server, eventually, qorctl, serverAndPage } from './support';
 
 let server: Server;
 let browser: Browser;
 
-before(async () => {
-  server = await startServer();
-  browser = await openPage(server.pageUrl);
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
+serverAndPage([], (s, b) => {
+  server = s;
+  browser = b;
 });
 
 const PARTIAL_ONLINE = 106;

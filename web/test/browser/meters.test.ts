@@ -1,20 +1,15 @@
 // Meters reach the device view live: the demo takes its project online and
 // plays pink noise at -30 dB through the first of its mapped QA-8.
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { Browser, Server, eventually, openPage, startServer } from './support';
+import { Browser, Server, eventually, serverAndPage } from './support';
 
 let server: Server;
 let browser: Browser;
 
-before(async () => {
-  server = await startServer();
-  browser = await openPage(server.pageUrl);
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
+serverAndPage([], (s, b) => {
+  server = s;
+  browser = b;
 });
 
 test('the device view of the metering amplifier shows its meter change within a few seconds', async () => {

@@ -1,25 +1,20 @@
 // The page as a user meets it, against a real server with the simulated
 // device network.
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { copyFileSync, existsSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { Browser, Server, env, eventually, openPage, qorctl, startServer } from './support';
+import { Browser, Server, env, eventually, qorctl, serverAndPage } from './support';
 
 let server: Server;
 let browser: Browser;
 // The server lets clients save only in its projects folder.
 const projects = mkdtempSync(join(tmpdir(), 'qor-web-'));
 
-before(async () => {
-  server = await startServer(['--projects-folder', projects]);
-  browser = await openPage(server.pageUrl);
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
+serverAndPage(['--projects-folder', projects], (s, b) => {
+  server = s;
+  browser = b;
 });
 
 const MASTER_LAYER = 'd5fefc2e-670e-48e6-8353-094e236e95b2';

@@ -5,6 +5,7 @@ import { ChildProcess, execFile, spawn } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
+import { after, before } from 'node:test';
 import { promisify } from 'node:util';
 import { chromium, BrowserContext, Page, ConsoleMessage } from 'playwright-core';
 
@@ -94,6 +95,26 @@ export async function openPage(url: string): Promise<Browser> {
       rmSync(profile, { recursive: true, force: true });
     },
   };
+}
+
+// The tests of one file share a server (started with the extra options) and
+// the page on it: both start before the first test, are handed to ready,
+// and close after the last test.
+export function serverAndPage(
+  extra: string[],
+  ready: (server: Server, browser: Browser) => void | Promise<void>,
+): void {
+  let server: Server | undefined;
+  let browser: Browser | undefined;
+  before(async () => {
+    server = await startServer(extra);
+    browser = await openPage(server.pageUrl);
+    await ready(server, browser);
+  });
+  after(async () => {
+    await browser?.close();
+    await server?.stop();
+  });
 }
 
 // Runs qorctl against the server; returns its JSON answer.
