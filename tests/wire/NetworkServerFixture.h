@@ -1,8 +1,8 @@
 #pragma once
 // A real server with the three simulated models on a simulated device network
 // that runs on its own thread, the way a venue's network answers on its own
-// time: device discovery lists what the network offers, and one client is
-// connected.
+// time: device discovery lists what the network offers, the audio-network
+// service reports it running, and one client is connected.
 
 #include "ServerFixture.h"
 #include "SimulatedModels.h"
@@ -10,6 +10,7 @@
 #include "qor/devicediscovery/DeviceDiscovery.h"
 #include "qor/devicediscovery/SimulatedDiscoverySource.h"
 
+#include "fennik/devices/AudioNetworkService.h"
 #include "fennik/devices/SimulatedNetwork.h"
 
 #include <memory>
@@ -18,11 +19,17 @@ namespace qor::testing {
 
 class NetworkServerFixture : public ServerFixture {
  protected:
+  NetworkServerFixture() = default;
+  // A server whose loop timers follow the given clock.
+  explicit NetworkServerFixture(std::shared_ptr<Clock> clock) : ServerFixture(std::move(clock)) {}
+
   std::shared_ptr<fennik::devices::SimulatedNetwork> network =
       fennik::devices::SimulatedNetwork::create(fennik::devices::SimulatedNetwork::Mode::Threaded);
   net::KspClient client;
 
   void SetUp() override {
+    // As the server program has it: the audio-network service on the network.
+    stack.globals()->add(std::make_shared<fennik::devices::AudioNetworkService>(network));
     ServerFixture::SetUp();
     onLoop([&](EntityContext& c) { addSimulatedModels(c, network); });
     network->start();

@@ -5,8 +5,7 @@
 // follow a hand-moved clock, so the 3000 ms check ticks run when the test
 // says; the amplifiers run on the simulated network's own thread.
 
-#include "ServerFixture.h"
-#include "SimulatedModels.h"
+#include "NetworkServerFixture.h"
 
 #include "custom/checks/ProjectCheckService.h"
 #include "custom/livesound/LivesoundController.h"
@@ -16,8 +15,6 @@
 #include "qor/server/services/DeviceService.h"
 #include "qor/server/services/FtOnlineService.h"
 
-#include "fennik/devices/AudioNetworkService.h"
-#include "fennik/devices/SimulatedNetwork.h"
 #include "fennik/server/loop/Clock.h"
 
 #include <string>
@@ -37,26 +34,13 @@ struct HandMovedTime {
   std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
 };
 
-class ProjectCheckWireTest : private HandMovedTime, public ServerFixture {
+class ProjectCheckWireTest : private HandMovedTime, public NetworkServerFixture {
  protected:
-  ProjectCheckWireTest() : ServerFixture(clock) {}
-
-  std::shared_ptr<fennik::devices::SimulatedNetwork> network =
-      fennik::devices::SimulatedNetwork::create(fennik::devices::SimulatedNetwork::Mode::Threaded);
+  ProjectCheckWireTest() : NetworkServerFixture(clock) {}
 
   void SetUp() override {
-    // As the server program has it: the audio-network service on the network.
-    stack.globals()->add(std::make_shared<fennik::devices::AudioNetworkService>(network));
-    ServerFixture::SetUp();
-    onLoop([&](EntityContext& c) { addSimulatedModels(c, network); });
-    network->start();
-    connect(client);
+    NetworkServerFixture::SetUp();
     connect(watcher);
-  }
-  void TearDown() override {
-    onLoop([](EntityContext& c) { removeSimulatedModels(c); });
-    network->stop();
-    ServerFixture::TearDown();
   }
 
   // One check tick: the clock moves on by the timer's 3000 ms; the first job
@@ -111,7 +95,6 @@ class ProjectCheckWireTest : private HandMovedTime, public ServerFixture {
                        }));
   }
 
-  net::KspClient client;
   net::KspClient watcher;
   net::Message received;
 };
