@@ -8,6 +8,7 @@
 #include "custom/discovery/LivesoundDiscoveredDeviceService.h"
 #include "custom/livesound/LivesoundService.h"
 #include "custom/panels/PanelService.h"
+#include "custom/prediction/PredictionImportService.h"
 #include "custom/presets/AbPresetService.h"
 #include "custom/speakers/SpeakerService.h"
 #include "custom/speakers/SpeakerSettingService.h"
@@ -59,6 +60,7 @@ const std::vector<Step>& addOrder() {
       adding<SpeakerSettingService>(),
       adding<CatalogService>(),
       adding<AbPresetService>(),
+      adding<PredictionImportService>(),
       adding<fennik::server::TimerService>(),
       adding<fennik::server::DebounceService>(),
       adding<LivesoundDiscoveredDeviceService>(),
@@ -80,6 +82,7 @@ const std::vector<Step>& removeOrder() {
       removing<SpeakerSettingService>(),
       removing<CatalogService>(),
       removing<AbPresetService>(),
+      removing<PredictionImportService>(),
       removing<fennik::server::DebounceService>(),
       removing<fennik::server::TimerService>(),
       removing<LivesoundDiscoveredDeviceService>(),

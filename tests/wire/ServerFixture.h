@@ -8,6 +8,7 @@
 
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/entity/EntityService.h"
+#include "fennik/server/net/Envelope.h"
 #include "fennik/server/net/KspClient.h"
 #include "fennik/server/net/KspHost.h"
 #include "fennik/server/service/ServiceResolver.h"
@@ -93,6 +94,20 @@ class ServerFixture : public ::testing::Test {
   // The same for a condition on the model, checked on the loop.
   std::optional<std::chrono::steady_clock::duration> waitOnLoop(const std::function<bool()>& condition) {
     return waitFor([&] { return read<bool>(condition); });
+  }
+
+  // The next user notification the client receives (other messages are
+  // passed over); a failure when none comes within 10 s.
+  net::UserNotificationMessage nextNotification(net::KspClient& client) {
+    std::optional<net::Message> m;
+    do {
+      m = client.next(10s);
+    } while (m && m->kind != net::MessageKind::Notification);
+    if (!m) {
+      ADD_FAILURE() << "no notification";
+      return {};
+    }
+    return net::decodeUserNotification(m->payload).value_or(net::UserNotificationMessage{});
   }
 };
 

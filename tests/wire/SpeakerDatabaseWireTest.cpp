@@ -22,7 +22,6 @@ namespace cmd = qor::server::fbs::cmd;
 namespace fs = std::filesystem;
 using qor::server::SpeakerDatabaseService;
 
-constexpr auto TIMEOUT = 10s;
 constexpr const char* ROUTE = qor::server::LivesoundController::ROUTE;
 const fs::path SAMPLES = fs::path(QOR_SOURCE_DIR) / "data" / "speakerdb";
 
@@ -59,18 +58,6 @@ class SpeakerDatabaseWireTest : public ServerFixture {
     return read<std::vector<std::string>>(
         [&] { return context->db()->all<qor::server::SpeakerDatabase>().at(0)->getInstalledVersions(); });
   }
-  // The next user notification the client receives.
-  net::UserNotificationMessage notification(net::KspClient& client) {
-    std::optional<net::Message> m;
-    do {
-      m = client.next(TIMEOUT);
-    } while (m && m->kind != net::MessageKind::Notification);
-    if (!m) {
-      ADD_FAILURE() << "no notification";
-      return {};
-    }
-    return net::decodeUserNotification(m->payload).value_or(net::UserNotificationMessage{});
-  }
 
   qor::server::testing::ScratchFolder scratch;
 };
@@ -81,7 +68,7 @@ TEST_F(SpeakerDatabaseWireTest, InstallOnceThenRefuseAgainAndGarbage) {
   const std::string sample = readFileBytes(SAMPLES / "fennik-demo-line-array-2.1.sdb", 1u << 20);
 
   EXPECT_EQ(status(client.call(ROUTE, KspMethod::Custom, "/speakerDatabaseInstallFile", {}, installArgs(sample))), 200);
-  auto done = notification(client);
+  auto done = nextNotification(client);
   EXPECT_EQ(done.title, "Speaker Database");
   EXPECT_EQ(done.text, "The database was installed successfully.");
   EXPECT_EQ(installedVersions(), (std::vector<std::string>{"Fennik Demo Line Array 2.1"}));
@@ -99,7 +86,7 @@ TEST_F(SpeakerDatabaseWireTest, InstallOnceThenRefuseAgainAndGarbage) {
   for (const std::string& bytes : {sample, std::string("PK\x03\x04 not really an archive"), std::string("{]")}) {
     EXPECT_EQ(status(client.call(ROUTE, KspMethod::Custom, "/speakerDatabaseInstallFile", {}, installArgs(bytes))),
               200);
-    auto refused = notification(client);
+    auto refused = nextNotification(client);
     EXPECT_EQ(refused.title, "Speaker Database");
     EXPECT_EQ(refused.text, "The database couldn't be installed.");
     EXPECT_EQ(installedVersions(), (std::vector<std::string>{"Fennik Demo Line Array 2.1"}));

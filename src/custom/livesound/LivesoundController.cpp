@@ -2,6 +2,7 @@
 
 #include "custom/checks/ProjectCheckService.h"
 #include "custom/livesound/LivesoundService.h"
+#include "custom/prediction/PredictionImportService.h"
 #include "custom/presets/AbPresetService.h"
 #include "qor/server/entities/All.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
@@ -288,6 +289,20 @@ LivesoundController::LivesoundController(std::string route) : IFennikController(
   addCommand<cmd::AbPresetLoadArgs>(
       *this, "/abPresetLoad", {cmd::AbPresetLoadArgs::VT_ENTITY}, [](CommandJob& job, const cmd::AbPresetLoadArgs& a) {
         job.service<AbPresetService>().load(job.entity<fennik::server::Entity>(a.entity()), a.slot());
+      });
+  // --- prediction import: a refused file is answered 200 with the reason (and notified) ---
+  addCommand<cmd::PredictionImportArgs>(
+      *this, "/predictionImport", {cmd::PredictionImportArgs::VT_FILE},
+      [](CommandJob& job, const cmd::PredictionImportArgs& a) {
+        const auto outcome = job.service<PredictionImportService>().importFile(a.file()->str());
+        flatbuffers::FlatBufferBuilder b;
+        std::vector<flatbuffers::Offset<flatbuffers::String>> devices, settings;
+        for (const auto* d : outcome.devices) devices.push_back(b.CreateString(d->strId()));
+        for (const auto* s : outcome.dspSettings) settings.push_back(b.CreateString(s->strId()));
+        b.Finish(cmd::CreatePredictionImportResult(b, outcome.imported,
+                                                   outcome.problem.empty() ? 0 : b.CreateString(outcome.problem),
+                                                   b.CreateVector(devices), b.CreateVector(settings)));
+        job.result().assign(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
       });
   // --- project checks ---
   addCommand<cmd::ProjectCheckSetIgnoreArgs>(
