@@ -18,6 +18,10 @@ namespace qor::testing {
 
 class NetworkServerFixture : public ServerFixture {
  protected:
+  NetworkServerFixture() = default;
+  // A server whose loop timers follow the given clock.
+  explicit NetworkServerFixture(std::shared_ptr<Clock> clock) : ServerFixture(std::move(clock)) {}
+
   std::shared_ptr<fennik::devices::SimulatedNetwork> network =
       fennik::devices::SimulatedNetwork::create(fennik::devices::SimulatedNetwork::Mode::Threaded);
   net::KspClient client;
