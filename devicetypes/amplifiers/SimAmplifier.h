@@ -30,14 +30,23 @@ class SimAmplifier : public SimulatedModel<qor::server::BaseAmplifier> {
       modes->setChannelType(child, qor::server::FtAmplifierModeChannelType::INDEPENDENT, false);
       modes->setChannelIndex(child, child->getIndex(), false);
       modes->setChannelCount(child, 1, false);
-      modes->setActive(child, true, false);
-      modes->setEnabled(child, true, false);
       modes->setLabel(child, d->getChannelName(child->getIndex()), false);
     }
     device->setAmplifierMode(parent);
     connectFtAmplifierMode(device);
   }
-  void connectFtAmplifierMode(Device*) override {}
+  // What the model offers is not stored with the project: it is read on
+  // every connect, so an opened project's modes and sources show it as a
+  // new device's do. Each channel's only mode is its own, always on.
+  void connectFtAmplifierMode(Device* device) override {
+    auto modes = service<qor::server::FtAmplifierModeService>();
+    qor::server::FtAmplifierMode* parent = device ? device->getAmplifierMode() : nullptr;
+    if (!modes || !parent || !driver(device)) return;
+    for (auto* child : parent->childrens()) {
+      modes->setEnabled(child, true, true);
+      modes->setActive(child, true, true);
+    }
+  }
 
   void createFtInputSource(Device* device) override {
     auto sources = service<qor::server::FtInputSourceService>();
@@ -48,12 +57,23 @@ class SimAmplifier : public SimulatedModel<qor::server::BaseAmplifier> {
     for (std::size_t i = 0; i < infos.size(); ++i) {
       auto* child = qor::server::createChannelFeature(*sources, parent, static_cast<int>(i), nullptr);
       sources->setKey(child, qor::server::sourceFamilyFromDriver(infos[i].family), false);
-      sources->setLabel(child, infos[i].label, false);
     }
     device->setInputSource(parent);
     connectFtInputSource(device);
   }
-  void connectFtInputSource(Device*) override {}
+  // The sources' labels are the model's.
+  void connectFtInputSource(Device* device) override {
+    auto sources = service<qor::server::FtInputSourceService>();
+    qor::server::FtInputSource* parent = device ? device->getInputSource() : nullptr;
+    Driver* d = device ? driver(device) : nullptr;
+    if (!sources || !parent || !d) return;
+    const auto infos = d->getInputSources();
+    for (auto* child : parent->childrens()) {
+      const int index = child->getIndex();
+      if (index >= 0 && static_cast<std::size_t>(index) < infos.size())
+        sources->setLabel(child, infos[static_cast<std::size_t>(index)].label, true);
+    }
+  }
 
   void createFtLoad(Device* device) override {
     auto loads = service<qor::server::FtLoadService>();

@@ -10,6 +10,7 @@
 #include "qor/server/entities/DeviceType.h"
 #include "qor/server/entities/VisualItem.h"
 #include "qor/server/services/VisualItemService.h"
+#include "service/GroupRecalc.h"
 
 #include "fennik/devices/DeviceModel.h"
 #include "fennik/devices/SimulatedNetwork.h"
@@ -95,6 +96,10 @@ class SimulatedModel : public Base, public qor::server::DeviceFactory {
     if (fresh) this->prepareDriver(device);
     slot->setPhysicalDeviceId(device->getDeviceId());
     this->connectAllFeatures(device);
+    // A group's driver stands for no device: what its features show of
+    // their own is what the model offers (ranges, what is supported); its
+    // values are its members', worked out again after the driver's sync.
+    if (device->getIsGroup()) qor::server::recalcGroupFeatures(device, *this->services());
   }
 
   Driver* deviceDriver(const Uuid& deviceId) override {
@@ -110,9 +115,13 @@ class SimulatedModel : public Base, public qor::server::DeviceFactory {
     return copy;
   }
 
-  // A group has no driver of its own: its features aggregate the members'.
+  // A group's features aggregate the members'. It is bound as an opened
+  // project binds it (connect), so a new group shows at once what it shows
+  // after a reopen.
   Device* createGroup(Device* group, const std::vector<Device*>& members) override {
+    if (!group) return group;
     this->createGroupFeatures(group, members);
+    connect(group);
     return group;
   }
 

@@ -4,6 +4,7 @@
 
 #include "service/ChannelKey.h"
 #include "service/FeatureServices.h"
+#include "service/GroupRecalc.h"
 #include "service/GroupRules.h"
 #include "service/GroupWalk.h"
 
@@ -484,6 +485,52 @@ void DeviceService::destroyFeaturesWhichDoNotAggregateAnything(Device* device) {
   pruneList(BANKS);
 }
 
+namespace {
+
+// Recalculates every group at or below e through its owned children,
+// members first; `extra` visits what an entity holds besides its children.
+template <class S, class E, class Extra>
+void recalcOwned(S& service, E* e, Extra&& extra) {
+  if (!e) return;
+  for (E* child : e->childrens()) recalcOwned(service, child, extra);
+  extra(e);
+  if (!e->childrenShareds().empty()) service.recalcGroup(e);
+}
+
+template <class S, class E>
+void recalcOwned(S& service, E* e) {
+  recalcOwned(service, e, [](E*) {});
+}
+
+}  // namespace
+
+void recalcGroupFeatures(Device* group, const fennik::server::ServiceResolver& resolver) {
+  if (!group || !group->getIsGroup()) return;
+  auto single = [&](const auto& slot) {
+    using E = std::remove_pointer_t<decltype((group->*slot.get)())>;
+    if (E* feature = (group->*slot.get)()) recalcOwned(*serviceOf<E>(resolver), feature);
+  };
+  forSlots(single, LABEL, POWER, AUDIO, ONLINE, DEVICE_INFO, SIGNAL_GENERATOR, PRESET, SPEAKER_SETTING, AMPLIFIER_MODE,
+           DRIVE_MODE, GAIN, CONNECTOR, SUPERMETER, SPEAKER_MODE, INPUT_SOURCE, FAILOVER, NETWORK, GPIO, LOAD);
+  if (FtDeviceState* state = group->getDeviceState()) {
+    auto channels = serviceOf<FtChannelState>(resolver);
+    recalcOwned(*serviceOf<FtDeviceState>(resolver), state, [&](FtDeviceState* s) {
+      for (FtChannelState* channel : s->channelStates()) recalcOwned(*channels, channel);
+    });
+  }
+  auto routings = serviceOf<FtInputRouting>(resolver);
+  for (FtInputRouting* routing : group->inputRoutings()) recalcOwned(*routings, routing);
+  auto delays = serviceOf<FtDelay>(resolver);
+  for (FtDelay* delay : group->delays()) recalcOwned(*delays, delay);
+  auto banks = serviceOf<FtEqFilterBank>(resolver);
+  auto filters = serviceOf<FtEqFilter>(resolver);
+  for (FtEqFilterBank* bank : group->eqFilterBanks()) {
+    recalcOwned(*banks, bank, [&](FtEqFilterBank* b) {
+      for (FtEqFilter* filter : b->filters()) recalcOwned(*filters, filter);
+    });
+  }
+}
+
 void DeviceService::destroyAllFeatures(Device* device) {
   if (!device) return;
   const auto& resolver = *services();
@@ -555,6 +602,8 @@ void DeviceService::revalidateGroup(Device* group) {
     group->setDeviceInfo(info);
   }
   info->setName(name, false);
+  // The device plant completes the rebuilt group as it did the new one.
+  if (auto plant = services()->get<DevicePlant>()) plant->createGroup(group, members);
 }
 
 void DeviceService::destroyGroup(Device* group) {

@@ -55,12 +55,28 @@ void BaseDevice::connectFtDeviceInfo(Device* device) {
     if (external) return;
     toDriver(deviceId, "setName", [&](Driver& drv) { drv.setName(name); });
   }));
-  keep(device, info->onDeviceIdChanged([this, deviceId](const std::string& text, bool external) {
+  // The id has two forms, the number and its text: a user's change of either
+  // goes to the driver, and once the driver took it the other form follows
+  // (offline a driver reports nothing, so the entity keeps them equal itself).
+  const Uuid infoId = info->id();
+  auto sendDeviceIntId = [this, deviceId, infoId, infos](int id, bool fromText) {
+    toDriver(deviceId, "setDeviceIntId", [&](Driver& drv) {
+      drv.setDeviceIntId(id);
+      FtDeviceInfo* e = db()->get<FtDeviceInfo>(infoId);
+      if (!e) return;
+      if (fromText)
+        infos->setDeviceIntId(e, id, true);
+      else
+        infos->setDeviceId(e, deviceIdText(id), true);
+    });
+  };
+  keep(device, info->onDeviceIdChanged([sendDeviceIntId](const std::string& text, bool external) {
     if (external) return;
     // Text that is no number, or too large for one, is not sent.
-    auto id = parseDeviceId(text);
-    if (!id) return;
-    toDriver(deviceId, "setDeviceIntId", [&](Driver& drv) { drv.setDeviceIntId(*id); });
+    if (auto id = parseDeviceId(text)) sendDeviceIntId(*id, true);
+  }));
+  keep(device, info->onDeviceIntIdChanged([sendDeviceIntId](const std::int32_t& id, bool external) {
+    if (!external) sendDeviceIntId(id, false);
   }));
   keep(device, info->onFirmwareLoadFilePathChanged([this, deviceId](const std::string& path, bool external) {
     if (external) return;
@@ -73,7 +89,6 @@ void BaseDevice::connectFtDeviceInfo(Device* device) {
   }));
   reportInto<FtDeviceInfo>(device, info, DriverSignal::DeviceInfo, refresh);
 
-  const Uuid infoId = info->id();
   std::weak_ptr<bool> alive = alive_;
   keep(device, d->onFirmwareUpdateProgress([this, alive, infoId, loop = loop(),
                                             label = jobLabel(fennik::server::CallSite::current())](

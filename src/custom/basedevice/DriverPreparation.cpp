@@ -31,7 +31,7 @@ void BaseDevice::fileFieldsIntoSettings(Device* device, fennik::devices::DriverS
   if (!device) return;
   if (const FtDeviceInfo* info = device->getDeviceInfo()) {
     settings.name = info->getName();
-    if (auto id = parseDeviceId(info->getDeviceId())) settings.deviceIntId = *id;
+    settings.deviceIntId = info->getDeviceIntId();
   }
   if (const FtLabel* label = device->getLabel()) {
     for (const FtLabel* channel : label->childrens()) {
