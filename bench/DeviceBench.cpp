@@ -1,7 +1,10 @@
 // Devices on the simulated network: building and wiring amplifiers, and the
-// loop's cost of the meter reports of 100 online amplifiers.
+// loop's cost of the meter reports of 100 online amplifiers and of the
+// show-size system (1000 amplifiers, bench/ShowProject.h) with its resident
+// memory per amplifier.
 // Run: build/default/bin/device_bench
 
+#include "ShowProject.h"
 #include "amplifiers/AmplifierModels.h"
 #include "amplifiers/SimAmplifier.h"
 #include "custom/deviceplant/DevicePlant.h"
@@ -22,8 +25,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <time.h>
+
 #include <chrono>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -141,5 +148,58 @@ void BM_LoopWorkPerMeterPeriod100Amplifiers(benchmark::State& state) {
   state.counters["jobs_per_period"] = benchmark::Counter(static_cast<double>(jobs) / state.iterations());
 }
 BENCHMARK(BM_LoopWorkPerMeterPeriod100Amplifiers)->Unit(benchmark::kMicrosecond);
+
+// Resident memory of this process (VmRSS), in bytes.
+double residentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmRSS:") {
+      double kib = 0;
+      status >> kib;
+      return kib * 1024;
+    }
+    status.ignore(1 << 12, '\n');
+  }
+  return 0;
+}
+
+double threadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The show online: 1000 QA-8 amplifiers in hangs on the canvas, every
+// signal generator on, meters at 10 Hz. One iteration is one 100 ms meter
+// period: the loop's work for it (the network's own work in advance() is
+// not timed; in the server it runs on the network's thread). busy_fraction:
+// the loop's CPU time per period over the period's 100 ms, i.e. the share of
+// one core the loop needs for the meters. rss_per_amplifier_KiB: resident
+// memory grown by building the show and taking it online, per amplifier.
+void BM_ShowMeterPeriod1000Amplifiers(benchmark::State& state) {
+  qor::bench::ShowRig rig;
+  const double before = residentBytes();
+  rig.build();
+  rig.bringOnline();
+  const double after = residentBytes();
+  std::size_t jobs = 0;
+  double cpu = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    rig.network->advance(100ms);
+    state.ResumeTiming();
+    const double start = threadCpuSeconds();
+    jobs += rig.context->loop()->runUntilIdle();
+    cpu += threadCpuSeconds() - start;
+  }
+  const auto periods = static_cast<double>(state.iterations());
+  const auto amplifiers = static_cast<double>(rig.amplifiers.size());
+  state.counters["jobs_per_period"] = benchmark::Counter(static_cast<double>(jobs) / periods);
+  state.counters["busy_fraction"] = benchmark::Counter(cpu / (periods * 0.1));
+  state.counters["rss_per_amplifier_KiB"] = benchmark::Counter((after - before) / 1024 / amplifiers);
+  state.counters["rss_MiB"] = benchmark::Counter(after / (1 << 20));
+}
+BENCHMARK(BM_ShowMeterPeriod1000Amplifiers)->Unit(benchmark::kMillisecond)->Iterations(30);
 
 }  // namespace

@@ -44,7 +44,15 @@ ShowRig::~ShowRig() {
 }
 
 void ShowRig::build(const ShowShape& shape) {
-  context->loop()->work([&](const std::shared_ptr<fennik::server::EntityContext>& c) {
+  context->loop()->work(
+      [&](const std::shared_ptr<fennik::server::EntityContext>& c) { buildShow(c, shape, amplifiers, hangs); });
+  context->loop()->runUntilIdle();
+}
+
+void buildShow(const std::shared_ptr<fennik::server::EntityContext>& c, const ShowShape& shape,
+               std::vector<Device*>& amplifiers, std::vector<Device*>& hangs) {
+  {
+    auto plant = c->services()->get<DevicePlant>();
     plant->ensureDeviceTypes();
     auto* type = c->db()->get<DeviceType>(qor::devicetypes::qa8Descriptor().id);
     auto devices = c->services()->get<DeviceService>();
@@ -76,12 +84,20 @@ void ShowRig::build(const ShowShape& shape) {
         hangItems.clear();
       }
     }
-  });
-  context->loop()->runUntilIdle();
+  }
 }
 
 void bringOnline(fennik::server::EntityContext& context, fennik::devices::SimulatedNetwork& network,
                  const std::vector<Device*>& amplifiers) {
+  takeOnline(context, network, amplifiers);
+  for (int i = 0; i < 100; ++i) {
+    network.advance(10ms);
+    context.loop()->runUntilIdle();
+  }
+}
+
+void takeOnline(fennik::server::EntityContext& context, fennik::devices::SimulatedNetwork& network,
+                const std::vector<Device*>& amplifiers) {
   context.loop()->work([&](const std::shared_ptr<fennik::server::EntityContext>& c) {
     auto devices = c->services()->get<DeviceService>();
     auto onlines = c->services()->get<FtOnlineService>();
@@ -92,10 +108,6 @@ void bringOnline(fennik::server::EntityContext& context, fennik::devices::Simula
       for (auto* g : d->getSignalGenerator()->childrens()) generators->setActive(g, true, false);
     }
   });
-  for (int i = 0; i < 100; ++i) {
-    network.advance(10ms);
-    context.loop()->runUntilIdle();
-  }
 }
 
 void timeMeterPeriods(benchmark::State& state, fennik::server::EntityContext& context,

@@ -27,9 +27,20 @@ struct ShowShape {
   int layers = 4;
 };
 
+// On the loop: builds the show into the running project with the context's
+// device plant (the QA-8 factory registered), appending what it made.
+void buildShow(const std::shared_ptr<fennik::server::EntityContext>& context, const ShowShape& shape,
+               std::vector<qor::server::Device*>& amplifiers, std::vector<qor::server::Device*>& hangs);
+
 // Gives every amplifier a device on the network, takes it online and
-// switches its signal generators on (so every meter moves), then lets the
-// network and the loop settle for a second of simulated time.
+// switches its signal generators on (in one loop job; a threaded network
+// then brings them online in real time).
+void takeOnline(fennik::server::EntityContext& context, fennik::devices::SimulatedNetwork& network,
+                const std::vector<qor::server::Device*>& amplifiers);
+
+// takeOnline (signal generators on, so every meter moves) on a hand-driven
+// network, then lets the network and the loop settle for a second of
+// simulated time.
 void bringOnline(fennik::server::EntityContext& context, fennik::devices::SimulatedNetwork& network,
                  const std::vector<qor::server::Device*>& amplifiers);
 

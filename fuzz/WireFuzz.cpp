@@ -1,6 +1,6 @@
-// libFuzzer target: arbitrary bytes into the envelope decoder and, as an
-// update payload, into the update path of every entity controller (the
-// first byte picks the controller). Jobs the update posts are run too.
+// libFuzzer target: arbitrary bytes into the envelope and change-batch
+// decoders and, as an update payload, into the update path of every entity
+// controller (the first byte picks the controller). Jobs the update posts are run too.
 // Whatever an accepted update wrote, the project must still save, and the
 // saved file open again: a failure there aborts (a finding).
 // Build with the "fuzz" preset (clang); run:
@@ -86,6 +86,7 @@ struct Harness {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Harness h;
   (void)net::decode(data, size);
+  (void)net::decodeChangeBatch(KspBytes(data, data + size));
   if (size == 0) return 0;
   auto& controller = h.controllers[data[0] % h.controllers.size()];
   KspRequest::Header header;

@@ -40,7 +40,8 @@ export function subscriptionArgs(ids: string[], classNames: string[]): Uint8Arra
     b,
     classNames.map((c) => b.createString(c)),
   );
-  b.finish(SubscriptionArgs.createSubscriptionArgs(b, idsVector, classVector));
+  // No batch interval: the browser client takes a message per change.
+  b.finish(SubscriptionArgs.createSubscriptionArgs(b, idsVector, classVector, 0));
   return b.asUint8Array();
 }
 

@@ -46,6 +46,8 @@ const char* toString(MessageKind kind) {
       return "deleted";
     case MessageKind::Notification:
       return "notification";
+    case MessageKind::Changes:
+      return "changes";
   }
   return "unknown";
 }
@@ -81,7 +83,7 @@ std::optional<Message> decode(const std::uint8_t* data, std::size_t size) {
     if (s && checkWireString(s->string_view(), "envelope text")) return std::nullopt;
   }
   const auto kind = static_cast<std::int8_t>(e->kind());
-  if (kind < 0 || kind > static_cast<std::int8_t>(MessageKind::Notification)) return std::nullopt;
+  if (kind < 0 || kind > static_cast<std::int8_t>(MessageKind::Changes)) return std::nullopt;
   Message m;
   m.kind = static_cast<MessageKind>(kind);
   m.requestId = e->request_id();
@@ -95,12 +97,52 @@ std::optional<Message> decode(const std::uint8_t* data, std::size_t size) {
   return m;
 }
 
-KspBytes encodeSubscriptionArgs(const std::vector<std::string>& ids, const std::vector<std::string>& classNames) {
+KspBytes encodeSubscriptionArgs(const std::vector<std::string>& ids, const std::vector<std::string>& classNames,
+                                std::uint32_t batchIntervalMs) {
   flatbuffers::FlatBufferBuilder b(256);
   auto i = b.CreateVectorOfStrings(ids);
   auto c = b.CreateVectorOfStrings(classNames);
-  b.Finish(wire::CreateSubscriptionArgs(b, i, c));
+  b.Finish(wire::CreateSubscriptionArgs(b, i, c, batchIntervalMs));
   return {b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()};
+}
+
+KspBytes encodeChangeBatch(const std::vector<const Message*>& changes) {
+  std::size_t size = 256;
+  for (const Message* m : changes) size += m->payload.size() + m->route.size() + m->entityId.size() + 64;
+  flatbuffers::FlatBufferBuilder b(size);
+  std::vector<flatbuffers::Offset<wire::Envelope>> items;
+  items.reserve(changes.size());
+  for (const Message* m : changes) {
+    auto route = b.CreateSharedString(m->route);
+    auto entityId = b.CreateString(m->entityId);
+    auto payload = m->payload.empty() ? 0 : b.CreateVector(m->payload);
+    wire::EnvelopeBuilder e(b);
+    e.add_kind(static_cast<wire::MessageKind>(m->kind));
+    e.add_route(route);
+    e.add_entity_id(entityId);
+    if (!payload.IsNull()) e.add_payload(payload);
+    items.push_back(e.Finish());
+  }
+  b.Finish(wire::CreateChangeBatch(b, b.CreateVector(items)));
+  return {b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()};
+}
+
+std::optional<std::vector<Message>> decodeChangeBatch(const KspBytes& payload) {
+  const auto* batch = verified<wire::ChangeBatch>(payload);
+  if (!batch) return std::nullopt;
+  std::vector<Message> out;
+  if (!batch->changes()) return out;
+  out.reserve(batch->changes()->size());
+  for (const auto* e : *batch->changes()) {
+    if (e->kind() != wire::MessageKind::Changed && e->kind() != wire::MessageKind::Deleted) return std::nullopt;
+    Message m;
+    m.kind = static_cast<MessageKind>(e->kind());
+    m.route = text(e->route());
+    m.entityId = text(e->entity_id());
+    if (e->payload()) m.payload.assign(e->payload()->begin(), e->payload()->end());
+    out.push_back(std::move(m));
+  }
+  return out;
 }
 
 KspBytes encodeStringList(const std::vector<std::string>& items) {

@@ -90,6 +90,8 @@ std::optional<SubscriptionHub::Args> SubscriptionHub::readArgs(const KspRequest&
   if (table->class_names())
     for (const auto* s : *table->class_names()) args.classes.push_back(s->str());
   if (args.ids.empty() && args.classes.empty()) return std::nullopt;
+  args.batchInterval = std::chrono::milliseconds(table->batch_interval_ms());
+  if (args.batchInterval > MAX_BATCH_INTERVAL) return std::nullopt;
   return args;
 }
 
@@ -132,6 +134,7 @@ void SubscriptionHub::apply(bool subscribing, const std::weak_ptr<IKspReplier>& 
   for (const auto& cls : args.classes) {
     if (!db.serializer<EntityFlatbufferSerializer>(cls)) return replyStatus(replier, request, KspStatus::NotFound);
   }
+  if (subscribing && args.batchInterval.count() > 0) client.batchInterval = args.batchInterval;
   for (const auto& id : ids) {
     if (subscribing) {
       if (client.ids.insert(id).second) watch(db.find(id));
@@ -205,10 +208,10 @@ void SubscriptionHub::entityRemoved(Entity* entity) {
   if (dirtySet_.erase(entity)) dirty_.erase(std::remove(dirty_.begin(), dirty_.end(), entity), dirty_.end());
   auto to = recipients(entity);
   if (!to.empty()) {
-    Message m;
-    m.kind = MessageKind::Deleted;
-    m.route = std::string(entity->className());
-    m.entityId = entity->strId();
+    auto m = std::make_shared<Message>();
+    m->kind = MessageKind::Deleted;
+    m->route = std::string(entity->className());
+    m->entityId = entity->strId();
     deletions_.emplace_back(std::move(m), std::move(to));
   }
   for (auto& [id, client] : clients_) client.ids.erase(entity->id());
@@ -223,28 +226,66 @@ void SubscriptionHub::flush() {
   auto deletions = std::move(deletions_);
   deletions_.clear();
   auto& db = *context_->db();
-  auto sendTo = [this](const std::vector<std::uint64_t>& to, const Frame& frame) {
-    for (auto id : to) {
-      auto it = clients_.find(id);
-      if (it == clients_.end()) continue;
-      if (auto sink = it->second.sink.lock()) sink->send(frame);
-    }
-  };
   for (Entity* entity : dirty) {
     auto to = recipients(entity);
     if (to.empty()) continue;
     auto serializer = db.serializer<EntityFlatbufferSerializer>(entity->className());
     if (!serializer) continue;
-    Message m;
-    m.kind = MessageKind::Changed;
-    m.route = std::string(entity->className());
-    m.entityId = entity->strId();
-    serializer->setOutputData(&m.payload);
+    auto m = std::make_shared<Message>();
+    m->kind = MessageKind::Changed;
+    m->route = std::string(entity->className());
+    m->entityId = entity->strId();
+    serializer->setOutputData(&m->payload);
     serializer->serialize(entity);
     serializer->setOutputData(nullptr);
-    sendTo(to, encode(m));
+    deliver(to, m);
   }
-  for (const auto& [message, to] : deletions) sendTo(to, encode(message));
+  for (const auto& [message, to] : deletions) deliver(to, message);
+}
+
+void SubscriptionHub::deliver(const std::vector<std::uint64_t>& to, const Shared& message) {
+  Frame frame;  // encoded once, for the first client without batching
+  for (auto id : to) {
+    auto it = clients_.find(id);
+    if (it == clients_.end()) continue;
+    Client& client = it->second;
+    if (client.batchInterval.count() == 0) {
+      if (!frame) frame = encode(*message);
+      if (auto sink = client.sink.lock()) sink->send(frame);
+      continue;
+    }
+    Batch& batch = client.batch;
+    auto [slot, added] = batch.at.try_emplace(message->entityId, batch.items.size());
+    if (!added) {
+      batch.items[slot->second] = nullptr;
+      slot->second = batch.items.size();
+    }
+    batch.items.push_back(message);
+    if (batch.scheduled) continue;
+    batch.scheduled = true;
+    std::weak_ptr<SubscriptionHub> weak = shared_from_this();
+    context_->loop()->postAfter(client.batchInterval, "SubscriptionHub::batch",
+                                [weak, id](const std::shared_ptr<EntityContext>&) {
+                                  if (auto self = weak.lock()) self->sendBatch(id);
+                                });
+  }
+}
+
+void SubscriptionHub::sendBatch(std::uint64_t clientId) {
+  auto it = clients_.find(clientId);
+  if (it == clients_.end()) return;
+  Batch batch = std::move(it->second.batch);
+  it->second.batch = Batch{};
+  std::vector<const Message*> changes;
+  changes.reserve(batch.at.size());
+  for (const auto& item : batch.items) {
+    if (item) changes.push_back(item.get());
+  }
+  if (changes.empty()) return;
+  Message m;
+  m.kind = MessageKind::Changes;
+  m.payload = encodeChangeBatch(changes);
+  if (auto sink = it->second.sink.lock()) sink->send(encode(m));
 }
 
 }  // namespace fennik::server::net

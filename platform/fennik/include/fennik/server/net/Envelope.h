@@ -9,10 +9,18 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace fennik::server::net {
 
-enum class MessageKind : std::int8_t { Request = 0, Response = 1, Changed = 2, Deleted = 3, Notification = 4 };
+enum class MessageKind : std::int8_t {
+  Request = 0,
+  Response = 1,
+  Changed = 2,
+  Deleted = 3,
+  Notification = 4,
+  Changes = 5  // batched Changed and Deleted messages: decodeChangeBatch(payload)
+};
 
 const char* toString(MessageKind kind);
 
@@ -35,7 +43,14 @@ Frame encode(const Message& message);
 std::optional<Message> decode(const std::uint8_t* data, std::size_t size);
 
 // Payload helpers of the host routes.
-KspBytes encodeSubscriptionArgs(const std::vector<std::string>& ids, const std::vector<std::string>& classNames);
+// batchIntervalMs: see SubscriptionArgs.batch_interval_ms (0: unchanged).
+KspBytes encodeSubscriptionArgs(const std::vector<std::string>& ids, const std::vector<std::string>& classNames,
+                                std::uint32_t batchIntervalMs = 0);
+// The payload of a Changes message from Changed and Deleted messages (their
+// kind, route, entity id and payload), and back; null when it does not
+// verify or holds another kind.
+KspBytes encodeChangeBatch(const std::vector<const Message*>& changes);
+std::optional<std::vector<Message>> decodeChangeBatch(const KspBytes& payload);
 KspBytes encodeStringList(const std::vector<std::string>& items);
 std::optional<std::vector<std::string>> decodeStringList(const KspBytes& payload);
 // An index reply: a buffer whose root is a vector of strings.

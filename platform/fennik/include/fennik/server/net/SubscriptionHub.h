@@ -4,8 +4,12 @@
 // Clients subscribe to entity ids and to whole classes. Changes of a watched
 // entity are collected during a loop job and sent when the job ends, one
 // "changed" message per entity however many fields the job wrote; entities
-// that go away are announced as "deleted". User notifications go to every
-// client. All state lives on the event loop; the network side only posts.
+// that go away are announced as "deleted". A client that asked for batches
+// (a batch interval at subscribe) instead gets one "changes" message per
+// interval holding the latest state of every entity that changed in it.
+// Each entity is serialized once per job whoever receives it. User
+// notifications go to every client. All state lives on the event loop; the
+// network side only posts.
 
 #include "fennik/server/core/Uuid.h"
 #include "fennik/server/ksp/IKspController.h"
@@ -13,6 +17,7 @@
 
 #include <boost/signals2/connection.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -39,6 +44,7 @@ class IClientSink {
 class SubscriptionHub : public IKspController, public std::enable_shared_from_this<SubscriptionHub> {
  public:
   static constexpr const char* ROUTE = "fennik::server::Subscription";
+  static constexpr std::chrono::milliseconds MAX_BATCH_INTERVAL{1000};
 
   explicit SubscriptionHub(std::shared_ptr<EntityContext> context);
   ~SubscriptionHub() override;
@@ -52,9 +58,10 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
   void attach(std::uint64_t clientId, std::weak_ptr<IClientSink> sink);
   void detach(std::uint64_t clientId);
 
-  // Payload: SubscriptionArgs (ids and class names). 200, or 400 for a bad
-  // payload, 404 when an id names no entity or a class has no wire serializer
-  // (then nothing is subscribed).
+  // Payload: SubscriptionArgs (ids, class names, batch interval). 200, or 400
+  // for a bad payload or a batch interval above MAX_BATCH_INTERVAL, 404 when
+  // an id names no entity or a class has no wire serializer (then nothing is
+  // subscribed and the client's batching is unchanged).
   void subscribe(Replier replier, Request request) override;
   void unsubscribe(Replier replier, Request request) override;
 
@@ -66,10 +73,20 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
   std::size_t watchedEntityCount() const { return watches_.size(); }
 
  private:
+  using Shared = std::shared_ptr<const Message>;
+  // Changes waiting for a batching client's next Changes message: one per
+  // entity (a later one replaces it), in the order of their last change.
+  struct Batch {
+    std::vector<Shared> items;  // null where a later state replaced one
+    std::unordered_map<std::string, std::size_t> at;
+    bool scheduled = false;
+  };
   struct Client {
     std::weak_ptr<IClientSink> sink;
     std::unordered_set<Uuid, UuidHash> ids;
     std::set<std::string, std::less<>> classes;
+    std::chrono::milliseconds batchInterval{0};  // zero: a message per change
+    Batch batch;
   };
   struct Watch {
     boost::signals2::scoped_connection changed;
@@ -83,6 +100,7 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
   struct Args {
     std::vector<std::string> ids;
     std::vector<std::string> classes;
+    std::chrono::milliseconds batchInterval{0};
   };
 
   static std::optional<Args> readArgs(const KspRequest& request);
@@ -94,6 +112,10 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
   void markDirty(Entity* entity);
   void entityRemoved(Entity* entity);
   std::vector<std::uint64_t> recipients(const Entity* entity) const;
+  // Sends a message to clients: at once to those without batching, into
+  // the batch of the others.
+  void deliver(const std::vector<std::uint64_t>& to, const Shared& message);
+  void sendBatch(std::uint64_t clientId);
 
   std::shared_ptr<EntityContext> context_;
   std::map<std::uint64_t, Client> clients_;
@@ -101,7 +123,7 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
   std::map<std::string, ClassHooks, std::less<>> classHooks_;
   std::vector<Entity*> dirty_;
   std::unordered_set<Entity*> dirtySet_;
-  std::vector<std::pair<Message, std::vector<std::uint64_t>>> deletions_;
+  std::vector<std::pair<Shared, std::vector<std::uint64_t>>> deletions_;
   boost::signals2::scoped_connection fired_;
   boost::signals2::scoped_connection notified_;
 };

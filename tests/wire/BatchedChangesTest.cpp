@@ -1,0 +1,198 @@
+// Batched change messages over the wire: a client that subscribes with a
+// batch interval gets one "changes" message per interval with the latest
+// state of every entity that changed in it, while a client that subscribes
+// as before still gets a message per change; both end with the same states.
+
+#include "ServerFixture.h"
+
+#include "qor/server/entities/FtDelay.h"
+#include "qor/server/fbs/FtDelay_generated.h"
+#include "qor/server/services/IFtDelayService.h"
+
+#include "fennik/server/loop/Clock.h"
+
+#include <map>
+
+namespace qor::testing {
+namespace {
+
+constexpr const char* DELAY = "qor::server::FtDelay";
+
+struct HandMovedTime {
+  std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+};
+
+// What a client knows of an entity: its delay, or that it is gone.
+struct Known {
+  double delayInMs = 0;
+  bool deleted = false;
+  bool operator==(const Known& o) const { return delayInMs == o.delayInMs && deleted == o.deleted; }
+};
+using States = std::map<std::string, Known>;
+
+void learn(States& states, const net::Message& m) {
+  if (m.kind == net::MessageKind::Deleted) {
+    states[m.entityId] = Known{0, true};
+  } else if (m.kind == net::MessageKind::Changed) {
+    const auto* table = tableOf<qor::server::fbs::FtDelay>(m.payload);
+    ASSERT_NE(table, nullptr);
+    states[m.entityId] = Known{table->delayInMs(), false};
+  }
+}
+
+class BatchedChangesTest : private HandMovedTime, public ServerFixture {
+ protected:
+  BatchedChangesTest() : ServerFixture(clock) {}
+
+  net::KspClient writer, old, batched;
+  std::vector<std::string> ids;
+
+  void SetUp() override {
+    ServerFixture::SetUp();
+    for (int i = 0; i < 3; ++i) ids.push_back(create<qor::server::FtDelay>()->strId());
+    connect(writer);
+    connect(old);
+    connect(batched);
+  }
+
+  static int subscribe(net::KspClient& client, const std::vector<std::string>& ids, std::uint32_t batchMs) {
+    return status(client.call(net::SubscriptionHub::ROUTE, KspMethod::Subscribe, {}, {},
+                              net::encodeSubscriptionArgs(ids, {}, batchMs)));
+  }
+
+  int setDelay(const std::string& id, double value) {
+    return status(writer.call(DELAY, KspMethod::Update, {}, id, table([&](flatbuffers::FlatBufferBuilder& b) {
+                                auto i = b.CreateString(id);
+                                qor::server::fbs::FtDelayBuilder t(b);
+                                t.add_id(i);
+                                t.add_delayInMs(value);
+                                return t.Finish();
+                              })));
+  }
+
+  // The next message a client gets after everything already sent to it: a
+  // request answered after the changes so far, whose reply must come first
+  // when nothing else waits for the client.
+  static std::optional<net::Message> nextBeforeReplyTo(net::KspClient& client) {
+    const auto marker = client.send(DELAY, KspMethod::Index);
+    auto m = client.next(10s);
+    if (m && m->kind == net::MessageKind::Response && m->requestId == marker) return std::nullopt;
+    return m;
+  }
+
+  // The entries of the next message, which must be a batch; empty when it
+  // is none.
+  static std::vector<net::Message> nextBatch(net::KspClient& client) {
+    auto m = client.next(10s);
+    if (!m || m->kind != net::MessageKind::Changes) return {};
+    auto batch = net::decodeChangeBatch(m->payload);
+    return batch ? *batch : std::vector<net::Message>{};
+  }
+
+  // The clock moves past the batch interval; the first job after that brings
+  // the due batch into the queue behind it, the second runs behind the batch.
+  void passInterval(std::chrono::milliseconds by) {
+    clock->advance(by);
+    onLoop([](EntityContext&) {});
+    onLoop([](EntityContext&) {});
+  }
+};
+
+TEST_F(BatchedChangesTest, BatchedAndOldClientsEndWithTheSameStates) {
+  ASSERT_EQ(subscribe(old, ids, 0), 200);
+  ASSERT_EQ(subscribe(batched, ids, 50), 200);
+
+  // A fader moved three times, another value set once, an entity removed.
+  ASSERT_EQ(setDelay(ids[0], 1.0), 204);
+  ASSERT_EQ(setDelay(ids[0], 2.0), 204);
+  ASSERT_EQ(setDelay(ids[0], 3.5), 204);
+  ASSERT_EQ(setDelay(ids[1], 10.0), 204);
+  onLoop([&](EntityContext& c) { c.db()->deleteEntity(UuidFromS(ids[2])); });
+
+  // The old client has a message per change, in order.
+  States oldStates;
+  std::vector<double> firstMoves;
+  for (int i = 0; i < 5; ++i) {
+    auto m = old.next(10s);
+    ASSERT_TRUE(m);
+    learn(oldStates, *m);
+    if (m->entityId == ids[0]) firstMoves.push_back(oldStates[ids[0]].delayInMs);
+  }
+  EXPECT_EQ(firstMoves, (std::vector<double>{1.0, 2.0, 3.5}));
+  EXPECT_FALSE(nextBeforeReplyTo(old));
+
+  // The batched client has nothing before the interval has passed...
+  EXPECT_FALSE(nextBeforeReplyTo(batched));
+  passInterval(50ms);
+  // ...then one message with one entry per entity, the latest of each.
+  auto batch = nextBatch(batched);
+  ASSERT_EQ(batch.size(), 3u);
+  States batchedStates;
+  for (const auto& change : batch) {
+    EXPECT_EQ(change.route, DELAY);
+    learn(batchedStates, change);
+  }
+  EXPECT_EQ(batchedStates, oldStates);
+  EXPECT_EQ(batchedStates[ids[0]], (Known{3.5, false}));
+  EXPECT_EQ(batchedStates[ids[1]], (Known{10.0, false}));
+  EXPECT_TRUE(batchedStates[ids[2]].deleted);
+  EXPECT_FALSE(nextBeforeReplyTo(batched));
+
+  // A quiet interval sends nothing; the next change opens a new batch.
+  passInterval(50ms);
+  EXPECT_FALSE(nextBeforeReplyTo(batched));
+  ASSERT_EQ(setDelay(ids[1], 11.0), 204);
+  EXPECT_FALSE(nextBeforeReplyTo(batched));
+  passInterval(50ms);
+  batch = nextBatch(batched);
+  ASSERT_EQ(batch.size(), 1u);
+  learn(batchedStates, batch.front());
+  auto m = old.next(10s);
+  ASSERT_TRUE(m);
+  learn(oldStates, *m);
+  EXPECT_EQ(batchedStates, oldStates);
+  EXPECT_EQ(batchedStates[ids[1]].delayInMs, 11.0);
+}
+
+TEST_F(BatchedChangesTest, AnIntervalAboveOneSecondIsRefusedAndChangesNothing) {
+  // Refused: nothing subscribed, the client not switched to batches.
+  EXPECT_EQ(subscribe(batched, {ids[0]}, 1001), 400);
+  ASSERT_EQ(setDelay(ids[0], 4.0), 204);
+  EXPECT_FALSE(nextBeforeReplyTo(batched));
+
+  // The longest interval is taken; subscribing more without an interval
+  // keeps the client's batches.
+  ASSERT_EQ(subscribe(batched, {ids[0]}, 1000), 200);
+  ASSERT_EQ(subscribe(batched, {ids[1]}, 0), 200);
+  ASSERT_EQ(setDelay(ids[0], 5.0), 204);
+  ASSERT_EQ(setDelay(ids[1], 6.0), 204);
+  passInterval(999ms);
+  EXPECT_FALSE(nextBeforeReplyTo(batched));
+  passInterval(1ms);
+  States states;
+  for (const auto& change : nextBatch(batched)) learn(states, change);
+  EXPECT_EQ(states, (States{{ids[0], Known{5.0, false}}, {ids[1], Known{6.0, false}}}));
+}
+
+TEST(ChangeBatchDecoding, RefusesWhatIsNoBatchOfChanges) {
+  EXPECT_FALSE(net::decodeChangeBatch({}));
+  EXPECT_FALSE(net::decodeChangeBatch({1, 2, 3, 4, 5, 6, 7, 8}));
+  // A request inside a batch is no change.
+  net::Message request;
+  request.kind = net::MessageKind::Request;
+  request.route = DELAY;
+  EXPECT_FALSE(net::decodeChangeBatch(net::encodeChangeBatch({&request})));
+  // What comes back of a real batch is what went in.
+  net::Message deleted;
+  deleted.kind = net::MessageKind::Deleted;
+  deleted.route = DELAY;
+  deleted.entityId = "4f1c0c8e-4d0a-4a43-9d43-1f3a36c4b1a7";
+  auto back = net::decodeChangeBatch(net::encodeChangeBatch({&deleted}));
+  ASSERT_TRUE(back);
+  ASSERT_EQ(back->size(), 1u);
+  EXPECT_EQ(back->front().kind, net::MessageKind::Deleted);
+  EXPECT_EQ(back->front().entityId, deleted.entityId);
+}
+
+}  // namespace
+}  // namespace qor::testing
