@@ -78,11 +78,14 @@ class Precompressed {
     std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> compressor(libdeflate_alloc_compressor(1),
                                                                                         libdeflate_free_compressor);
     if (!compressor) throw std::bad_alloc();
-    data_.resize(libdeflate_deflate_compress_bound(compressor.get(), bytes.size()));
-    const std::size_t n =
-        libdeflate_deflate_compress(compressor.get(), bytes.data(), bytes.size(), data_.data(), data_.size());
+    // Left uninitialised: the bound is larger than the entry itself, and
+    // zeroing it would touch every page of it only for the deflater to
+    // write a fraction of them.
+    const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), bytes.size());
+    data_.reset(new char[bound]);
+    const std::size_t n = libdeflate_deflate_compress(compressor.get(), bytes.data(), bytes.size(), data_.get(), bound);
     if (n == 0) throw std::runtime_error("Cannot compress an entry of " + std::to_string(bytes.size()) + " bytes");
-    data_.resize(n);
+    dataSize_ = n;
     crc_ = libdeflate_crc32(0, bytes.data(), bytes.size());
     zip_error_init(&error_);
   }
@@ -100,8 +103,8 @@ class Precompressed {
         self.offset_ = 0;
         return 0;
       case ZIP_SOURCE_READ: {
-        const std::size_t n = std::min<std::size_t>(length, self.data_.size() - self.offset_);
-        std::memcpy(data, self.data_.data() + self.offset_, n);
+        const std::size_t n = std::min<std::size_t>(length, self.dataSize_ - self.offset_);
+        std::memcpy(data, self.data_.get() + self.offset_, n);
         self.offset_ += n;
         return static_cast<zip_int64_t>(n);
       }
@@ -114,7 +117,7 @@ class Precompressed {
         stat->valid =
             ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
         stat->size = self.size_;
-        stat->comp_size = self.data_.size();
+        stat->comp_size = self.dataSize_;
         stat->crc = self.crc_;
         stat->comp_method = ZIP_CM_DEFLATE;
         stat->encryption_method = ZIP_EM_NONE;
@@ -131,7 +134,8 @@ class Precompressed {
     }
   }
 
-  std::vector<char> data_;
+  std::unique_ptr<char[]> data_;
+  std::size_t dataSize_ = 0;
   std::size_t size_ = 0;
   std::size_t offset_ = 0;
   std::uint32_t crc_ = 0;
