@@ -60,9 +60,14 @@ void FileContainer::set(const std::string& name, const std::string& bytes) const
 std::string FileContainer::get(const std::string& name) const {
   std::ifstream in(path(name), std::ios::binary);
   if (!in) throw std::runtime_error("The project has no entry '" + name + "'");
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  // Read straight into a string of the file's size: a string stream would
+  // grow by doubling and copy the whole entry once more at the end.
+  std::string bytes;
+  std::error_code ec;
+  if (const auto size = fs::file_size(path(name), ec); !ec) bytes.reserve(static_cast<std::size_t>(size));
+  char buffer[1 << 16];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+  return bytes;
 }
 
 bool FileContainer::unset(const std::string& name) const {
