@@ -1,13 +1,15 @@
 // A/B presets over a real connection, with an amplifier online on the
-// simulated network: a client stores A (the slot left out, so slot 0),
-// changes level and mute, stores B, loads A, and the amplifier itself has
-// the A values again. Bad requests get their status and change nothing.
+// simulated network: a client stores A (the slot left out, so slot 0) of the
+// audio and the equaliser, changes level, mute and the equaliser, stores B,
+// loads A, and the amplifier itself has the A values again. Bad requests get
+// their status and change nothing.
 
 #include "NetworkServerFixture.h"
 
 #include "custom/livesound/LivesoundController.h"
 #include "qor/server/entities/All.h"
 #include "qor/server/fbs/FtAudio_generated.h"
+#include "qor/server/fbs/FtEqFilter_generated.h"
 #include "qor/server/fbs/LivesoundCommands_generated.h"
 #include "qor/server/services/DeviceService.h"
 #include "qor/server/services/FtOnlineService.h"
@@ -59,6 +61,19 @@ class AbPresetWireTest : public NetworkServerFixture {
                        }));
   }
 
+  std::optional<net::Message> setFilter(const std::string& filter, bool bypass, double gain) {
+    return client.call("qor::server::FtEqFilter", KspMethod::Update, {}, filter,
+                       table([&](flatbuffers::FlatBufferBuilder& b) {
+                         b.ForceDefaults(true);
+                         auto id = b.CreateString(filter);
+                         qor::server::fbs::FtEqFilterBuilder t(b);
+                         t.add_id(id);
+                         t.add_bypass(bypass);
+                         t.add_gainInDb(gain);
+                         return t.Finish();
+                       }));
+  }
+
   std::optional<net::Message> setChannel(const std::string& channel, double level, bool muted) {
     return client.call("qor::server::FtAudio", KspMethod::Update, {}, channel,
                        table([&](flatbuffers::FlatBufferBuilder& b) {
@@ -77,6 +92,14 @@ TEST_F(AbPresetWireTest, LoadingSlotABringsTheAValuesBackOnTheAmplifier) {
   Device* amp = onlineAmplifier();
   const std::string audio = read<std::string>([&] { return amp->getAudio()->strId(); });
   const std::string first = read<std::string>([&] { return amp->getAudio()->childrens()[0]->strId(); });
+  // The equaliser of the user channels; a slot holds whether each channel's bank is on.
+  qor::server::FtEqFilterBank* bank0 = nullptr;
+  const std::string eq = read<std::string>([&] {
+    bank0 = amp->eqFilterBanks()[0]->childrens()[0];
+    return amp->eqFilterBanks()[0]->strId();
+  });
+  const std::string filter0 = read<std::string>([&] { return bank0->filters()[0]->strId(); });
+  using fennik::devices::ChannelType;
 
   // The device reports what it has; a second driver online with it reads it.
   auto device = network->createDriver("QA-4");
@@ -84,23 +107,48 @@ TEST_F(AbPresetWireTest, LoadingSlotABringsTheAValuesBackOnTheAmplifier) {
   device->goOnline(true);
   ASSERT_TRUE(waitFor([&] { return device->isOnline(); }));
 
+  // A: -6 dB, the first channel's equaliser on with a -4 dB filter.
   ASSERT_EQ(status(setChannel(first, -6.0, false)), 204);
-  ASSERT_TRUE(waitFor([&] { return device->getLevel(0) == -6.0; }));
+  ASSERT_EQ(status(setFilter(filter0, false, -4.0)), 204);
+  ASSERT_TRUE(waitFor([&] {
+    const auto f = device->getEqFilter(ChannelType::User, 0, 0);
+    return device->getLevel(0) == -6.0 && !f.bypass && f.gainInDb == -4.0;
+  }));
+  ASSERT_TRUE(waitOnLoop([&] { return bank0->getIsActive(); }));
   ASSERT_EQ(status(preset("/abPresetStore", audio, std::nullopt)), 200);  // A: slot 0
+  ASSERT_EQ(status(preset("/abPresetStore", eq, std::nullopt)), 200);
 
+  // B: -20 dB and muted, the equaliser off.
   ASSERT_EQ(status(setChannel(first, -20.0, true)), 204);
-  ASSERT_TRUE(waitFor([&] { return device->getLevel(0) == -20.0 && device->getMute(0); }));
+  ASSERT_EQ(status(setFilter(filter0, true, -4.0)), 204);
+  ASSERT_TRUE(waitFor([&] {
+    return device->getLevel(0) == -20.0 && device->getMute(0) && device->getEqFilter(ChannelType::User, 0, 0).bypass;
+  }));
+  ASSERT_TRUE(waitOnLoop([&] { return !bank0->getIsActive(); }));
   ASSERT_EQ(status(preset("/abPresetStore", audio, 1u)), 200);  // B
+  ASSERT_EQ(status(preset("/abPresetStore", eq, 1u)), 200);
 
   EXPECT_EQ(read<std::string>([&] { return amp->getAudio()->getAbPresetStatesAsJson(); }),
             R"({"0":{"state":"stored"},"1":{"state":"stored"}})");
 
   ASSERT_EQ(status(preset("/abPresetLoad", audio, std::nullopt)), 200);
-  EXPECT_TRUE(waitFor([&] { return device->getLevel(0) == -6.0 && !device->getMute(0); }));
+  ASSERT_EQ(status(preset("/abPresetLoad", eq, std::nullopt)), 200);
+  EXPECT_TRUE(waitFor([&] {
+    const auto f = device->getEqFilter(ChannelType::User, 0, 0);
+    return device->getLevel(0) == -6.0 && !device->getMute(0) && !f.bypass && f.gainInDb == -4.0;
+  }));
   EXPECT_DOUBLE_EQ(read<double>([&] { return amp->getAudio()->childrens()[0]->getLevelInDb(); }), -6.0);
+  EXPECT_TRUE(waitOnLoop([&] { return bank0->getIsActive(); }));
+  // The other channels' equalisers were off in A and stay off.
+  EXPECT_TRUE(device->getEqFilter(ChannelType::User, 1, 0).bypass);
 
   ASSERT_EQ(status(preset("/abPresetLoad", audio, 1u)), 200);
-  EXPECT_TRUE(waitFor([&] { return device->getLevel(0) == -20.0 && device->getMute(0); }));
+  ASSERT_EQ(status(preset("/abPresetLoad", eq, 1u)), 200);
+  EXPECT_TRUE(waitFor([&] {
+    return device->getLevel(0) == -20.0 && device->getMute(0) && device->getEqFilter(ChannelType::User, 0, 0).bypass;
+  }));
+  EXPECT_TRUE(waitOnLoop([&] { return !bank0->getIsActive(); }));
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(device->getEqFilter(ChannelType::User, 0, i).bypass) << i;
 }
 
 TEST_F(AbPresetWireTest, BadRequestsGetTheirStatusAndChangeNothing) {

@@ -179,6 +179,20 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
       if (!child) continue;
       const int ch = child->getIndex();
       const Uuid bankId = child->id();
+      // Switching a channel's equaliser on or off (a client, or an A/B
+      // preset being loaded) takes its filters in or out; they then reach
+      // the device like any other filter change, and the device's report
+      // shows the bank active or not again.
+      keep(device, child->onIsActiveChanged([this, filters, bankId](const bool& value, bool external) {
+        auto* bank = external ? nullptr : db()->get<FtEqFilterBank>(bankId);
+        if (!bank || !filters) return;
+        // A copy: the value refers to the bank's field, which each filter
+        // change recomputes on the way.
+        const bool active = value;
+        for (FtEqFilter* f : bank->filters()) {
+          if (f && f->getIsAvailable()) filters->setBypass(f, !active, false);
+        }
+      }));
       for (FtEqFilter* filter : child->filters()) {
         if (!filter) continue;
         const Uuid filterId = filter->id();
