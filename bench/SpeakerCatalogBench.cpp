@@ -26,17 +26,19 @@ namespace {
 namespace fs = std::filesystem;
 using namespace qor::server;
 
-// A server whose only speaker database is the large one.
+// A server whose only speaker database is the large one; without the
+// catalog service, to weigh what making the catalog's items adds to a load.
 struct Server {
   fs::path folder = fennik::server::HostInterface::createTemporaryFolder("speaker-catalog-bench");
   std::shared_ptr<fennik::server::EntityContext> context =
       fennik::server::EntityContext::create(fennik::server::JobLoop::Mode::Manual);
 
-  Server() {
+  explicit Server(bool withCatalog = true) {
     fs::create_directories(folder / "speakerdb");
     std::ofstream(folder / "speakerdb" / "bench.sdb") << qor::bench::largeSpeakerDatabaseJson();
     addGeneratedServices(context);
     addHandWrittenServices(context);
+    if (!withCatalog) context->services()->remove<CatalogService>();
     auto databases = context->services()->get<SpeakerDatabaseService>();
     databases->clearLoadPathes();
     databases->setDataFolder(folder / "data");
@@ -79,11 +81,26 @@ BENCHMARK(BM_CatalogQueryModesOfAFamily)->Unit(benchmark::kMillisecond);
 void BM_CatalogQueryAllSpeakers(benchmark::State& state) { query(state, "kind:speaker -kind:speakermode"); }
 BENCHMARK(BM_CatalogQueryAllSpeakers)->Unit(benchmark::kMillisecond);
 
-// The whole catalog, every item copied into the reply.
+// The whole catalog: every item in the result (shared, not copied).
 void BM_CatalogQueryEverything(benchmark::State& state) { query(state, ""); }
 BENCHMARK(BM_CatalogQueryEverything)->Unit(benchmark::kMillisecond);
 
-// The first query after the databases were loaded builds the speaker items.
+// Loading the databases (from their precompiled copies): the catalog's
+// speaker items are made with them, and the same load without the catalog.
+void BM_LoadingTheDatabasesWithTheCatalog(benchmark::State& state) {
+  auto databases = server().context->services()->get<SpeakerDatabaseService>();
+  for (auto _ : state) databases->loadAllDatabases();
+}
+BENCHMARK(BM_LoadingTheDatabasesWithTheCatalog)->Unit(benchmark::kMillisecond);
+
+void BM_LoadingTheDatabasesAlone(benchmark::State& state) {
+  static Server alone(false);
+  auto databases = alone.context->services()->get<SpeakerDatabaseService>();
+  for (auto _ : state) databases->loadAllDatabases();
+}
+BENCHMARK(BM_LoadingTheDatabasesAlone)->Unit(benchmark::kMillisecond);
+
+// The first query after the databases were loaded: the items are there.
 void BM_CatalogFirstQueryAfterLoading(benchmark::State& state) {
   auto& catalog = server().catalog();
   auto databases = server().context->services()->get<SpeakerDatabaseService>();

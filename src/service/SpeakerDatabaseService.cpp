@@ -102,6 +102,7 @@ void SpeakerDatabaseService::loadAllDatabases() {
     }
   }
   for (const auto& [name, versions] : all_) used_[name] = versions.rbegin()->second;
+  databasesLoaded_();
 }
 
 SpeakerDatabaseService::Database SpeakerDatabaseService::loadFile(const fs::path& file) {

@@ -9,7 +9,10 @@
 
 #include "fennik/common/speakerdb/ISpeakerDatabase.h"
 
+#include <boost/signals2/signal.hpp>
+
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -55,6 +58,11 @@ class SpeakerDatabaseService : public SpeakerDatabaseServiceBase {
   // Counts the loads: what was made from the databases of an earlier count
   // is out of date.
   unsigned generation() const { return generation_; }
+  // Called after every load of the databases (start, install, reload), so
+  // that what is made from them is made then and not on first use.
+  boost::signals2::connection onDatabasesLoaded(std::function<void()> slot) {
+    return databasesLoaded_.connect(std::move(slot));
+  }
   void updateEntities();
   void createDeviceTypes();
   // Installs a database file (JSON text or a ZIP holding it); false, logged,
@@ -95,6 +103,7 @@ class SpeakerDatabaseService : public SpeakerDatabaseServiceBase {
   std::map<std::string, Database> used_;
   bool loaded_ = false;
   unsigned generation_ = 0;
+  boost::signals2::signal<void()> databasesLoaded_;
 };
 
 }  // namespace qor::server

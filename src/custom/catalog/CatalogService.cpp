@@ -129,21 +129,40 @@ struct CatalogService::SpeakerSection {
   std::vector<Entry> entries;
 };
 
-const CatalogService::SpeakerSection& CatalogService::speakers() const {
-  auto databases = services()->get<SpeakerDatabaseService>();
-  if (!speakers_) speakers_ = std::make_shared<SpeakerSection>();
-  if (!databases) {
-    speakers_->entries.clear();
-    speakers_->databases = nullptr;
-    return *speakers_;
+CatalogService::CatalogService(std::shared_ptr<fennik::server::Database> db,
+                               std::shared_ptr<fennik::server::EntityLoop> loop,
+                               std::shared_ptr<fennik::server::ServiceResolver> services)
+    : Service(std::move(db), std::move(loop), std::move(services)) {
+  auto resolver = this->services();
+  auto databases = resolver ? resolver->get<SpeakerDatabaseService>() : nullptr;
+  if (!databases) return;
+  databasesLoaded_ = databases->onDatabasesLoaded([this] { makeSpeakerSection(); });
+  if (databases->generation() > 0) makeSpeakerSection();
+}
+
+void CatalogService::makeSpeakerSection() const {
+  auto section = std::make_shared<SpeakerSection>();
+  auto resolver = services();
+  auto databases = resolver ? resolver->get<SpeakerDatabaseService>() : nullptr;
+  if (databases) {
+    std::vector<CatalogItem> items = speakerItems(*databases);
+    section->entries.reserve(items.size());
+    for (auto& item : items) section->entries.emplace_back(std::move(item));
+    section->databases = databases.get();
+    section->generation = databases->generation();
   }
-  if (speakers_->databases != databases.get() || speakers_->generation != databases->generation()) {
-    speakers_->entries.clear();
-    for (auto& item : speakerItems(*databases)) speakers_->entries.emplace_back(std::move(item));
-    speakers_->databases = databases.get();
-    speakers_->generation = databases->generation();
-  }
-  return *speakers_;
+  speakers_ = std::move(section);
+}
+
+std::shared_ptr<const CatalogService::SpeakerSection> CatalogService::speakers() const {
+  auto resolver = services();
+  auto databases = resolver ? resolver->get<SpeakerDatabaseService>() : nullptr;
+  // Made when the databases loaded; made here only when that was missed
+  // (another database service, or none).
+  if (!speakers_ || speakers_->databases != databases.get() ||
+      (databases && speakers_->generation != databases->generation()))
+    makeSpeakerSection();
+  return speakers_;
 }
 
 CatalogTokens CatalogService::tokenize(std::string_view query) {
@@ -162,7 +181,7 @@ CatalogTokens CatalogService::tokenize(std::string_view query) {
 std::vector<CatalogItem> CatalogService::items() const {
   std::vector<CatalogItem> result = deviceItems();
   // The speaker kinds sort after "Panel": their section follows as it is.
-  for (const Entry& entry : speakers().entries) result.push_back(entry.item);
+  for (const Entry& entry : speakers()->entries) result.push_back(entry.item);
   return result;
 }
 
@@ -194,24 +213,28 @@ CatalogQueryResult CatalogService::deviceCatalogQuery(const std::vector<CatalogT
   CatalogQueryResult result;
   if (queries.empty()) return result;
   // The few devices of the factories and panels are made afresh; the
-  // speakers' section is searched where it is kept.
-  std::vector<Entry> others;
-  for (CatalogItem& item : deviceItems()) others.emplace_back(std::move(item));
-  const std::vector<Entry>& speakerEntries = speakers().entries;
+  // speakers' section is searched where it is kept. The matches point into
+  // both and keep them.
+  auto others = std::make_shared<std::vector<Entry>>();
+  for (CatalogItem& item : deviceItems()) others->emplace_back(std::move(item));
+  const std::shared_ptr<const SpeakerSection> section = speakers();
   for (const CatalogTokens& tokens : queries) {
     if (result.count(tokens)) continue;
     std::vector<Condition> conditions;
     for (const CatalogToken& token : tokens) conditions.emplace_back(token.get());
-    std::vector<CatalogItem>& matches = result[tokens];
+    CatalogMatches& matches = result[tokens];
+    matches.keep(others);
+    matches.keep(section);
+    if (conditions.empty()) matches.reserve(others->size() + section->entries.size());
     auto search = [&](const std::vector<Entry>& entries) {
       for (const Entry& entry : entries) {
         const bool all = std::all_of(conditions.begin(), conditions.end(),
                                      [&](const Condition& c) { return c.holdsFor(entry.searchable); });
-        if (all) matches.push_back(entry.item);
+        if (all) matches.add(entry.item);
       }
     };
-    search(others);
-    search(speakerEntries);
+    search(*others);
+    search(section->entries);
   }
   return result;
 }

@@ -33,7 +33,7 @@ void useMasterWindow(CommandJob& job) {
 }
 
 flatbuffers::Offset<cmd::CatalogMatch> writeMatch(flatbuffers::FlatBufferBuilder& b, const CatalogTokens& tokens,
-                                                  const std::vector<CatalogItem>& items) {
+                                                  const CatalogMatches& items) {
   std::vector<flatbuffers::Offset<flatbuffers::String>> words;
   for (const auto& token : tokens) words.push_back(b.CreateString(token.get()));
   std::vector<flatbuffers::Offset<cmd::CatalogItem>> entries;

@@ -3,12 +3,15 @@
 // one speaker setting per band of the mode, and modes changed later on a
 // speaker or on a whole group of speakers.
 
+#include "custom/catalog/CatalogService.h"
 #include "custom/speakers/SpeakerFixture.h"
 
 #include "qor/server/services/DeviceService.h"
 #include "qor/server/services/DeviceTypeService.h"
 
 #include <nlohmann/json.hpp>
+
+#include <algorithm>
 
 namespace qor::server::testing {
 namespace {
@@ -91,6 +94,27 @@ TEST_F(SpeakerServiceTest, TheNewestInstalledDatabaseVersionOffersItsProducts) {
   ASSERT_NE(monitor, nullptr);
   EXPECT_EQ(monitor->getVisualItem()->getWidth(), 150);
   EXPECT_EQ(monitor->getVisualItem()->getHeight(), 100);
+}
+
+TEST_F(SpeakerServiceTest, TheCatalogOffersTheProductsModesAtOnceAndAnAnswerOutlivesAReload) {
+  // The bi-amped mode of DP12 in the standard preset, with its two bands,
+  // is offered without a query having been made before.
+  const auto q = CatalogService::tokenize("kind:speakermode DP12 bi-amped");
+  const auto before = service<CatalogService>()->deviceCatalogQuery({q});
+  std::vector<std::string> ids;
+  for (const CatalogItem& item : before.at(q)) ids.push_back(item.id);
+  const std::string standard = mode(DP12, STANDARD, BI_AMPED);
+  EXPECT_NE(std::find(ids.begin(), ids.end(), standard), ids.end());
+  // Loading the databases again (as an install does) leaves an answer
+  // already given as it was, and the next answer is the same.
+  service<SpeakerDatabaseService>()->loadAllDatabases();
+  std::vector<std::string> kept;
+  for (const CatalogItem& item : before.at(q)) kept.push_back(item.id);
+  EXPECT_EQ(kept, ids);
+  std::vector<std::string> again;
+  const auto after = service<CatalogService>()->deviceCatalogQuery({q});
+  for (const CatalogItem& item : after.at(q)) again.push_back(item.id);
+  EXPECT_EQ(again, ids);
 }
 
 TEST_F(SpeakerServiceTest, ANewModeRebuildsTheBandsAndAnyJsonSpellingOfItIsStoredOneWay) {
