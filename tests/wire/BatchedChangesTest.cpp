@@ -3,13 +3,12 @@
 // state of every entity that changed in it, while a client that subscribes
 // as before still gets a message per change; both end with the same states.
 
+#include "HandMovedTime.h"
 #include "ServerFixture.h"
 
 #include "qor/server/entities/FtDelay.h"
 #include "qor/server/fbs/FtDelay_generated.h"
 #include "qor/server/services/IFtDelayService.h"
-
-#include "fennik/server/loop/Clock.h"
 
 #include <map>
 
@@ -17,10 +16,6 @@ namespace qor::testing {
 namespace {
 
 constexpr const char* DELAY = "qor::server::FtDelay";
-
-struct HandMovedTime {
-  std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-};
 
 // What a client knows of an entity: its delay, or that it is gone.
 struct Known {

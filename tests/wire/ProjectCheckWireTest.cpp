@@ -5,6 +5,7 @@
 // follow a hand-moved clock, so the 3000 ms check ticks run when the test
 // says; the amplifiers run on the simulated network's own thread.
 
+#include "HandMovedTime.h"
 #include "NetworkServerFixture.h"
 
 #include "custom/checks/ProjectCheckService.h"
@@ -14,8 +15,6 @@
 #include "qor/server/fbs/ProjectCheck_generated.h"
 #include "qor/server/services/DeviceService.h"
 #include "qor/server/services/FtOnlineService.h"
-
-#include "fennik/server/loop/Clock.h"
 
 #include <string>
 
@@ -28,11 +27,6 @@ constexpr const char* ROUTE = qor::server::LivesoundController::ROUTE;
 constexpr const char* CHECKS = "qor::server::ProjectCheck";
 // The id of the DEVICES_PARTIAL_ONLINE check, as every server names it.
 constexpr const char* PARTIAL_ONLINE = "f69ce41e-550d-5989-8b44-ebc0579662e5";
-
-// Constructed before the server, which takes the clock.
-struct HandMovedTime {
-  std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-};
 
 class ProjectCheckWireTest : private HandMovedTime, public NetworkServerFixture {
  protected:

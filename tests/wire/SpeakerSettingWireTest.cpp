@@ -7,6 +7,7 @@
 // loads another chain at the amplifier itself, the check speaks up. The
 // loop's timers follow a hand-moved clock; the network runs on its own thread.
 
+#include "HandMovedTime.h"
 #include "NetworkServerFixture.h"
 
 #include "custom/checks/ProjectCheckService.h"
@@ -19,7 +20,6 @@
 #include "support/ProjectFiles.h"
 
 #include "fennik/server/core/FileBytes.h"
-#include "fennik/server/loop/Clock.h"
 #include "fennik/server/project/FileContainer.h"
 
 #include <filesystem>
@@ -39,11 +39,6 @@ constexpr const char* ROUTE = qor::server::LivesoundController::ROUTE;
 const fs::path DATABASE = fs::path(QOR_SOURCE_DIR) / "data" / "speakerdb" / "fennik-demo-point-source-1.10.sdb";
 // The chain a generic setting names: no loudspeaker's.
 const std::string GENERIC_CHAIN = "00000000-0000-0000-0000-000000000000";
-
-// Constructed before the server, which takes the clock.
-struct HandMovedTime {
-  std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-};
 
 class SpeakerSettingWireTest : private HandMovedTime, public NetworkServerFixture {
  protected:
