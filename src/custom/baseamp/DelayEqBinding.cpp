@@ -12,6 +12,8 @@
 #include "qor/server/services/FtEqFilterBankService.h"
 #include "qor/server/services/FtEqFilterService.h"
 
+#include <string_view>
+
 namespace qor::server {
 
 using fennik::devices::ChannelType;
@@ -102,6 +104,18 @@ void setEqFilterRanges(FtEqFilterService& filters, FtEqFilter* filter, bool exte
   filters.setQualityFactorMax(filter, 10.0, external);
   filters.setQualityFactor2Min(filter, 0.1, external);
   filters.setQualityFactor2Max(filter, 10.0, external);
+}
+
+// The fields the device takes as one filter; ranges, consistency flags and
+// relations never reach it.
+bool isSentFilterField(std::string_view key) {
+  static constexpr std::string_view SENT[] = {FtEqFilter::FIELD_TYPE,          FtEqFilter::FIELD_SLOPETYPE,
+                                              FtEqFilter::FIELD_BYPASS,        FtEqFilter::FIELD_FREQINHZ,
+                                              FtEqFilter::FIELD_FREQ2INHZ,     FtEqFilter::FIELD_GAININDB,
+                                              FtEqFilter::FIELD_QUALITYFACTOR, FtEqFilter::FIELD_QUALITYFACTOR2};
+  for (std::string_view field : SENT)
+    if (key == field) return true;
+  return false;
 }
 
 }  // namespace
@@ -215,14 +229,12 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
           // The bank shows at once whether it does anything, online or not.
           if (banks) banks->doRecalcActive(db()->get<FtEqFilterBank>(bankId));
         };
-        keep(device, filter->onTypeChanged([send](const FtEqFilterType&, bool external) { send(external); }));
-        keep(device, filter->onSlopeTypeChanged([send](const FtEqFilterSlopeType&, bool external) { send(external); }));
-        keep(device, filter->onBypassChanged([send](const bool&, bool external) { send(external); }));
-        keep(device, filter->onFreqInHzChanged([send](const double&, bool external) { send(external); }));
-        keep(device, filter->onFreq2InHzChanged([send](const double&, bool external) { send(external); }));
-        keep(device, filter->onGainInDbChanged([send](const double&, bool external) { send(external); }));
-        keep(device, filter->onQualityFactorChanged([send](const double&, bool external) { send(external); }));
-        keep(device, filter->onQualityFactor2Changed([send](const double&, bool external) { send(external); }));
+        // One change connection per filter rather than one per field: a
+        // device has hundreds of filters, and each field signal costs memory.
+        keep(device,
+             filter->onChanged([send = std::move(send)](fennik::server::Entity*, std::string_view key, bool external) {
+               if (isSentFilterField(key)) send(external);
+             }));
       }
     }
     reportInto<FtEqFilterBank>(device, parent, DriverSignal::Eq, refresh);
