@@ -243,7 +243,8 @@ TEST_F(ProjectCheckTest, NetworkAndSampleRateMustMatchOnTheNetworkDevicesOnly) {
 
 TEST_F(ProjectCheckTest, PartlyOnlineMeansSomeNetworkDevicesOnlineAndSomeNot) {
   // A design prepared offline, with a loudspeaker that says it is online.
-  Device* first = amp();
+  // The id, not the pointer: the device is destroyed below.
+  const auto firstId = amp()->id();
   amp();
   speaker("Left Top", 1);
   EXPECT_FALSE(activeAfterTicks(Key::DEVICES_PARTIAL_ONLINE));
@@ -257,7 +258,7 @@ TEST_F(ProjectCheckTest, PartlyOnlineMeansSomeNetworkDevicesOnlineAndSomeNot) {
   for (Device* d : db().all<Device>()) {
     if (d != online && d->getType() == qa8()) livesound().deviceDestroy(d);
   }
-  EXPECT_EQ(db().get<Device>(first->id()), nullptr);
+  EXPECT_EQ(db().get<Device>(firstId), nullptr);
   EXPECT_FALSE(activeAfterTicks(Key::DEVICES_PARTIAL_ONLINE));
 
   // It drops off the network: all offline is not partly online either.

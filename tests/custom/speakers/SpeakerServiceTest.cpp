@@ -180,8 +180,9 @@ TEST_F(SpeakerServiceTest, DuplicatesKeepTheModeAndRemovedSpeakersLeaveNothingBe
 
   const std::size_t settings = db().all<FtSpeakerSetting>().size();
   const std::size_t connectors = db().all<FtConnector>().size();
+  const auto copyId = copy->id();
   livesound().deviceDestroy(copy);
-  EXPECT_EQ(db().get<Device>(copy->id()), nullptr);
+  EXPECT_EQ(db().get<Device>(copyId), nullptr);
   // The copy's device setting and two band settings, its connector and two inputs.
   EXPECT_EQ(db().all<FtSpeakerSetting>().size(), settings - 3);
   EXPECT_EQ(db().all<FtConnector>().size(), connectors - 3);
