@@ -11,6 +11,13 @@
 namespace qor::testing {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+  // Built before the fork: the tests run servers on other threads, and a
+  // child of a threaded process may only make async-signal-safe calls until
+  // it execs (an allocation there can wait forever for a lock that another
+  // thread held at the moment of the fork).
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
   pid_ = fork();
@@ -20,9 +27,6 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
     dup2(fds[1], STDERR_FILENO);
     close(fds[0]);
     close(fds[1]);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
   }
