@@ -209,32 +209,28 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
       }));
       for (FtEqFilter* filter : child->filters()) {
         if (!filter) continue;
-        const Uuid filterId = filter->id();
         const int index = filter->getIndex();
-        // Any field of a filter sends the whole filter, as the device takes it.
-        auto send = [this, banks, deviceId, bankId, filterId, type, ch, index](bool external) {
-          if (external) return;
-          auto* f = db()->get<FtEqFilter>(filterId);
-          if (!f) return;
+        // Any field of a filter sends the whole filter, as the device takes
+        // it. One change connection per filter rather than one per field: a
+        // device has hundreds of filters, and each field signal costs memory.
+        keep(device, filter->onChanged([this, banks, deviceId, bankId, type, ch, index](
+                                           fennik::server::Entity* changed, std::string_view key, bool external) {
+          if (external || !isSentFilterField(key)) return;
+          // The signal hands over the filter itself: no lookup by id.
+          const auto& f = static_cast<const FtEqFilter&>(*changed);
           fennik::devices::EqFilter v;
-          v.type = eqFilterTypeToDriver(f->getType());
-          v.slope = eqSlopeTypeToDriver(f->getSlopeType());
-          v.bypass = f->getBypass();
-          v.freqInHz = f->getFreqInHz();
-          v.freq2InHz = f->getFreq2InHz();
-          v.gainInDb = f->getGainInDb();
-          v.quality = f->getQualityFactor();
-          v.quality2 = f->getQualityFactor2();
+          v.type = eqFilterTypeToDriver(f.getType());
+          v.slope = eqSlopeTypeToDriver(f.getSlopeType());
+          v.bypass = f.getBypass();
+          v.freqInHz = f.getFreqInHz();
+          v.freq2InHz = f.getFreq2InHz();
+          v.gainInDb = f.getGainInDb();
+          v.quality = f.getQualityFactor();
+          v.quality2 = f.getQualityFactor2();
           toDriver(deviceId, "setEqFilter", [&](Driver& drv) { drv.setEqFilter(type, ch, index, v); });
           // The bank shows at once whether it does anything, online or not.
           if (banks) banks->doRecalcActive(db()->get<FtEqFilterBank>(bankId));
-        };
-        // One change connection per filter rather than one per field: a
-        // device has hundreds of filters, and each field signal costs memory.
-        keep(device,
-             filter->onChanged([send = std::move(send)](fennik::server::Entity*, std::string_view key, bool external) {
-               if (isSentFilterField(key)) send(external);
-             }));
+        }));
       }
     }
     reportInto<FtEqFilterBank>(device, parent, DriverSignal::Eq, refresh);
