@@ -1,11 +1,11 @@
 #include "fennik/server/entity/SignalTable.h"
 
-#include <boost/signals2/signal.hpp>
+#include "fennik/server/entity/LoopSignal.h"
 
 namespace fennik::server::detail {
 
 struct SignalTable::ChangeSignal {
-  boost::signals2::signal<void(Entity*, std::string_view, bool)> signal;
+  LoopSignal<Entity*, std::string_view, bool> signal;
 };
 
 SignalTable::SignalTable() = default;

@@ -1,9 +1,11 @@
 #pragma once
 // The typed signals behind the signal table. Only the translation units that
-// connect to a signal include this header (and boost/signals2).
+// connect to a signal include this header.
 
+#include "fennik/server/entity/LoopSignal.h"
 #include "fennik/server/entity/SignalTable.h"
 
+// Kept for the users that reach signals2 through this header.
 #include <boost/signals2/signal.hpp>
 
 namespace fennik::server::detail {
@@ -12,7 +14,7 @@ namespace fennik::server::detail {
 template <class V>
 class FieldSignal final : public SignalBase {
  public:
-  using Signal = boost::signals2::signal<void(const V&, bool)>;
+  using Signal = LoopSignal<const V&, bool>;
   void fire(const void* value, bool external) override { signal(*static_cast<const V*>(value), external); }
   Signal signal;
 };
@@ -21,7 +23,7 @@ class FieldSignal final : public SignalBase {
 template <class T>
 class RelationSignal final : public SignalBase {
  public:
-  using Signal = boost::signals2::signal<void(T*)>;
+  using Signal = LoopSignal<T*>;
   void fire(const void* value, bool) override { signal(*static_cast<T* const*>(value)); }
   Signal signal;
 };
