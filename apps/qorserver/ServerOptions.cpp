@@ -102,6 +102,14 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
                  "projects report it as not installed")
       ->envname("QORSERVER_DANTE_CONTROLLER");
 
+  app.footer(
+      "Environment:\n"
+      "  QORSERVER_DATA_DIR      the data folder (speaker databases); default $XDG_DATA_HOME/qorserver\n"
+      "  QORSERVER_HEAP_PAGES    'default' keeps the heap on normal pages; otherwise the server\n"
+      "                          restarts itself once at start with its heap on huge pages\n"
+      "                          (GLIBC_TUNABLES=glibc.malloc.hugetlb=1), so that building and\n"
+      "                          opening large shows is not slowed by page faults");
+
   auto* catalogue = app.add_subcommand("catalogue", "Print the entity catalogue (types, fields, enumerations)");
   catalogue->add_flag("--json", options.catalogueJson, "Print it as one JSON document");
 

@@ -3,6 +3,7 @@
 #include "Host.h"
 #include "ServerOptions.h"
 
+#include "fennik/server/core/HugePageHeap.h"
 #include "fennik/server/core/Logging.h"
 
 #include <nlohmann/json.hpp>
@@ -145,6 +146,7 @@ int serve(const qor::app::ServerOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  fennik::server::useHugePageHeap(argv);
   auto parsed = qor::app::parseServerOptions(argc, argv);
   if (auto* code = std::get_if<int>(&parsed)) return *code;
   const auto& options = std::get<qor::app::ServerOptions>(parsed);

@@ -22,6 +22,7 @@ class ChildProcess {
   bool waitForOutput(const std::string& text, int timeoutMs);
   const std::string& output() const { return output_; }
   void signal(int sig);
+  pid_t pid() const { return pid_; }
   // Waits for the exit and reads the rest of the output; -1 on timeout
   // (the child is then killed), 128+N when killed by signal N.
   int wait(int timeoutMs);

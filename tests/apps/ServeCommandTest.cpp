@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 
@@ -35,6 +38,49 @@ void expectCleanStop(int sig, const char* name) {
 TEST(ServeCommandTest, StartsOnANewProjectAndStopsCleanlyOnSigint) { expectCleanStop(SIGINT, "SIGINT"); }
 
 TEST(ServeCommandTest, StopsCleanlyOnSigterm) { expectCleanStop(SIGTERM, "SIGTERM"); }
+
+// The environment the running server process sees, one "NAME=value" per entry.
+std::string environmentOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+  std::string env((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (auto& c : env) {
+    if (c == '\0') c = '\n';
+  }
+  return env;
+}
+
+std::size_t startLines(const std::string& output) {
+  const std::regex line("qorserver \\S+ starting");
+  return static_cast<std::size_t>(
+      std::distance(std::sregex_iterator(output.begin(), output.end(), line), std::sregex_iterator()));
+}
+
+TEST(ServeCommandTest, RunsWithItsHeapOnHugePagesUnlessTold) {
+  // The server restarts itself once with the allocator's huge-page tunable;
+  // a tunable the user set stays.
+  setenv("GLIBC_TUNABLES", "glibc.malloc.tcache_count=8", 1);
+  {
+    ChildProcess server({QORSERVER_PATH, "--port", "0"});
+    ASSERT_TRUE(server.waitForOutput("qorserver is running", 30000)) << server.output();
+    // glibc may split the variable at its ':' in the process's own copy, so
+    // look for both tunables rather than for the joined text.
+    const std::string env = environmentOf(server.pid());
+    EXPECT_NE(env.find("GLIBC_TUNABLES=glibc.malloc.tcache_count=8"), std::string::npos) << env;
+    EXPECT_NE(env.find("glibc.malloc.hugetlb=1"), std::string::npos) << env;
+    // The restart happens before anything runs: the server starts once.
+    EXPECT_EQ(startLines(server.output()), 1u) << server.output();
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait(30000), 0) << server.output();
+  }
+  unsetenv("GLIBC_TUNABLES");
+  setenv("QORSERVER_HEAP_PAGES", "default", 1);
+  ChildProcess server({QORSERVER_PATH, "--port", "0"});
+  ASSERT_TRUE(server.waitForOutput("qorserver is running", 30000)) << server.output();
+  EXPECT_EQ(environmentOf(server.pid()).find("GLIBC_TUNABLES"), std::string::npos);
+  server.signal(SIGTERM);
+  EXPECT_EQ(server.wait(30000), 0) << server.output();
+  unsetenv("QORSERVER_HEAP_PAGES");
+}
 
 TEST(ServeCommandTest, HelpExplainsAndBadOptionsFail) {
   std::string out;
