@@ -33,16 +33,24 @@ const Database::ClassBucket* Database::findBucket(std::string_view className) co
 
 void Database::add(EntityPtr entity) {
   if (!entity) throw std::invalid_argument("Database::add: null entity");
-  if (byId_.count(entity->id())) {
+  // One lookup both checks and places the id.
+  auto [slot, inserted] = byId_.try_emplace(entity->id());
+  if (!inserted) {
     throw std::invalid_argument("Database::add: an entity with id " + entity->strId() + " already exists");
   }
-  auto& b = bucket(entity->className());
-  b.entities.push_back(entity);
-  byId_.emplace(entity->id(), Slot{entity, &b, std::prev(b.entities.end())});
-  b.added(entity.get());
+  ClassBucket* b = nullptr;
+  try {
+    b = &bucket(entity->className());
+    b->entities.push_back(entity);
+  } catch (...) {
+    byId_.erase(slot);
+    throw;
+  }
+  slot->second = Slot{entity, b, std::prev(b->entities.end())};
+  b->added(entity.get());
 }
 
-bool Database::erase(std::unordered_map<Uuid, Slot, UuidHash>::iterator it) {
+bool Database::erase(Index::iterator it) {
   // Keep the entity alive until the listeners have seen it go.
   EntityPtr keep = it->second.entity;
   ClassBucket* b = it->second.bucket;
@@ -66,7 +74,14 @@ bool Database::deleteEntity(const Uuid& id) {
 }
 
 void Database::clear() {
-  while (!byId_.empty()) erase(byId_.begin());
+  // Class by class, the first entity left each time: a removal listener may
+  // delete (or even add) further entities. Taking begin() of the index
+  // instead would rescan its emptied slots on every step.
+  while (!byId_.empty()) {
+    for (auto& [name, b] : buckets_) {
+      while (!b->entities.empty()) erase(byId_.find(b->entities.front()->id()));
+    }
+  }
 }
 
 Entity* Database::find(const Uuid& id) const {

@@ -3,9 +3,11 @@
 // throttle keys are all boost UUIDs; the text form is the canonical
 // lower-case 8-4-4-4-12 form.
 
-#include <boost/functional/hash.hpp>
+#include <absl/hash/hash.h>
 #include <boost/uuid/uuid.hpp>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,8 +39,17 @@ Uuid nameUuid(const Uuid& nameSpace, std::string_view name);
 std::vector<Uuid> uuidVectorFromStringVector(const std::vector<std::string>& texts);
 std::vector<std::string> uuidVectorToStringVector(const std::vector<Uuid>& ids);
 
+// Mixes all 128 bits, so that open-addressing tables (which use the top bits
+// as well as the low ones) spread ids that differ anywhere evenly; ids in
+// project files may come from anywhere, not only from a random generator.
 struct UuidHash {
-  std::size_t operator()(const Uuid& id) const noexcept { return boost::hash<Uuid>()(id); }
+  std::size_t operator()(const Uuid& id) const noexcept {
+    std::uint64_t high;
+    std::uint64_t low;
+    std::memcpy(&high, id.data, sizeof high);
+    std::memcpy(&low, id.data + sizeof high, sizeof low);
+    return absl::HashOf(high, low);
+  }
 };
 
 }  // namespace fennik::server

@@ -7,6 +7,7 @@
 #include "fennik/server/entity/Entity.h"
 #include "fennik/server/entity/EntitySerializer.h"
 
+#include <absl/container/flat_hash_map.h>
 #include <boost/signals2/connection.hpp>
 
 #include <functional>
@@ -15,7 +16,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace fennik::server {
@@ -83,11 +83,15 @@ class Database {
     std::list<EntityPtr>::iterator position;
   };
 
+  // Open addressing: slots move when the table grows, so nothing keeps a
+  // pointer or iterator into it beyond one call.
+  using Index = absl::flat_hash_map<Uuid, Slot, UuidHash>;
+
   ClassBucket& bucket(std::string_view className);
   const ClassBucket* findBucket(std::string_view className) const;
-  bool erase(std::unordered_map<Uuid, Slot, UuidHash>::iterator it);
+  bool erase(Index::iterator it);
 
-  std::unordered_map<Uuid, Slot, UuidHash> byId_;
+  Index byId_;
   std::map<std::string, std::unique_ptr<ClassBucket>, std::less<>> buckets_;
   std::map<std::pair<std::type_index, std::string>, std::shared_ptr<EntitySerializer>, std::less<>> serializers_;
   std::vector<std::pair<std::type_index, std::string>> serializerOrder_;
