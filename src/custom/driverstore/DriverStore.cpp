@@ -57,16 +57,27 @@ void DriverStore::fail(const std::string& entry, const std::string& what) const 
 }
 
 void DriverStore::save(FileContainer& project, const std::vector<Entry>& entries) const {
-  project.rm(folder_);
-  if (entries.empty()) return;
+  if (entries.empty()) {
+    project.rm(folder_);
+    return;
+  }
+  // Written over what is there, then what is no longer listed goes: closing
+  // a show writes every device's entry again, mostly unchanged, and an
+  // unchanged entry keeps its file (removing the folder first made the file
+  // system create a thousand new files on every close).
   auto sub = project.scopedContainer(folder_);
   Json ids = Json::array();
+  std::set<std::string> written{IDS_ENTRY};
   for (const auto& [id, doc] : entries) {
     const std::string name = fennik::server::UuidToS(id);
     sub->set(name, dumpText(doc));
     ids.push_back(name);
+    written.insert(name);
   }
   sub->set(IDS_ENTRY, dumpText(ids));
+  for (const auto& name : sub->ls()) {
+    if (!written.count(name)) sub->rm(name);
+  }
 }
 
 std::vector<Uuid> DriverStore::parseIds(const std::string& text) const {

@@ -5,6 +5,8 @@
 #include "fennik/server/project/HostInterface.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 #include <zip.h>
 
 #include <fstream>
@@ -20,6 +22,27 @@ class ProjectFilesTest : public ::testing::Test {
   ~ProjectFilesTest() override { HostInterface::removeFolder(root_); }
   fs::path root_;
 };
+
+TEST_F(ProjectFilesTest, AnEntryWrittenAgainUnchangedKeepsItsFile) {
+  FileContainer c(root_ / "work");
+  c.set("drivers/amp.json", "{\"gain\": 1}");
+  const fs::path file = c.path() / "drivers/amp.json";
+  const auto written = fs::last_write_time(file);
+  struct stat before {};
+  ASSERT_EQ(::stat(file.c_str(), &before), 0);
+
+  c.set("drivers/amp.json", "{\"gain\": 1}");
+  struct stat after {};
+  ASSERT_EQ(::stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);  // not replaced by a new file
+  EXPECT_EQ(fs::last_write_time(file), written);
+
+  // Same size, other bytes; then a longer and a shorter text.
+  for (const std::string bytes : {"{\"gain\": 2}", "{\"gain\": 20}", ""}) {
+    c.set("drivers/amp.json", bytes);
+    EXPECT_EQ(c.get("drivers/amp.json"), bytes);
+  }
+}
 
 TEST_F(ProjectFilesTest, ContainerEntriesAndSubContainers) {
   FileContainer c(root_ / "work");

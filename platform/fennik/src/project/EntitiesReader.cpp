@@ -6,6 +6,8 @@
 #include "fennik/server/entity/JsonValueReader.h"
 #include "fennik/server/project/ProjectManager.h"
 
+#include <absl/container/flat_hash_set.h>
+
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -33,7 +35,7 @@ std::vector<EntityPtr> readEntitiesAsTree(const Database& db, const FileContaine
   if (!doc.is_object()) {
     throw ProjectError("Cannot open " + quoted(file) + ": entities.json is no object keyed by class name");
   }
-  std::unordered_set<Uuid, UuidHash> ids;
+  absl::flat_hash_set<Uuid, UuidHash> ids;
   for (auto it = doc.begin(); it != doc.end(); ++it) {
     const std::string& className = it.key();
     auto serializer = db.serializer<EntityJsonSerializer>(className);
@@ -77,7 +79,7 @@ namespace {
 // used twice; the tree reading then decides and names the fault.
 std::optional<std::vector<EntityPtr>> readStreaming(const Database& db, const std::string& text, const fs::path& file) {
   std::vector<EntityPtr> entities;
-  std::unordered_set<Uuid, UuidHash> ids;
+  absl::flat_hash_set<Uuid, UuidHash> ids;
   std::unordered_set<std::string> classes;
   std::vector<std::pair<std::string, std::size_t>> skipped;
   const bool complete = readJsonObject(text, [&](std::string_view className, JsonValueReader& list) {

@@ -50,8 +50,31 @@ Json FileContainer::load(const std::string& name) const {
   }
 }
 
+namespace {
+
+// Whether `file` already holds exactly `bytes`.
+bool holds(const fs::path& file, const std::string& bytes) {
+  std::error_code ec;
+  const auto size = fs::file_size(file, ec);
+  if (ec || size != bytes.size()) return false;
+  std::ifstream in(file, std::ios::binary);
+  char buffer[1 << 16];
+  std::size_t at = 0;
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    const auto n = static_cast<std::size_t>(in.gcount());
+    if (at + n > bytes.size() || bytes.compare(at, n, buffer, n) != 0) return false;
+    at += n;
+  }
+  return at == bytes.size();
+}
+
+}  // namespace
+
 void FileContainer::set(const std::string& name, const std::string& bytes) const {
   const fs::path file = path(name);
+  // Closing a show writes every device's entry again, mostly unchanged:
+  // comparing is a read from the page cache, writing makes a new file.
+  if (holds(file, bytes)) return;
   fs::create_directories(file.parent_path());
   // The working folder is scratch space; only the packed project file is flushed.
   HostInterface::writeFileAtomically(file, bytes, false);
