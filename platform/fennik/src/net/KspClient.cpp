@@ -97,6 +97,8 @@ void KspClient::connect(const KspUrl& url, const std::string& token) {
   if (ec) throw std::runtime_error("cannot resolve " + url.host + ": " + ec.message());
   beast::get_lowest_layer(*d.ws).connect(results, ec);
   if (ec) throw std::runtime_error("cannot connect to " + url.host + ":" + url.port + ": " + ec.message());
+  // Small requests waiting for their answer: send each at once.
+  beast::get_lowest_layer(*d.ws).socket().set_option(tcp::no_delay(true), ec);
   d.ws->set_option(websocket::stream_base::decorator([token](websocket::request_type& req) {
     if (!token.empty()) req.set(http::field::authorization, "Bearer " + token);
   }));

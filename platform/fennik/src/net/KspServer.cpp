@@ -361,6 +361,10 @@ class KspServer::Impl {
       if (sessions_.size() >= options_.maxConnections) {
         turnAway(socket);
       } else {
+        // Control messages are small and wait for their answer: without this
+        // a reply can sit in the kernel for the peer's delayed ACK (40 ms).
+        boost::system::error_code ignored;
+        socket.set_option(tcp::no_delay(true), ignored);
         auto session = std::make_shared<Session>(ioc_, std::move(socket), ++nextId_, options_, dispatcher_, hub_);
         sessions_.push_back(session);
         session->start();
