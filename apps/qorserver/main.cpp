@@ -20,6 +20,20 @@ namespace {
 using fennik::server::getLogger;
 using fennik::server::HOST_LOGGER;
 
+// Clients save into the projects folder by default; on a fresh machine it
+// does not exist yet, and a "save as" would be refused for that alone.
+void ensureProjectsFolder(const std::filesystem::path& folder) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(folder, ec)) return;
+  if (std::filesystem::create_directories(folder, ec)) {
+    getLogger(HOST_LOGGER)->info("Created the projects folder {}", folder.string());
+  } else {
+    getLogger(HOST_LOGGER)
+        ->warn("The projects folder {} does not exist and cannot be created ({}); clients cannot save there",
+               folder.string(), ec ? ec.message() : "not a folder");
+  }
+}
+
 int printCatalogue(const qor::app::ServerOptions& options) {
   // The catalogue comes from the module itself, so it shows what the code has.
   auto globals = std::make_shared<fennik::server::SingletonRegistry>();
@@ -90,6 +104,7 @@ int serve(const qor::app::ServerOptions& options) {
   const auto net = networkOptions(options);
   fennik::server::net::checkServerOptions(net);
   fennik::server::ProjectManager::removeStaleWorkingFolders();
+  ensureProjectsFolder(options.projectsFolder);
   qor::app::Host host(options.modulePath, options.pluginFolder, qor::app::clientFolders(options));
   host.project().setLimits({options.unpackEntryMiB << 20, options.unpackTotalMiB << 20});
   host.start();

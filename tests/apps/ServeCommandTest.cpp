@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -80,6 +83,19 @@ TEST(ServeCommandTest, RunsWithItsHeapOnHugePagesUnlessTold) {
   server.signal(SIGTERM);
   EXPECT_EQ(server.wait(30000), 0) << server.output();
   unsetenv("QORSERVER_HEAP_PAGES");
+}
+
+TEST(ServeCommandTest, MakesItsProjectsFolderWhenMissing) {
+  // On a fresh machine the projects folder does not exist yet; a client's
+  // first "save as" into it must not be refused for that.
+  const auto folder = std::filesystem::temp_directory_path() / ("qortest-projects-" + std::to_string(::getpid()));
+  ChildProcess server({QORSERVER_PATH, "--port", "0", "--projects-folder", (folder / "shows").string()});
+  ASSERT_TRUE(server.waitForOutput("qorserver is running", 30000)) << server.output();
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "shows")) << server.output();
+  EXPECT_NE(server.output().find("Created the projects folder"), std::string::npos) << server.output();
+  server.signal(SIGTERM);
+  EXPECT_EQ(server.wait(30000), 0) << server.output();
+  std::filesystem::remove_all(folder);
 }
 
 TEST(ServeCommandTest, HelpExplainsAndBadOptionsFail) {
