@@ -1,5 +1,6 @@
 #include "fennik/server/project/FileContainer.h"
 
+#include "fennik/server/core/FileBytes.h"
 #include "fennik/server/project/HostInterface.h"
 
 #include <zlib.h>
@@ -55,17 +56,12 @@ namespace {
 // Whether `file` already holds exactly `bytes`.
 bool holds(const fs::path& file, const std::string& bytes) {
   std::error_code ec;
-  const auto size = fs::file_size(file, ec);
-  if (ec || size != bytes.size()) return false;
-  std::ifstream in(file, std::ios::binary);
-  char buffer[1 << 16];
-  std::size_t at = 0;
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    const auto n = static_cast<std::size_t>(in.gcount());
-    if (at + n > bytes.size() || bytes.compare(at, n, buffer, n) != 0) return false;
-    at += n;
+  if (fs::file_size(file, ec) != bytes.size() || ec) return false;
+  try {
+    return readFileBytes(file, bytes.size()) == bytes;
+  } catch (const FileReadError&) {
+    return false;
   }
-  return at == bytes.size();
 }
 
 }  // namespace
