@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include <cmath>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace fennik::common::speakerdb {

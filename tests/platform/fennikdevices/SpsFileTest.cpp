@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <boost/crc.hpp>
 
+#include <cmath>
 #include <cstring>
 
 namespace {

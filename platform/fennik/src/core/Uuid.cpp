@@ -1,5 +1,6 @@
 #include "fennik/server/core/Uuid.h"
 
+#include <absl/hash/hash.h>
 #include <boost/uuid/name_generator_sha1.hpp>
 #include <boost/uuid/random_generator.hpp>
 
@@ -17,6 +18,14 @@ int hexValue(char c) {
 }
 
 }  // namespace
+
+std::size_t UuidHash::operator()(const Uuid& id) const noexcept {
+  std::uint64_t high;
+  std::uint64_t low;
+  std::memcpy(&high, id.data, sizeof high);
+  std::memcpy(&low, id.data + sizeof high, sizeof low);
+  return absl::HashOf(high, low);
+}
 
 Uuid UuidFromS(std::string_view text) {
   auto fail = [&] { throw std::invalid_argument("Not a UUID: '" + std::string(text) + "'"); };

@@ -1,5 +1,6 @@
 #include "fennik/server/entity/Database.h"
 
+#include <absl/container/flat_hash_map.h>
 #include <boost/signals2/signal.hpp>
 
 #include <stdexcept>
@@ -12,13 +13,19 @@ struct Database::ClassBucket {
   boost::signals2::signal<void(Entity*)> removed;
 };
 
-Database::Database() = default;
+// Open addressing: slots move when the table grows, so nothing keeps a
+// pointer or iterator into it beyond one call.
+struct Database::Index : absl::flat_hash_map<Uuid, Slot, UuidHash> {};
+
+Database::Database() : byId_(std::make_unique<Index>()) {}
 
 Database::~Database() {
   // Entities hold raw pointers to each other; drop them without signals.
-  byId_.clear();
+  byId_->clear();
   buckets_.clear();
 }
+
+std::size_t Database::size() const { return byId_->size(); }
 
 Database::ClassBucket& Database::bucket(std::string_view className) {
   auto it = buckets_.find(className);
@@ -34,7 +41,7 @@ const Database::ClassBucket* Database::findBucket(std::string_view className) co
 void Database::add(EntityPtr entity) {
   if (!entity) throw std::invalid_argument("Database::add: null entity");
   // One lookup both checks and places the id.
-  auto [slot, inserted] = byId_.try_emplace(entity->id());
+  auto [slot, inserted] = byId_->try_emplace(entity->id());
   if (!inserted) {
     throw std::invalid_argument("Database::add: an entity with id " + entity->strId() + " already exists");
   }
@@ -43,55 +50,48 @@ void Database::add(EntityPtr entity) {
     b = &bucket(entity->className());
     b->entities.push_back(entity);
   } catch (...) {
-    byId_.erase(slot);
+    byId_->erase(slot);
     throw;
   }
   slot->second = Slot{entity, b, std::prev(b->entities.end())};
   b->added(entity.get());
 }
 
-bool Database::erase(Index::iterator it) {
+bool Database::eraseById(const Uuid& id, const Entity* expected) {
+  auto it = byId_->find(id);
+  if (it == byId_->end() || (expected && it->second.entity.get() != expected)) return false;
   // Keep the entity alive until the listeners have seen it go.
   EntityPtr keep = it->second.entity;
   ClassBucket* b = it->second.bucket;
   b->entities.erase(it->second.position);
-  byId_.erase(it);
+  byId_->erase(it);
   b->removed(keep.get());
   return true;
 }
 
-bool Database::deleteEntity(const Entity* entity) {
-  if (!entity) return false;
-  auto it = byId_.find(entity->id());
-  if (it == byId_.end() || it->second.entity.get() != entity) return false;
-  return erase(it);
-}
+bool Database::deleteEntity(const Entity* entity) { return entity && eraseById(entity->id(), entity); }
 
-bool Database::deleteEntity(const Uuid& id) {
-  auto it = byId_.find(id);
-  if (it == byId_.end()) return false;
-  return erase(it);
-}
+bool Database::deleteEntity(const Uuid& id) { return eraseById(id, nullptr); }
 
 void Database::clear() {
   // Class by class, the first entity left each time: a removal listener may
   // delete (or even add) further entities. Taking begin() of the index
   // instead would rescan its emptied slots on every step.
-  while (!byId_.empty()) {
+  while (!byId_->empty()) {
     for (auto& [name, b] : buckets_) {
-      while (!b->entities.empty()) erase(byId_.find(b->entities.front()->id()));
+      while (!b->entities.empty()) eraseById(b->entities.front()->id(), nullptr);
     }
   }
 }
 
 Entity* Database::find(const Uuid& id) const {
-  auto it = byId_.find(id);
-  return it == byId_.end() ? nullptr : it->second.entity.get();
+  auto it = byId_->find(id);
+  return it == byId_->end() ? nullptr : it->second.entity.get();
 }
 
 EntityPtr Database::findShared(const Uuid& id) const {
-  auto it = byId_.find(id);
-  return it == byId_.end() ? nullptr : it->second.entity;
+  auto it = byId_->find(id);
+  return it == byId_->end() ? nullptr : it->second.entity;
 }
 
 std::vector<Entity*> Database::ofClass(std::string_view className) const {
@@ -113,7 +113,7 @@ std::size_t Database::countOfClass(std::string_view className) const {
 
 std::vector<EntityPtr> Database::entities() const {
   std::vector<EntityPtr> result;
-  result.reserve(byId_.size());
+  result.reserve(byId_->size());
   for (const auto& [name, b] : buckets_) result.insert(result.end(), b->entities.begin(), b->entities.end());
   return result;
 }

@@ -3,7 +3,6 @@
 // throttle keys are all boost UUIDs; the text form is the canonical
 // lower-case 8-4-4-4-12 form.
 
-#include <absl/hash/hash.h>
 #include <boost/uuid/uuid.hpp>
 
 #include <cstdint>
@@ -43,13 +42,7 @@ std::vector<std::string> uuidVectorToStringVector(const std::vector<Uuid>& ids);
 // as well as the low ones) spread ids that differ anywhere evenly; ids in
 // project files may come from anywhere, not only from a random generator.
 struct UuidHash {
-  std::size_t operator()(const Uuid& id) const noexcept {
-    std::uint64_t high;
-    std::uint64_t low;
-    std::memcpy(&high, id.data, sizeof high);
-    std::memcpy(&low, id.data + sizeof high, sizeof low);
-    return absl::HashOf(high, low);
-  }
+  std::size_t operator()(const Uuid& id) const noexcept;
 };
 
 }  // namespace fennik::server

@@ -7,7 +7,6 @@
 #include "fennik/server/entity/Entity.h"
 #include "fennik/server/entity/EntitySerializer.h"
 
-#include <absl/container/flat_hash_map.h>
 #include <boost/signals2/connection.hpp>
 
 #include <functional>
@@ -58,7 +57,7 @@ class Database {
   // Every entity, class by class (in class-name order), each class in
   // insertion order.
   std::vector<EntityPtr> entities() const;
-  std::size_t size() const { return byId_.size(); }
+  std::size_t size() const;
 
   boost::signals2::connection onAdded(std::string_view className, EntitySlot slot);
   boost::signals2::connection onRemoved(std::string_view className, EntitySlot slot);
@@ -83,15 +82,16 @@ class Database {
     std::list<EntityPtr>::iterator position;
   };
 
-  // Open addressing: slots move when the table grows, so nothing keeps a
-  // pointer or iterator into it beyond one call.
-  using Index = absl::flat_hash_map<Uuid, Slot, UuidHash>;
+  // The id index (an open-addressing table, defined in Database.cpp so its
+  // headers stay out of every file that includes this one).
+  struct Index;
 
   ClassBucket& bucket(std::string_view className);
   const ClassBucket* findBucket(std::string_view className) const;
-  bool erase(Index::iterator it);
+  // Removes the entity with this id (only if it is `expected`, when given).
+  bool eraseById(const Uuid& id, const Entity* expected);
 
-  Index byId_;
+  std::unique_ptr<Index> byId_;
   std::map<std::string, std::unique_ptr<ClassBucket>, std::less<>> buckets_;
   std::map<std::pair<std::type_index, std::string>, std::shared_ptr<EntitySerializer>, std::less<>> serializers_;
   std::vector<std::pair<std::type_index, std::string>> serializerOrder_;
