@@ -57,8 +57,9 @@ void BaseDevice::reportInto(Device* device, E* feature, const Subscribe& subscri
     refresh(*e, *d);
   };
   // Runs on the driver's thread: hand the news to the loop and nothing else.
+  // Reports run in the background lane: a user's request goes first.
   auto notify = [loop = loop(), featureId, key, label = jobLabel(where), job = std::move(job)] {
-    loop->post(featureId, key, label, job);
+    loop->post(featureId, key, label, job, fennik::server::JobLoop::Lane::Background);
   };
   keep(device, subscribe(*drv, std::move(notify)));
 }

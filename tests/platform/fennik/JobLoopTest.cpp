@@ -1,10 +1,11 @@
-// The event loop: order, keyed coalescing, failing jobs, work() from inside
+// The event loop: order, keyed coalescing, the background lane, failing jobs, work() from inside
 // and outside the loop, and timed jobs on a hand-moved clock.
 
 #include "fennik/server/loop/JobLoop.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <stdexcept>
 #include <string>
@@ -50,6 +51,42 @@ TEST(JobLoopTest, KeyedJobsCoalesceWhilePendingAndOnlyPerEntityAndKey) {
   EXPECT_NE(loop.post(entity, key, "a", [&] { ran.push_back("again"); }), first);
   loop.runUntilIdle();
   EXPECT_EQ(ran, (std::vector<std::string>{"again"}));
+}
+
+TEST(JobLoopTest, BackgroundJobsLetOtherJobsPassButNeverStarve) {
+  JobLoop loop(JobLoop::Mode::Manual);
+  const Uuid meter = random_uuid(), level = random_uuid();
+  std::vector<std::string> ran;
+  // A burst of device reports, then a user's request: the request goes first.
+  for (int i = 0; i < 3; ++i) {
+    loop.post(
+        random_uuid(), level, "report", [&, i] { ran.push_back("report " + std::to_string(i)); },
+        JobLoop::Lane::Background);
+  }
+  loop.post("fader", [&] { ran.push_back("fader"); });
+  EXPECT_EQ(loop.pendingCount(), 4u);
+  loop.runUntilIdle();
+  EXPECT_EQ(ran, (std::vector<std::string>{"fader", "report 0", "report 1", "report 2"}));
+
+  // Background reports still coalesce per entity and key.
+  ran.clear();
+  loop.post(
+      meter, level, "report", [&] { ran.push_back("old level"); }, JobLoop::Lane::Background);
+  loop.post(
+      meter, level, "report", [&] { ran.push_back("new level"); }, JobLoop::Lane::Background);
+  loop.runUntilIdle();
+  EXPECT_EQ(ran, (std::vector<std::string>{"new level"}));
+
+  // Under a stream of other jobs a report waits for a bounded number of them.
+  ran.clear();
+  loop.post(
+      meter, level, "report", [&] { ran.push_back("report"); }, JobLoop::Lane::Background);
+  const std::size_t others = 3 * JobLoop::BACKGROUND_PATIENCE;
+  for (std::size_t i = 0; i < others; ++i) loop.post([&] { ran.push_back("job"); });
+  loop.runUntilIdle();
+  const auto at = std::find(ran.begin(), ran.end(), "report") - ran.begin();
+  EXPECT_LE(static_cast<std::size_t>(at), JobLoop::BACKGROUND_PATIENCE);
+  EXPECT_EQ(ran.size(), others + 1);
 }
 
 TEST(JobLoopTest, AFailingJobIsLoggedAndTheLoopGoesOn) {

@@ -15,6 +15,7 @@ struct JobLoop::Entry {
   Job job;
   std::optional<Key> key;
   std::optional<std::pair<Clock::time_point, std::uint64_t>> deadline;
+  Lane lane = Lane::Normal;
   bool cancelled = false;
 };
 
@@ -91,7 +92,7 @@ Uuid JobLoop::enqueueLocked(EntryPtr entry) {
   Uuid id = entry->id;
   byId_[id] = entry;
   if (entry->key) pendingByKey_[*entry->key] = entry;
-  queue_.push_back(std::move(entry));
+  (entry->lane == Lane::Background ? background_ : queue_).push_back(std::move(entry));
   return id;
 }
 
@@ -111,7 +112,7 @@ Uuid JobLoop::post(std::string label, Job job) {
   return id;
 }
 
-Uuid JobLoop::post(const Uuid& entity, const Uuid& key, std::string label, Job job) {
+Uuid JobLoop::post(const Uuid& entity, const Uuid& key, std::string label, Job job, Lane lane) {
   Key k{entity, key};
   Uuid id{};
   {
@@ -128,6 +129,7 @@ Uuid JobLoop::post(const Uuid& entity, const Uuid& key, std::string label, Job j
     entry->label = std::move(label);
     entry->job = std::move(job);
     entry->key = k;
+    entry->lane = lane;
     id = enqueueLocked(std::move(entry));
   }
   wake_.notify_one();
@@ -184,16 +186,28 @@ void JobLoop::moveDueTimersLocked() {
   }
 }
 
-JobLoop::EntryPtr JobLoop::takeNextLocked() {
-  while (!queue_.empty()) {
-    EntryPtr entry = std::move(queue_.front());
-    queue_.pop_front();
-    if (entry->cancelled) continue;
-    byId_.erase(entry->id);
-    if (entry->key) pendingByKey_.erase(*entry->key);
-    return entry;
+JobLoop::EntryPtr JobLoop::popLiveLocked(std::deque<EntryPtr>& queue) {
+  while (!queue.empty()) {
+    EntryPtr entry = std::move(queue.front());
+    queue.pop_front();
+    if (!entry->cancelled) return entry;
   }
   return nullptr;
+}
+
+JobLoop::EntryPtr JobLoop::takeNextLocked() {
+  EntryPtr entry;
+  if (normalInARow_ < BACKGROUND_PATIENCE || background_.empty()) entry = popLiveLocked(queue_);
+  if (entry) {
+    ++normalInARow_;
+  } else {
+    entry = popLiveLocked(background_);
+    if (!entry) return nullptr;
+    normalInARow_ = 0;
+  }
+  byId_.erase(entry->id);
+  if (entry->key) pendingByKey_.erase(*entry->key);
+  return entry;
 }
 
 void JobLoop::runEntry(const EntryPtr& entry) {
@@ -266,6 +280,7 @@ std::size_t JobLoop::pendingCount() const {
   std::lock_guard lock(mutex_);
   std::size_t n = 0;
   for (const auto& e : queue_) n += e->cancelled ? 0 : 1;
+  for (const auto& e : background_) n += e->cancelled ? 0 : 1;
   return n;
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // The single event loop on which all model work runs: jobs run one at a time
 // in arrival order; keyed jobs coalesce; timed jobs run when their deadline
-// has passed on the loop's clock. Either runs its own thread (threaded mode)
+// has passed on the loop's clock. Background jobs (what devices report) wait
+// while other jobs are queued, so a user's request does not queue behind a
+// burst of meter reports; a background job waits behind at most
+// BACKGROUND_PATIENCE other jobs, so reports never starve. Either runs its own thread (threaded mode)
 // or is driven by hand (manual mode, for tests: runUntilIdle()).
 
 #include "fennik/server/core/Uuid.h"
@@ -27,6 +30,8 @@ class JobLoop {
  public:
   using Job = std::function<void()>;
   enum class Mode { Threaded, Manual };
+  enum class Lane { Normal, Background };
+  static constexpr std::size_t BACKGROUND_PATIENCE = 16;
 
   explicit JobLoop(Mode mode, std::shared_ptr<Clock> clock = std::make_shared<SteadyClock>());
   ~JobLoop();
@@ -57,7 +62,7 @@ class JobLoop {
   // Keyed job: while a job for the same (entity, key) is still queued, the new
   // job replaces that job's function and label in place (one run, latest
   // value wins) and the pending job's id is returned.
-  Uuid post(const Uuid& entity, const Uuid& key, std::string label, Job job);
+  Uuid post(const Uuid& entity, const Uuid& key, std::string label, Job job, Lane lane = Lane::Normal);
 
   // Timed job: queued once the loop's clock has advanced by `delay`.
   Uuid postAfter(std::chrono::milliseconds delay, std::string label, Job job);
@@ -88,6 +93,7 @@ class JobLoop {
   Uuid enqueueLocked(EntryPtr entry);
   void moveDueTimersLocked();
   EntryPtr takeNextLocked();
+  static EntryPtr popLiveLocked(std::deque<EntryPtr>& queue);
   void runEntry(const EntryPtr& entry);
   void threadMain();
 
@@ -96,6 +102,8 @@ class JobLoop {
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<EntryPtr> queue_;
+  std::deque<EntryPtr> background_;
+  std::size_t normalInARow_ = 0;  // normal jobs run since the last background one
   std::unordered_map<Key, EntryPtr, KeyHash> pendingByKey_;
   std::unordered_map<Uuid, EntryPtr, UuidHash> byId_;
   std::multimap<std::pair<Clock::time_point, std::uint64_t>, EntryPtr> timed_;

@@ -30,8 +30,9 @@ class QueuedAccessor {
   }
   Uuid post(Function fn) { return loop_->post(bind(std::move(fn))); }
   Uuid post(std::string label, Function fn) { return loop_->post(std::move(label), bind(std::move(fn))); }
-  Uuid post(const Uuid& entity, const Uuid& key, std::string label, Function fn) {
-    return loop_->post(entity, key, std::move(label), bind(std::move(fn)));
+  Uuid post(const Uuid& entity, const Uuid& key, std::string label, Function fn,
+            JobLoop::Lane lane = JobLoop::Lane::Normal) {
+    return loop_->post(entity, key, std::move(label), bind(std::move(fn)), lane);
   }
   Uuid postAfter(std::chrono::milliseconds delay, std::string label, Function fn) {
     return loop_->postAfter(delay, std::move(label), bind(std::move(fn)));
