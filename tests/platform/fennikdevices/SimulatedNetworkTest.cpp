@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace fennik::devices {
@@ -134,6 +136,24 @@ TEST_F(SimulatedNetworkTest, MetersFollowTheGeneratorMuteAndFaults) {
   EXPECT_TRUE(driver->getChannelFlagState(1, ChannelFlag::LoadMax));
   EXPECT_TRUE(driver->getDeviceFlagState(DeviceFlag::Warning));
   EXPECT_FALSE(driver->getDeviceFlagState(DeviceFlag::FanFail)) << "the model has no such flag";
+}
+
+TEST_F(SimulatedNetworkTest, EveryDeviceReportsItsMetersOncePerPeriodHoweverManyThereAre) {
+  // Enough devices that one meter period is measured in several steps.
+  constexpr int DEVICES = 75;
+  std::vector<std::unique_ptr<FennikDevice>> drivers;
+  std::vector<int> reports(DEVICES, 0);
+  for (int i = 0; i < DEVICES; ++i) network->addDevice("T-2", "amp-" + std::to_string(i));
+  for (int i = 0; i < DEVICES; ++i) {
+    drivers.push_back(onlineDriver("amp-" + std::to_string(i)));
+    drivers.back()->onChanged(DriverSignal::Meter, [&reports, i](int) { ++reports[i]; });
+  }
+  network->advance(40ms);  // to just before a period's end
+  std::fill(reports.begin(), reports.end(), 0);
+  network->advance(100ms);
+  EXPECT_EQ(reports, std::vector<int>(DEVICES, 1));
+  network->advance(300ms);
+  EXPECT_EQ(reports, std::vector<int>(DEVICES, 4));
 }
 
 TEST_F(SimulatedNetworkTest, ADeviceDropsOffAndComesBack) {
