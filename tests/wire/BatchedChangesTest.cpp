@@ -42,8 +42,10 @@ class BatchedChangesTest : private HandMovedTime, public ServerFixture {
   net::KspClient writer, old, batched;
   std::vector<std::string> ids;
 
+  virtual net::KspServerOptions serverOptions() const { return {}; }
+
   void SetUp() override {
-    ServerFixture::SetUp();
+    startServer(serverOptions());
     for (int i = 0; i < 3; ++i) ids.push_back(create<qor::server::FtDelay>()->strId());
     connect(writer);
     connect(old);
@@ -167,6 +169,57 @@ TEST_F(BatchedChangesTest, AnIntervalAboveOneSecondIsRefusedAndChangesNothing) {
   States states;
   for (const auto& change : nextBatch(batched)) learn(states, change);
   EXPECT_EQ(states, (States{{ids[0], Known{5.0, false}}, {ids[1], Known{6.0, false}}}));
+}
+
+// A batched client behind a slow link: eight queued messages at most.
+class SlowBatchedClientTest : public BatchedChangesTest {
+ protected:
+  net::KspServerOptions serverOptions() const override {
+    net::KspServerOptions options;
+    options.sendQueueLimit = 8;
+    return options;
+  }
+};
+
+TEST_F(SlowBatchedClientTest, StaysConnectedAndCatchesUpWithTheLatestStates) {
+  // Enough entities that every batch is a few hundred kilobytes.
+  std::vector<qor::server::FtDelay*> many;
+  onLoop([&](EntityContext& c) {
+    for (int i = 0; i < 3000; ++i) many.push_back(c.services()->get<EntityService<qor::server::FtDelay>>()->create());
+  });
+  std::vector<std::string> manyIds;
+  for (auto* e : many) manyIds.push_back(e->strId());
+  ASSERT_EQ(subscribe(batched, manyIds, 50), 200);
+
+  // Every value changes sixty times while the client reads nothing: far more
+  // than the socket buffers and eight queued messages hold.
+  for (int round = 1; round <= 60; ++round) {
+    onLoop([&](EntityContext& c) {
+      auto delays = c.services()->get<qor::server::IFtDelayService>();
+      for (auto* e : many) delays->setDelayInMs(e, round, false);
+    });
+    passInterval(50ms);
+  }
+
+  // Reading now, it gets whatever batches wait, then the held-back one.
+  States states;
+  auto caughtUp = [&] {
+    for (const auto& id : manyIds) {
+      if (!(states[id] == Known{60.0, false})) return false;
+    }
+    return true;
+  };
+  for (int pass = 0; pass < 50 && !caughtUp(); ++pass) {
+    while (auto m = batched.next(300ms)) {
+      ASSERT_EQ(m->kind, net::MessageKind::Changes);
+      auto batch = net::decodeChangeBatch(m->payload);
+      ASSERT_TRUE(batch);
+      for (const auto& change : *batch) learn(states, change);
+    }
+    passInterval(50ms);
+  }
+  EXPECT_TRUE(batched.isOpen());
+  EXPECT_TRUE(caughtUp());
 }
 
 TEST(ChangeBatchDecoding, RefusesWhatIsNoBatchOfChanges) {

@@ -143,6 +143,8 @@ class Session : public std::enable_shared_from_this<Session>, public IKspReplier
 
   // Any thread (the loop sends changes and replies from its jobs): written
   // at once when nothing else waits for this client, else queued.
+  std::size_t waitingBytes() const override { return outbox_.waitingBytes(); }
+
   void send(Frame frame) override {
     if (outbox_.pushMessage(std::move(frame)) != ClientOutbox::Push::Overflow) return;
     const auto waiting = outbox_.waiting();

@@ -261,19 +261,37 @@ void SubscriptionHub::deliver(const std::vector<std::uint64_t>& to, const Shared
       slot->second = batch.items.size();
     }
     batch.items.push_back(message);
+    // A batch held back for a slow client keeps only the latest states.
+    if (batch.items.size() > 2 * batch.at.size() + 64) compact(batch);
     if (batch.scheduled) continue;
     batch.scheduled = true;
-    std::weak_ptr<SubscriptionHub> weak = shared_from_this();
-    context_->loop()->postAfter(client.batchInterval, "SubscriptionHub::batch",
-                                [weak, id](const std::shared_ptr<EntityContext>&) {
-                                  if (auto self = weak.lock()) self->sendBatch(id);
-                                });
+    scheduleBatch(id, client.batchInterval);
   }
+}
+
+void SubscriptionHub::compact(Batch& batch) {
+  std::erase(batch.items, nullptr);
+  for (std::size_t i = 0; i < batch.items.size(); ++i) batch.at[batch.items[i]->entityId] = i;
+}
+
+void SubscriptionHub::scheduleBatch(std::uint64_t clientId, std::chrono::milliseconds interval) {
+  std::weak_ptr<SubscriptionHub> weak = shared_from_this();
+  context_->loop()->postAfter(interval, "SubscriptionHub::batch",
+                              [weak, clientId](const std::shared_ptr<EntityContext>&) {
+                                if (auto self = weak.lock()) self->sendBatch(clientId);
+                              });
 }
 
 void SubscriptionHub::sendBatch(std::uint64_t clientId) {
   auto it = clients_.find(clientId);
   if (it == clients_.end()) return;
+  // While the previous batch is still on its way, this one keeps collecting
+  // (the latest state of each entity): a client that reads slowly gets fewer,
+  // fuller batches instead of a queue that grows until it is disconnected.
+  if (auto sink = it->second.sink.lock(); sink && sink->waitingBytes() > 0) {
+    scheduleBatch(clientId, it->second.batchInterval);
+    return;
+  }
   Batch batch = std::move(it->second.batch);
   it->second.batch = Batch{};
   std::vector<const Message*> changes;

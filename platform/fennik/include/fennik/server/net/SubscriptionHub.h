@@ -39,6 +39,8 @@ class IClientSink {
  public:
   virtual ~IClientSink() = default;
   virtual void send(Frame frame) = 0;
+  // Bytes handed to send() that are not yet written to the connection.
+  virtual std::size_t waitingBytes() const { return 0; }
 };
 
 class SubscriptionHub : public IKspController, public std::enable_shared_from_this<SubscriptionHub> {
@@ -116,6 +118,8 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
   // the batch of the others.
   void deliver(const std::vector<std::uint64_t>& to, const Shared& message);
   void sendBatch(std::uint64_t clientId);
+  void scheduleBatch(std::uint64_t clientId, std::chrono::milliseconds interval);
+  static void compact(Batch& batch);
 
   std::shared_ptr<EntityContext> context_;
   std::map<std::uint64_t, Client> clients_;
