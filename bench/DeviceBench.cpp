@@ -176,11 +176,14 @@ double threadCpuSeconds() {
 // not timed; in the server it runs on the network's thread). busy_fraction:
 // the loop's CPU time per period over the period's 100 ms, i.e. the share of
 // one core the loop needs for the meters. rss_per_amplifier_KiB: resident
-// memory grown by building the show and taking it online, per amplifier.
+// memory grown by building the show and taking it online, per amplifier;
+// rss_offline_per_amplifier_KiB: the part grown by building it (the show's
+// entities and their services' hooks, before any device is simulated).
 void BM_ShowMeterPeriod1000Amplifiers(benchmark::State& state) {
   qor::bench::ShowRig rig;
   const double before = residentBytes();
   rig.build();
+  const double built = residentBytes();
   rig.bringOnline();
   const double after = residentBytes();
   std::size_t jobs = 0;
@@ -198,8 +201,25 @@ void BM_ShowMeterPeriod1000Amplifiers(benchmark::State& state) {
   state.counters["jobs_per_period"] = benchmark::Counter(static_cast<double>(jobs) / periods);
   state.counters["busy_fraction"] = benchmark::Counter(cpu / (periods * 0.1));
   state.counters["rss_per_amplifier_KiB"] = benchmark::Counter((after - before) / 1024 / amplifiers);
+  state.counters["rss_offline_per_amplifier_KiB"] = benchmark::Counter((built - before) / 1024 / amplifiers);
   state.counters["rss_MiB"] = benchmark::Counter(after / (1 << 20));
 }
 BENCHMARK(BM_ShowMeterPeriod1000Amplifiers)->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// What the simulated devices alone take: the show's online figure includes
+// them, because they live in the bench's (and the demo server's) process,
+// where real amplifiers would be on the network. 1000 simulated QA-8 on a
+// network of their own, no server.
+void BM_SimulatedQa8Memory1000(benchmark::State& state) {
+  for (auto _ : state) {
+    auto network = SimulatedNetwork::create(SimulatedNetwork::Mode::Manual);
+    network->registerModel(qor::devicetypes::qa8Model());
+    const double before = residentBytes();
+    for (int i = 0; i < 1000; ++i) network->addDevice("QA-8");
+    network->advance(100ms);
+    state.counters["rss_per_device_KiB"] = benchmark::Counter((residentBytes() - before) / 1024 / 1000);
+  }
+}
+BENCHMARK(BM_SimulatedQa8Memory1000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
