@@ -11,6 +11,7 @@
 #include "fennik/wire/Ksp_generated.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace fennik::server::net {
 
@@ -276,9 +277,20 @@ void SubscriptionHub::compact(Batch& batch) {
 
 void SubscriptionHub::scheduleBatch(std::uint64_t clientId, std::chrono::milliseconds interval) {
   std::weak_ptr<SubscriptionHub> weak = shared_from_this();
+  // When due, the batch is built in the loop's background lane: for a watcher
+  // of thousands of entities it is megabytes, and a client's request (a fader
+  // move) should not wait behind the batches of every watcher.
   context_->loop()->postAfter(interval, "SubscriptionHub::batch",
-                              [weak, clientId](const std::shared_ptr<EntityContext>&) {
-                                if (auto self = weak.lock()) self->sendBatch(clientId);
+                              [weak, clientId](const std::shared_ptr<EntityContext>& c) {
+                                static const Uuid batchKey = nameUuid(Uuid{}, "fennik::server::Subscription batch");
+                                Uuid client{};
+                                std::memcpy(client.data, &clientId, sizeof clientId);
+                                c->loop()->post(
+                                    client, batchKey, "SubscriptionHub::batch",
+                                    [weak, clientId](const std::shared_ptr<EntityContext>&) {
+                                      if (auto self = weak.lock()) self->sendBatch(clientId);
+                                    },
+                                    JobLoop::Lane::Background);
                               });
 }
 
