@@ -19,6 +19,19 @@
 
 namespace qor::server {
 
+namespace {
+
+// Writes a filter's setting only where the copy differs: a new amplifier
+// already holds the defaults, most filters of a real system stay at them,
+// and every write runs through the bank's aggregates and the driver.
+template <class V>
+void copyFilterSetting(IFtEqFilterService& filters, FtEqFilter* to, const V& value, const V& current,
+                       void (IFtEqFilterService::*set)(FtEqFilter*, const V&, bool)) {
+  if (!(value == current)) (filters.*set)(to, value, false);
+}
+
+}  // namespace
+
 void BaseAmplifier::copySettings(Device* from, Device* to) {
   BaseDevice::copySettings(from, to);
   if (!from || !to || from == to) return;
@@ -52,14 +65,17 @@ void BaseAmplifier::copySettings(Device* from, Device* to) {
           for (FtEqFilter* f : x.filters()) {
             for (FtEqFilter* g : y.filters()) {
               if (!f || !g || f->getIndex() != g->getIndex()) continue;
-              filters->setType(g, f->getType(), false);
-              filters->setSlopeType(g, f->getSlopeType(), false);
-              filters->setFreqInHz(g, f->getFreqInHz(), false);
-              filters->setFreq2InHz(g, f->getFreq2InHz(), false);
-              filters->setGainInDb(g, f->getGainInDb(), false);
-              filters->setQualityFactor(g, f->getQualityFactor(), false);
-              filters->setQualityFactor2(g, f->getQualityFactor2(), false);
-              filters->setBypass(g, f->getBypass(), false);
+              auto& s = *filters;
+              copyFilterSetting(s, g, f->getType(), g->getType(), &FtEqFilterService::setType);
+              copyFilterSetting(s, g, f->getSlopeType(), g->getSlopeType(), &FtEqFilterService::setSlopeType);
+              copyFilterSetting(s, g, f->getFreqInHz(), g->getFreqInHz(), &FtEqFilterService::setFreqInHz);
+              copyFilterSetting(s, g, f->getFreq2InHz(), g->getFreq2InHz(), &FtEqFilterService::setFreq2InHz);
+              copyFilterSetting(s, g, f->getGainInDb(), g->getGainInDb(), &FtEqFilterService::setGainInDb);
+              copyFilterSetting(s, g, f->getQualityFactor(), g->getQualityFactor(),
+                                &FtEqFilterService::setQualityFactor);
+              copyFilterSetting(s, g, f->getQualityFactor2(), g->getQualityFactor2(),
+                                &FtEqFilterService::setQualityFactor2);
+              copyFilterSetting(s, g, f->getBypass(), g->getBypass(), &FtEqFilterService::setBypass);
             }
           }
         });

@@ -433,6 +433,8 @@ TEST_F(BaseAmplifierTest, ADuplicateCarriesTheOriginalsSettings) {
   service<FtDelayService>()->setDelayInMs(amp->delays()[1]->childrens()[3], 12.5, false);
   FtEqFilter* filter = amp->eqFilterBanks()[0]->childrens()[4]->filters()[2];
   service<FtEqFilterService>()->setGainInDb(filter, -3.0, false);
+  service<FtEqFilterService>()->setBypass(filter, false, false);
+  service<FtEqFilterService>()->setFreqInHz(filter, 250.0, false);
   service<FtLabelService>()->setCustomName(amp->getLabel()->childrens()[0], "Main L", false);
 
   Device* copy = plant_->duplicate(amp);
@@ -448,7 +450,19 @@ TEST_F(BaseAmplifierTest, ADuplicateCarriesTheOriginalsSettings) {
   auto* driver = qa8_->driver(copy);
   EXPECT_DOUBLE_EQ(driver->getGain(1), 30.0);
   EXPECT_DOUBLE_EQ(driver->getDelay(fennik::devices::ChannelType::Array, 3), 12.5);
-  EXPECT_DOUBLE_EQ(driver->getEqFilter(fennik::devices::ChannelType::User, 4, 2).gainInDb, -3.0);
+  const auto eq = driver->getEqFilter(fennik::devices::ChannelType::User, 4, 2);
+  EXPECT_DOUBLE_EQ(eq.gainInDb, -3.0);
+  EXPECT_FALSE(eq.bypass);
+  EXPECT_DOUBLE_EQ(eq.freqInHz, 250.0);
+  const FtEqFilter* copied = copy->eqFilterBanks()[0]->childrens()[4]->filters()[2];
+  EXPECT_FALSE(copied->getBypass());
+  EXPECT_DOUBLE_EQ(copied->getFreqInHz(), 250.0);
+  // A filter nobody touched is the same on the copy and in its driver.
+  const FtEqFilter* untouched = copy->eqFilterBanks()[0]->childrens()[4]->filters()[1];
+  const auto untouchedEq = driver->getEqFilter(fennik::devices::ChannelType::User, 4, 1);
+  EXPECT_EQ(untouchedEq.bypass, untouched->getBypass());
+  EXPECT_DOUBLE_EQ(untouchedEq.freqInHz, untouched->getFreqInHz());
+  EXPECT_DOUBLE_EQ(untouchedEq.gainInDb, untouched->getGainInDb());
   EXPECT_NE(driver, qa8_->driver(amp));
 }
 
