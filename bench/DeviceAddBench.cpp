@@ -18,6 +18,7 @@
 
 #include "qor/devicediscovery/DiscoveredDevice.h"
 #include "qor/server/entities/All.h"
+#include "qor/server/services/FtEqFilterService.h"
 
 #include "fennik/devices/SimulatedNetwork.h"
 #include "fennik/server/core/Logging.h"
@@ -105,10 +106,25 @@ BENCHMARK(BM_DiscoveredDeviceAddAll)
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
 
+// Every equaliser filter of every amplifier tuned away from its defaults, so
+// that a copy has to write all of them (the worst case for a paste).
+void tuneEveryFilter(Project& project) {
+  auto& filters = *project.context->services()->get<FtEqFilterService>();
+  double gain = -6.0;
+  for (auto* filter : project.context->db()->all<FtEqFilter>()) {
+    filters.setGainInDb(filter, gain, false);
+    filters.setBypass(filter, false, false);
+    filters.setFreqInHz(filter, 125.0 + gain * -10.0, false);
+    gain = gain > 5.0 ? -6.0 : gain + 0.5;
+  }
+}
+
 // What a client's "/visualItemCopySelected" and "/visualItemPaste" do with
 // that many amplifiers selected: each copied (a new device of its type with
 // its settings, named from the counters), put beside its original and
-// selected. "copies" counts the pasted items that ended selected.
+// selected. "copies" counts the pasted items that ended selected. Second
+// argument 1: every filter of the originals tuned first (tuneEveryFilter);
+// 0: the amplifiers as added, their filters at the defaults.
 void BM_CopyPasteSelection(benchmark::State& state) {
   std::size_t copies = 0;
   for (auto _ : state) {
@@ -116,6 +132,7 @@ void BM_CopyPasteSelection(benchmark::State& state) {
     auto project = std::make_unique<Project>();
     auto& livesound = *project->context->services()->get<LivesoundService>();
     for (int i = 0; i < state.range(0); ++i) livesound.deviceAdd(project->type, 0, 0, true);
+    if (state.range(1) != 0) tuneEveryFilter(*project);
     livesound.visualItemSelectAll();
     state.ResumeTiming();
     livesound.visualItemCopySelected();
@@ -128,7 +145,12 @@ void BM_CopyPasteSelection(benchmark::State& state) {
   reportPerDevice(state);
   state.counters["copies"] = static_cast<double>(copies);
 }
-BENCHMARK(BM_CopyPasteSelection)->Arg(50)->Arg(200)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(BM_CopyPasteSelection)
+    ->ArgNames({"devices", "tuned"})
+    ->Args({50, 0})
+    ->Args({200, 0})
+    ->Args({200, 1})
+    ->Unit(benchmark::kMillisecond);
 
 // A factory that only describes a type, for a large catalog.
 class DescribedType : public DeviceFactory {
