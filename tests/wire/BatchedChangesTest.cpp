@@ -1,6 +1,6 @@
 // Batched change messages over the wire: a client that subscribes with a
-// batch interval gets one "changes" message per interval with the latest
-// state of every entity that changed in it, while a client that subscribes
+// batch interval gets one batch per interval (a "changes" message, several
+// for a large one) with the latest state of every entity that changed in it, while a client that subscribes
 // as before still gets a message per change; both end with the same states.
 
 #include "HandMovedTime.h"
@@ -169,6 +169,50 @@ TEST_F(BatchedChangesTest, AnIntervalAboveOneSecondIsRefusedAndChangesNothing) {
   States states;
   for (const auto& change : nextBatch(batched)) learn(states, change);
   EXPECT_EQ(states, (States{{ids[0], Known{5.0, false}}, {ids[1], Known{6.0, false}}}));
+}
+
+TEST_F(BatchedChangesTest, ALargeBatchComesInSlicesThatTogetherHoldEveryEntityOnce) {
+  std::vector<qor::server::FtDelay*> many;
+  onLoop([&](EntityContext& c) {
+    for (int i = 0; i < 4000; ++i) many.push_back(c.services()->get<EntityService<qor::server::FtDelay>>()->create());
+  });
+  std::vector<std::string> manyIds;
+  for (auto* e : many) manyIds.push_back(e->strId());
+  ASSERT_EQ(subscribe(batched, manyIds, 50), 200);
+  for (double value : {1.0, 2.0}) {
+    onLoop([&](EntityContext& c) {
+      auto delays = c.services()->get<qor::server::IFtDelayService>();
+      for (auto* e : many) delays->setDelayInMs(e, value, false);
+    });
+  }
+  passInterval(50ms);
+
+  // Messages in a row until every entity is known; none repeats an entity,
+  // and none is much larger than a slice.
+  States states;
+  std::size_t messages = 0, entries = 0, bytes = 0;
+  while (states.size() < manyIds.size()) {
+    auto m = batched.next(10s);
+    ASSERT_TRUE(m);
+    ASSERT_EQ(m->kind, net::MessageKind::Changes);
+    auto batch = net::decodeChangeBatch(m->payload);
+    ASSERT_TRUE(batch);
+    ++messages;
+    std::size_t messageBytes = 0;
+    for (const auto& change : *batch) {
+      messageBytes += change.payload.size() + change.entityId.size();
+      EXPECT_FALSE(states.count(change.entityId)) << change.entityId << " came twice";
+      learn(states, change);
+    }
+    entries += batch->size();
+    bytes += messageBytes;
+    EXPECT_LT(messageBytes, net::SubscriptionHub::BATCH_SLICE_BYTES + 4096);
+  }
+  EXPECT_EQ(entries, manyIds.size());
+  EXPECT_GE(messages, bytes / net::SubscriptionHub::BATCH_SLICE_BYTES);
+  EXPECT_GE(messages, 2u);
+  for (const auto& id : manyIds) EXPECT_EQ(states[id], (Known{2.0, false}));
+  EXPECT_FALSE(nextBeforeReplyTo(batched));
 }
 
 // A batched client behind a slow link: eight queued messages at most.

@@ -10,10 +10,53 @@
 
 #include "fennik/wire/Ksp_generated.h"
 
+#include <absl/container/flat_hash_map.h>
+
 #include <algorithm>
 #include <cstring>
 
 namespace fennik::server::net {
+
+// The latest state of each entity, in the order of their last change. A
+// replaced state leaves a hole that compacting closes; a batch held back for
+// a slow client thus keeps only the latest states.
+struct SubscriptionHub::Batch {
+  struct Item {
+    Uuid entity;
+    Shared message;  // null where a later state replaced it
+  };
+  std::vector<Item> items;
+  absl::flat_hash_map<Uuid, std::size_t, UuidHash> at;
+  bool scheduled = false;
+
+  void add(const Uuid& entity, const Shared& message) {
+    auto [slot, added] = at.try_emplace(entity, items.size());
+    if (!added) {
+      items[slot->second].message = nullptr;
+      slot->second = items.size();
+    }
+    items.push_back({entity, message});
+    if (items.size() > 2 * at.size() + 64) compact();
+  }
+
+  void compact() {
+    std::erase_if(items, [](const Item& item) { return !item.message; });
+    for (std::size_t i = 0; i < items.size(); ++i) at[items[i].entity] = i;
+  }
+
+  // The states in order; the batch is empty afterwards.
+  std::vector<Shared> take() {
+    std::vector<Shared> out;
+    out.reserve(at.size());
+    for (auto& item : items) {
+      if (item.message) out.push_back(std::move(item.message));
+    }
+    items.clear();
+    at.clear();
+    scheduled = false;
+    return out;
+  }
+};
 
 SubscriptionHub::SubscriptionHub(std::shared_ptr<EntityContext> context)
     : IKspController(ROUTE), context_(std::move(context)) {}
@@ -69,7 +112,7 @@ void SubscriptionHub::detach(std::uint64_t clientId) {
     if (it == self->clients_.end()) return;
     Client client = std::move(it->second);
     self->clients_.erase(it);
-    for (const auto& id : client.ids) self->unwatch(id);
+    for (const auto& id : client.ids) self->unwatchById(clientId, id);
     for (const auto& cls : client.classes) {
       auto& h = self->hooks(cls);
       --h.classSubscribers;
@@ -138,9 +181,9 @@ void SubscriptionHub::apply(bool subscribing, const std::weak_ptr<IKspReplier>& 
   if (subscribing && args.batchInterval.count() > 0) client.batchInterval = args.batchInterval;
   for (const auto& id : ids) {
     if (subscribing) {
-      if (client.ids.insert(id).second) watch(db.find(id));
+      if (client.ids.insert(id).second) watchById(request->clientId(), db.find(id));
     } else if (client.ids.erase(id)) {
-      unwatch(id);
+      unwatchById(request->clientId(), id);
     }
   }
   for (const auto& cls : args.classes) {
@@ -189,6 +232,19 @@ void SubscriptionHub::unwatch(const Uuid& id) {
   if (--it->second.refs <= 0) watches_.erase(it);
 }
 
+void SubscriptionHub::watchById(std::uint64_t clientId, Entity* entity) {
+  if (!entity) return;
+  watch(entity);
+  watches_[entity->id()].byId.push_back(clientId);
+}
+
+void SubscriptionHub::unwatchById(std::uint64_t clientId, const Uuid& id) {
+  auto it = watches_.find(id);
+  if (it == watches_.end()) return;
+  std::erase(it->second.byId, clientId);
+  unwatch(id);
+}
+
 void SubscriptionHub::markDirty(Entity* entity) {
   if (!entity || !dirtySet_.insert(entity).second) return;
   // The class's removal hook keeps the pointer from outliving the entity.
@@ -197,10 +253,14 @@ void SubscriptionHub::markDirty(Entity* entity) {
 }
 
 std::vector<std::uint64_t> SubscriptionHub::recipients(const Entity* entity) const {
+  // The watch knows who asked for the entity by id; class subscribers are
+  // few, and asked in turn.
   std::vector<std::uint64_t> out;
+  if (auto w = watches_.find(entity->id()); w != watches_.end()) out = w->second.byId;
   const auto cls = entity->className();
   for (const auto& [id, client] : clients_) {
-    if (client.ids.count(entity->id()) || client.classes.find(cls) != client.classes.end()) out.push_back(id);
+    if (client.classes.empty() || client.classes.find(cls) == client.classes.end()) continue;
+    if (std::find(out.begin(), out.end(), id) == out.end()) out.push_back(id);
   }
   return out;
 }
@@ -213,7 +273,7 @@ void SubscriptionHub::entityRemoved(Entity* entity) {
     m->kind = MessageKind::Deleted;
     m->route = std::string(entity->className());
     m->entityId = entity->strId();
-    deletions_.emplace_back(std::move(m), std::move(to));
+    deletions_.push_back(Deletion{entity->id(), std::move(m), std::move(to)});
   }
   for (auto& [id, client] : clients_) client.ids.erase(entity->id());
   watches_.erase(entity->id());
@@ -239,12 +299,12 @@ void SubscriptionHub::flush() {
     serializer->setOutputData(&m->payload);
     serializer->serialize(entity);
     serializer->setOutputData(nullptr);
-    deliver(to, m);
+    deliver(to, entity->id(), m);
   }
-  for (const auto& [message, to] : deletions) deliver(to, message);
+  for (const auto& d : deletions) deliver(d.to, d.entity, d.message);
 }
 
-void SubscriptionHub::deliver(const std::vector<std::uint64_t>& to, const Shared& message) {
+void SubscriptionHub::deliver(const std::vector<std::uint64_t>& to, const Uuid& entity, const Shared& message) {
   Frame frame;  // encoded once, for the first client without batching
   for (auto id : to) {
     auto it = clients_.find(id);
@@ -255,67 +315,87 @@ void SubscriptionHub::deliver(const std::vector<std::uint64_t>& to, const Shared
       if (auto sink = client.sink.lock()) sink->send(frame);
       continue;
     }
-    Batch& batch = client.batch;
-    auto [slot, added] = batch.at.try_emplace(message->entityId, batch.items.size());
-    if (!added) {
-      batch.items[slot->second] = nullptr;
-      slot->second = batch.items.size();
-    }
-    batch.items.push_back(message);
-    // A batch held back for a slow client keeps only the latest states.
-    if (batch.items.size() > 2 * batch.at.size() + 64) compact(batch);
+    if (!client.batch) client.batch = std::make_unique<Batch>();
+    Batch& batch = *client.batch;
+    batch.add(entity, message);
     if (batch.scheduled) continue;
     batch.scheduled = true;
     scheduleBatch(id, client.batchInterval);
   }
 }
 
-void SubscriptionHub::compact(Batch& batch) {
-  std::erase(batch.items, nullptr);
-  for (std::size_t i = 0; i < batch.items.size(); ++i) batch.at[batch.items[i]->entityId] = i;
-}
-
 void SubscriptionHub::scheduleBatch(std::uint64_t clientId, std::chrono::milliseconds interval) {
   std::weak_ptr<SubscriptionHub> weak = shared_from_this();
-  // When due, the batch is built in the loop's background lane: for a watcher
-  // of thousands of entities it is megabytes, and a client's request (a fader
-  // move) should not wait behind the batches of every watcher.
+  // When due, the batch is sent from the loop's background lane: for a
+  // watcher of thousands of entities it is megabytes, and a client's request
+  // (a fader move) should not wait behind the batches of every watcher.
   context_->loop()->postAfter(interval, "SubscriptionHub::batch",
-                              [weak, clientId](const std::shared_ptr<EntityContext>& c) {
-                                static const Uuid batchKey = nameUuid(Uuid{}, "fennik::server::Subscription batch");
-                                Uuid client{};
-                                std::memcpy(client.data, &clientId, sizeof clientId);
-                                c->loop()->post(
-                                    client, batchKey, "SubscriptionHub::batch",
-                                    [weak, clientId](const std::shared_ptr<EntityContext>&) {
-                                      if (auto self = weak.lock()) self->sendBatch(clientId);
-                                    },
-                                    JobLoop::Lane::Background);
+                              [weak, clientId](const std::shared_ptr<EntityContext>&) {
+                                static const Uuid dueKey = nameUuid(Uuid{}, "fennik::server::Subscription batch");
+                                if (auto self = weak.lock())
+                                  self->postStep(clientId, dueKey, &SubscriptionHub::sendBatch, true);
                               });
+}
+
+void SubscriptionHub::postStep(std::uint64_t clientId, const Uuid& key, void (SubscriptionHub::*step)(std::uint64_t),
+                               bool background) {
+  std::weak_ptr<SubscriptionHub> weak = shared_from_this();
+  Uuid client{};
+  std::memcpy(client.data, &clientId, sizeof clientId);
+  context_->loop()->post(
+      client, key, "SubscriptionHub::batch",
+      [weak, clientId, step](const std::shared_ptr<EntityContext>&) {
+        if (auto self = weak.lock()) ((*self).*step)(clientId);
+      },
+      background ? JobLoop::Lane::Background : JobLoop::Lane::Normal);
 }
 
 void SubscriptionHub::sendBatch(std::uint64_t clientId) {
   auto it = clients_.find(clientId);
   if (it == clients_.end()) return;
+  Client& client = it->second;
   // While the previous batch is still on its way, this one keeps collecting
   // (the latest state of each entity): a client that reads slowly gets fewer,
   // fuller batches instead of a queue that grows until it is disconnected.
-  if (auto sink = it->second.sink.lock(); sink && sink->waitingBytes() > 0) {
-    scheduleBatch(clientId, it->second.batchInterval);
+  // Its slices must also all be out first, or an older state could arrive
+  // after a newer one.
+  const auto sink = client.sink.lock();
+  if (!client.unsent.empty() || (sink && sink->waitingBytes() > 0)) {
+    scheduleBatch(clientId, client.batchInterval);
     return;
   }
-  Batch batch = std::move(it->second.batch);
-  it->second.batch = Batch{};
+  if (!client.batch) return;
+  client.unsent = client.batch->take();
+  client.nextUnsent = 0;
+  if (!client.unsent.empty()) sendSlice(clientId);
+}
+
+void SubscriptionHub::sendSlice(std::uint64_t clientId) {
+  auto it = clients_.find(clientId);
+  if (it == clients_.end()) return;
+  Client& client = it->second;
   std::vector<const Message*> changes;
-  changes.reserve(batch.at.size());
-  for (const auto& item : batch.items) {
-    if (item) changes.push_back(item.get());
+  std::size_t bytes = 0;
+  const std::size_t from = client.nextUnsent;
+  while (client.nextUnsent < client.unsent.size() && (changes.empty() || bytes < BATCH_SLICE_BYTES)) {
+    const Message* m = client.unsent[client.nextUnsent++].get();
+    bytes += m->payload.size() + m->entityId.size();
+    changes.push_back(m);
   }
-  if (changes.empty()) return;
   Message m;
   m.kind = MessageKind::Changes;
   m.payload = encodeChangeBatch(changes);
-  if (auto sink = it->second.sink.lock()) sink->send(encode(m));
+  if (auto sink = client.sink.lock()) sink->send(encode(m));
+  // Sent states are let go now rather than with the whole batch.
+  std::fill(client.unsent.begin() + static_cast<std::ptrdiff_t>(from),
+            client.unsent.begin() + static_cast<std::ptrdiff_t>(client.nextUnsent), nullptr);
+  if (client.nextUnsent < client.unsent.size()) {
+    static const Uuid sliceKey = nameUuid(Uuid{}, "fennik::server::Subscription batch slice");
+    postStep(clientId, sliceKey, &SubscriptionHub::sendSlice, true);
+    return;
+  }
+  client.unsent = {};
+  client.nextUnsent = 0;
 }
 
 }  // namespace fennik::server::net

@@ -5,8 +5,9 @@
 // entity are collected during a loop job and sent when the job ends, one
 // "changed" message per entity however many fields the job wrote; entities
 // that go away are announced as "deleted". A client that asked for batches
-// (a batch interval at subscribe) instead gets one "changes" message per
-// interval holding the latest state of every entity that changed in it.
+// (a batch interval at subscribe) instead gets one batch per interval holding
+// the latest state of every entity that changed in it: one "changes" message,
+// or several in a row when the batch is larger than BATCH_SLICE_BYTES.
 // Each entity is serialized once per job whoever receives it. User
 // notifications go to every client. All state lives on the event loop; the
 // network side only posts.
@@ -47,6 +48,10 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
  public:
   static constexpr const char* ROUTE = "fennik::server::Subscription";
   static constexpr std::chrono::milliseconds MAX_BATCH_INTERVAL{1000};
+  // A batch is sent in "changes" messages of about this many payload bytes,
+  // one loop job each: a watcher of thousands of meters gets megabytes per
+  // batch, and a fader move should wait for one slice, not the whole batch.
+  static constexpr std::size_t BATCH_SLICE_BYTES = 128 * 1024;
 
   explicit SubscriptionHub(std::shared_ptr<EntityContext> context);
   ~SubscriptionHub() override;
@@ -76,23 +81,27 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
 
  private:
   using Shared = std::shared_ptr<const Message>;
-  // Changes waiting for a batching client's next Changes message: one per
-  // entity (a later one replaces it), in the order of their last change.
-  struct Batch {
-    std::vector<Shared> items;  // null where a later state replaced one
-    std::unordered_map<std::string, std::size_t> at;
-    bool scheduled = false;
-  };
+  // Changes waiting for a batching client's next batch (defined where it is
+  // used: its index is a flat hash map, kept out of this header).
+  struct Batch;
   struct Client {
     std::weak_ptr<IClientSink> sink;
     std::unordered_set<Uuid, UuidHash> ids;
     std::set<std::string, std::less<>> classes;
     std::chrono::milliseconds batchInterval{0};  // zero: a message per change
-    Batch batch;
+    std::unique_ptr<Batch> batch;                // null until the client batches
+    std::vector<Shared> unsent;                  // the batch being sent, slice by slice
+    std::size_t nextUnsent = 0;
   };
   struct Watch {
     boost::signals2::scoped_connection changed;
     int refs = 0;
+    std::vector<std::uint64_t> byId;  // the clients that subscribed to it by id
+  };
+  struct Deletion {
+    Uuid entity;
+    Shared message;
+    std::vector<std::uint64_t> to;
   };
   struct ClassHooks {
     boost::signals2::scoped_connection added;
@@ -110,16 +119,19 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
              const Args& args);
   void watch(Entity* entity);
   void unwatch(const Uuid& id);
+  void watchById(std::uint64_t clientId, Entity* entity);
+  void unwatchById(std::uint64_t clientId, const Uuid& id);
   ClassHooks& hooks(const std::string& className);
   void markDirty(Entity* entity);
   void entityRemoved(Entity* entity);
   std::vector<std::uint64_t> recipients(const Entity* entity) const;
   // Sends a message to clients: at once to those without batching, into
   // the batch of the others.
-  void deliver(const std::vector<std::uint64_t>& to, const Shared& message);
+  void deliver(const std::vector<std::uint64_t>& to, const Uuid& entity, const Shared& message);
   void sendBatch(std::uint64_t clientId);
+  void sendSlice(std::uint64_t clientId);
+  void postStep(std::uint64_t clientId, const Uuid& key, void (SubscriptionHub::*step)(std::uint64_t), bool background);
   void scheduleBatch(std::uint64_t clientId, std::chrono::milliseconds interval);
-  static void compact(Batch& batch);
 
   std::shared_ptr<EntityContext> context_;
   std::map<std::uint64_t, Client> clients_;
@@ -127,7 +139,7 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
   std::map<std::string, ClassHooks, std::less<>> classHooks_;
   std::vector<Entity*> dirty_;
   std::unordered_set<Entity*> dirtySet_;
-  std::vector<std::pair<Shared, std::vector<std::uint64_t>>> deletions_;
+  std::vector<Deletion> deletions_;
   boost::signals2::scoped_connection fired_;
   boost::signals2::scoped_connection notified_;
 };
