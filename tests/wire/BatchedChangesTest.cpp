@@ -86,6 +86,21 @@ class BatchedChangesTest : private HandMovedTime, public ServerFixture {
     return batch ? *batch : std::vector<net::Message>{};
   }
 
+  std::vector<qor::server::FtDelay*> createDelays(int count) {
+    std::vector<qor::server::FtDelay*> made;
+    onLoop([&](EntityContext& c) {
+      for (int i = 0; i < count; ++i)
+        made.push_back(c.services()->get<EntityService<qor::server::FtDelay>>()->create());
+    });
+    return made;
+  }
+
+  static std::vector<std::string> idsOf(const std::vector<qor::server::FtDelay*>& entities) {
+    std::vector<std::string> out;
+    for (auto* e : entities) out.push_back(e->strId());
+    return out;
+  }
+
   // The clock moves past the batch interval; the first job after that brings
   // the due batch into the queue behind it, the second runs behind the batch.
   void passInterval(std::chrono::milliseconds by) {
@@ -172,12 +187,8 @@ TEST_F(BatchedChangesTest, AnIntervalAboveOneSecondIsRefusedAndChangesNothing) {
 }
 
 TEST_F(BatchedChangesTest, ALargeBatchComesInSlicesThatTogetherHoldEveryEntityOnce) {
-  std::vector<qor::server::FtDelay*> many;
-  onLoop([&](EntityContext& c) {
-    for (int i = 0; i < 4000; ++i) many.push_back(c.services()->get<EntityService<qor::server::FtDelay>>()->create());
-  });
-  std::vector<std::string> manyIds;
-  for (auto* e : many) manyIds.push_back(e->strId());
+  const auto many = createDelays(4000);
+  const auto manyIds = idsOf(many);
   ASSERT_EQ(subscribe(batched, manyIds, 50), 200);
   for (double value : {1.0, 2.0}) {
     onLoop([&](EntityContext& c) {
@@ -227,12 +238,8 @@ class SlowBatchedClientTest : public BatchedChangesTest {
 
 TEST_F(SlowBatchedClientTest, StaysConnectedAndCatchesUpWithTheLatestStates) {
   // Enough entities that every batch is a few hundred kilobytes.
-  std::vector<qor::server::FtDelay*> many;
-  onLoop([&](EntityContext& c) {
-    for (int i = 0; i < 3000; ++i) many.push_back(c.services()->get<EntityService<qor::server::FtDelay>>()->create());
-  });
-  std::vector<std::string> manyIds;
-  for (auto* e : many) manyIds.push_back(e->strId());
+  const auto many = createDelays(3000);
+  const auto manyIds = idsOf(many);
   ASSERT_EQ(subscribe(batched, manyIds, 50), 200);
 
   // Every value changes sixty times while the client reads nothing: far more

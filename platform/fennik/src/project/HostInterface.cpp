@@ -24,6 +24,13 @@ namespace fennik::server {
 
 namespace fs = std::filesystem;
 
+struct DeflatedBytes {
+  std::unique_ptr<char[]> data;
+  std::size_t dataSize = 0;  // deflated
+  std::size_t size = 0;      // as it was
+  std::uint32_t crc = 0;
+};
+
 namespace {
 
 std::string zipErrorText(int code) {
@@ -69,24 +76,12 @@ bool isSafeEntryName(const std::string& name) {
   return !normal.is_absolute() && !normal.empty() && *normal.begin() != "..";
 }
 
-// An entry deflated up front with libdeflate's fastest level and handed to
-// libzip as compressed data with its size and CRC, so libzip neither
-// compresses nor sums it again. The state outlives the archive it is added to.
+// An entry handed to libzip as data deflated already, with its size and
+// CRC, so libzip neither compresses nor sums it again. It outlives the
+// archive it is added to.
 class Precompressed {
  public:
-  explicit Precompressed(std::string_view bytes) : size_(bytes.size()) {
-    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> compressor(libdeflate_alloc_compressor(1),
-                                                                                        libdeflate_free_compressor);
-    if (!compressor) throw std::bad_alloc();
-    // Left uninitialised: the bound is larger than the entry itself, and
-    // zeroing it would touch every page of it only for the deflater to
-    // write a fraction of them.
-    const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), bytes.size());
-    data_.reset(new char[bound]);
-    const std::size_t n = libdeflate_deflate_compress(compressor.get(), bytes.data(), bytes.size(), data_.get(), bound);
-    if (n == 0) throw std::runtime_error("Cannot compress an entry of " + std::to_string(bytes.size()) + " bytes");
-    dataSize_ = n;
-    crc_ = libdeflate_crc32(0, bytes.data(), bytes.size());
+  explicit Precompressed(std::shared_ptr<const DeflatedBytes> deflated) : deflated_(std::move(deflated)) {
     zip_error_init(&error_);
   }
   ~Precompressed() { zip_error_fini(&error_); }
@@ -103,8 +98,9 @@ class Precompressed {
         self.offset_ = 0;
         return 0;
       case ZIP_SOURCE_READ: {
-        const std::size_t n = std::min<std::size_t>(length, self.dataSize_ - self.offset_);
-        std::memcpy(data, self.data_.get() + self.offset_, n);
+        const DeflatedBytes& d = *self.deflated_;
+        const std::size_t n = std::min<std::size_t>(length, d.dataSize - self.offset_);
+        std::memcpy(data, d.data.get() + self.offset_, n);
         self.offset_ += n;
         return static_cast<zip_int64_t>(n);
       }
@@ -116,9 +112,9 @@ class Precompressed {
         zip_stat_init(stat);
         stat->valid =
             ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
-        stat->size = self.size_;
-        stat->comp_size = self.dataSize_;
-        stat->crc = self.crc_;
+        stat->size = self.deflated_->size;
+        stat->comp_size = self.deflated_->dataSize;
+        stat->crc = self.deflated_->crc;
         stat->comp_method = ZIP_CM_DEFLATE;
         stat->encryption_method = ZIP_EM_NONE;
         return sizeof(zip_stat_t);
@@ -134,15 +130,32 @@ class Precompressed {
     }
   }
 
-  std::unique_ptr<char[]> data_;
-  std::size_t dataSize_ = 0;
-  std::size_t size_ = 0;
+  std::shared_ptr<const DeflatedBytes> deflated_;
   std::size_t offset_ = 0;
-  std::uint32_t crc_ = 0;
   zip_error_t error_;
 };
 
 }  // namespace
+
+std::shared_ptr<const DeflatedBytes> HostInterface::deflate(std::string_view bytes) {
+  // libdeflate's fastest level: project files shrink well at it, and saving
+  // stays quick for large projects.
+  std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> compressor(libdeflate_alloc_compressor(1),
+                                                                                      libdeflate_free_compressor);
+  if (!compressor) throw std::bad_alloc();
+  auto out = std::make_shared<DeflatedBytes>();
+  // Left uninitialised: the bound is larger than the entry itself, and
+  // zeroing it would touch every page of it only for the deflater to write a
+  // fraction of them.
+  const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), bytes.size());
+  out->data.reset(new char[bound]);
+  out->dataSize = libdeflate_deflate_compress(compressor.get(), bytes.data(), bytes.size(), out->data.get(), bound);
+  if (out->dataSize == 0)
+    throw std::runtime_error("Cannot compress an entry of " + std::to_string(bytes.size()) + " bytes");
+  out->size = bytes.size();
+  out->crc = libdeflate_crc32(0, bytes.data(), bytes.size());
+  return out;
+}
 
 void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder, const UnpackLimits& limits) {
   const std::string file = zipFile.string();
@@ -215,12 +228,12 @@ bool HostInterface::zipHasEntry(const fs::path& zipFile, const std::string& name
 
 void HostInterface::zip(const fs::path& folder, const fs::path& zipFile, const std::vector<MemoryEntry>& fromMemory) {
   // Entry names in sorted order, each packed from its file or from memory.
-  std::map<std::string, std::variant<fs::path, std::string_view>> entries;
+  std::map<std::string, std::variant<fs::path, const MemoryEntry*>> entries;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
     if (entry.is_regular_file())
       entries.emplace(entry.path().lexically_relative(folder).generic_string(), entry.path());
   }
-  for (const auto& entry : fromMemory) entries.insert_or_assign(entry.name, entry.bytes);
+  for (const auto& entry : fromMemory) entries.insert_or_assign(entry.name, &entry);
   if (entries.empty()) throw std::runtime_error("Nothing to save in " + folder.string());
 
   const fs::path temporary = siblingTemporary(zipFile);
@@ -236,7 +249,9 @@ void HostInterface::zip(const fs::path& folder, const fs::path& zipFile, const s
         source = zip_source_file(archive.get(), path->string().c_str(), 0, -1);
         if (!source) throw std::runtime_error("Cannot read " + path->string() + ": " + zip_strerror(archive.get()));
       } else {
-        precompressed.push_back(std::make_unique<Precompressed>(std::get<std::string_view>(from)));
+        const MemoryEntry& memory = *std::get<const MemoryEntry*>(from);
+        precompressed.push_back(
+            std::make_unique<Precompressed>(memory.deflated ? memory.deflated : deflate(memory.bytes)));
         source = precompressed.back()->source(archive.get());
         if (!source) throw std::runtime_error("Cannot pack " + name + ": " + zip_strerror(archive.get()));
       }

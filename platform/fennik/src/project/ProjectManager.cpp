@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <future>
 #include <vector>
 
 namespace fennik::server {
@@ -389,18 +390,22 @@ void ProjectManager::keepOlderSchemaCopy(const fs::path& file) const {
 void ProjectManager::writeContainer(EntityContext& context, const fs::path& file) {
   auto& container = *container_;
   context.services()->forEach([](Service& s) { s.beforeSave(); });
-  context.services()->forEach([&](Service& s) { s.save(container); });
   // The entities go from memory into the checksum and the zip; they are not
-  // written to the working folder only to be read back.
+  // written to the working folder only to be read back. Deflating them is
+  // the longest step of a large save: it runs on a second thread while the
+  // services write their own files (they leave the entities as they are).
   const std::string entities = entitiesDocument(*context.db(), entitiesBytes_ + entitiesBytes_ / 8);
   entitiesBytes_ = entities.size();
-  const std::vector<MemoryEntry> fromMemory{{ENTITIES_ENTRY, entities}};
+  auto deflating = std::async(std::launch::async, [&entities] { return HostInterface::deflate(entities); });
+  context.services()->forEach([&](Service& s) { s.save(container); });
+  std::vector<MemoryEntry> fromMemory{{ENTITIES_ENTRY, entities, nullptr}};
   Json record = Json::object();
   record["format"] = FORMAT;
   record["schemaVersion"] = currentVersion().toString();
   record["savedBy"] = hostVersion_;
   record["checksum"] = container.checksum({VERSION_ENTRY}, fromMemory);
   container.store(VERSION_ENTRY, record, 2);
+  fromMemory.front().deflated = deflating.get();
   HostInterface::zip(container.path(), file, fromMemory);
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,9 +14,14 @@ namespace fennik::server {
 // Bytes held in memory that stand for the file `name` (relative to a
 // container's folder) when packing or summing the folder, so a large entry
 // need not be written to the folder only to be read back.
+// An entry deflated ahead of packing (HostInterface::deflate): for a large
+// entry the slowest step of a save, which can then run beside other work.
+struct DeflatedBytes;
+
 struct MemoryEntry {
   std::string name;
   std::string_view bytes;
+  std::shared_ptr<const DeflatedBytes> deflated;  // the same bytes deflated, or null: zip() deflates them
 };
 
 // How much unpacking a zip may write: per entry and in all. Both the sizes
@@ -44,6 +50,8 @@ class HostInterface {
   // name in the folder.
   static void zip(const std::filesystem::path& folder, const std::filesystem::path& zipFile,
                   const std::vector<MemoryEntry>& fromMemory = {});
+  // Deflates bytes as zip() packs an entry from memory; thread-safe.
+  static std::shared_ptr<const DeflatedBytes> deflate(std::string_view bytes);
   // Writes bytes to a file atomically (temporary file, rename); with flush the
   // bytes are on disk before the rename.
   static void writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, bool flush = true);
