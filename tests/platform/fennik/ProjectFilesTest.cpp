@@ -128,8 +128,11 @@ TEST_F(ProjectFilesTest, EntriesFromMemoryPackAndSumAsIfTheyWereFiles) {
   // Larger than libzip's copy buffer, so it is read in several pieces.
   std::string large;
   for (int i = 0; large.size() < 300000; ++i) large += "{\"index\":" + std::to_string(i * 7919 % 1000) + "},";
-  const std::vector<MemoryEntry> fromMemory{
-      {"entities.json", entities}, {"late/extra.txt", "from memory"}, {"empty.txt", ""}, {"large.json", large}};
+  // The large one deflated ahead, as a save does with its entities.
+  const std::vector<MemoryEntry> fromMemory{{"entities.json", entities},
+                                            {"late/extra.txt", "from memory"},
+                                            {"empty.txt", ""},
+                                            {"large.json", large, HostInterface::deflate(large)}};
 
   // The sum of the folder with the memory entries written to it, the file of
   // the same name replaced.

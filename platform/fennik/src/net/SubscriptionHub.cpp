@@ -333,12 +333,12 @@ void SubscriptionHub::scheduleBatch(std::uint64_t clientId, std::chrono::millise
                               [weak, clientId](const std::shared_ptr<EntityContext>&) {
                                 static const Uuid dueKey = nameUuid(Uuid{}, "fennik::server::Subscription batch");
                                 if (auto self = weak.lock())
-                                  self->postStep(clientId, dueKey, &SubscriptionHub::sendBatch, true);
+                                  self->postInBackground(clientId, dueKey, &SubscriptionHub::sendBatch);
                               });
 }
 
-void SubscriptionHub::postStep(std::uint64_t clientId, const Uuid& key, void (SubscriptionHub::*step)(std::uint64_t),
-                               bool background) {
+void SubscriptionHub::postInBackground(std::uint64_t clientId, const Uuid& key,
+                                       void (SubscriptionHub::*step)(std::uint64_t)) {
   std::weak_ptr<SubscriptionHub> weak = shared_from_this();
   Uuid client{};
   std::memcpy(client.data, &clientId, sizeof clientId);
@@ -347,7 +347,7 @@ void SubscriptionHub::postStep(std::uint64_t clientId, const Uuid& key, void (Su
       [weak, clientId, step](const std::shared_ptr<EntityContext>&) {
         if (auto self = weak.lock()) ((*self).*step)(clientId);
       },
-      background ? JobLoop::Lane::Background : JobLoop::Lane::Normal);
+      JobLoop::Lane::Background);
 }
 
 void SubscriptionHub::sendBatch(std::uint64_t clientId) {
@@ -391,7 +391,7 @@ void SubscriptionHub::sendSlice(std::uint64_t clientId) {
             client.unsent.begin() + static_cast<std::ptrdiff_t>(client.nextUnsent), nullptr);
   if (client.nextUnsent < client.unsent.size()) {
     static const Uuid sliceKey = nameUuid(Uuid{}, "fennik::server::Subscription batch slice");
-    postStep(clientId, sliceKey, &SubscriptionHub::sendSlice, true);
+    postInBackground(clientId, sliceKey, &SubscriptionHub::sendSlice);
     return;
   }
   client.unsent = {};

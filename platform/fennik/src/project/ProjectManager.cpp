@@ -398,7 +398,7 @@ void ProjectManager::writeContainer(EntityContext& context, const fs::path& file
   entitiesBytes_ = entities.size();
   auto deflating = std::async(std::launch::async, [&entities] { return HostInterface::deflate(entities); });
   context.services()->forEach([&](Service& s) { s.save(container); });
-  std::vector<MemoryEntry> fromMemory{{ENTITIES_ENTRY, entities, nullptr}};
+  std::vector<MemoryEntry> fromMemory{{ENTITIES_ENTRY, entities}};
   Json record = Json::object();
   record["format"] = FORMAT;
   record["schemaVersion"] = currentVersion().toString();

@@ -130,7 +130,7 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
   void deliver(const std::vector<std::uint64_t>& to, const Uuid& entity, const Shared& message);
   void sendBatch(std::uint64_t clientId);
   void sendSlice(std::uint64_t clientId);
-  void postStep(std::uint64_t clientId, const Uuid& key, void (SubscriptionHub::*step)(std::uint64_t), bool background);
+  void postInBackground(std::uint64_t clientId, const Uuid& key, void (SubscriptionHub::*step)(std::uint64_t));
   void scheduleBatch(std::uint64_t clientId, std::chrono::milliseconds interval);
 
   std::shared_ptr<EntityContext> context_;

@@ -7,18 +7,22 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fennik::server {
 
-// Bytes held in memory that stand for the file `name` (relative to a
-// container's folder) when packing or summing the folder, so a large entry
-// need not be written to the folder only to be read back.
 // An entry deflated ahead of packing (HostInterface::deflate): for a large
 // entry the slowest step of a save, which can then run beside other work.
 struct DeflatedBytes;
 
+// Bytes held in memory that stand for the file `name` (relative to a
+// container's folder) when packing or summing the folder, so a large entry
+// need not be written to the folder only to be read back.
 struct MemoryEntry {
+  MemoryEntry(std::string name, std::string_view bytes, std::shared_ptr<const DeflatedBytes> deflated = nullptr)
+      : name(std::move(name)), bytes(bytes), deflated(std::move(deflated)) {}
+
   std::string name;
   std::string_view bytes;
   std::shared_ptr<const DeflatedBytes> deflated;  // the same bytes deflated, or null: zip() deflates them
