@@ -3,9 +3,10 @@
 #include "fennik/server/core/FileBytes.h"
 #include "fennik/server/project/HostInterface.h"
 
-#include <zlib.h>
+#include <isa-l/crc.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -128,9 +129,9 @@ std::string FileContainer::checksum(const std::vector<std::string>& skip,
     if (entry.is_regular_file()) files.emplace(entry.path().lexically_relative(folder_).generic_string(), nullptr);
   }
   for (const auto& entry : fromMemory) files[entry.name] = &entry;
-  uLong crc = crc32(0L, Z_NULL, 0);
+  std::uint32_t crc = 0;
   auto add = [&crc](std::string_view bytes) {
-    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size());
+    crc = crc32_gzip_refl(crc, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   };
   for (const auto& [name, memory] : files) {
     if (std::find(skip.begin(), skip.end(), name) != skip.end()) continue;
