@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto fresh = h.network->createDriver("QA-8");
     fennik::devices::writeDriverSettings(settings, *fresh);
     // What was accepted is written back in the same form.
-    fennik::devices::driverSettingsToJson(fennik::devices::readDriverSettings(*fresh)).dump();
+    fennik::devices::driverSettingsText(fennik::devices::readDriverSettings(*fresh));
   } catch (const qor::server::DriverStoreError&) {
   } catch (const fennik::devices::DriverSettingsError&) {
   }

@@ -1,86 +1,25 @@
 #pragma once
-// JSON text written straight from values, byte for byte what the JSON
-// library's compact dump() writes for the same values: strings escaped the
-// same way, integers in decimal, doubles in the library's shortest
-// round-trip form ("1.0", "1e+20"), UUIDs as their text. Saving a project
-// writes each entity this way instead of building a JSON object per entity
-// first.
-//
-// The text is always one the project reader takes back. A value that has no
-// such text — invalid UTF-8 in a string, a NaN or an infinity — cannot come
-// from a client (requests are checked), but should one arise inside the
-// server it is written repaired (U+FFFD for each bad byte sequence, 0 for the
-// number) and counted in `repairs`, so the saver names it in the log instead
-// of the whole save failing.
+// The entities' JSON text: what the JSON library's compact dump() writes
+// for each field type of the model (enums by their names, UUIDs as text,
+// lists), built on the host's writer of single values
+// (fennik/server/core/JsonText.h), which also counts the repairs.
 
 #include "model/EnumText.h"
 
+#include "fennik/server/core/JsonText.h"
 #include "fennik/server/core/Uuid.h"
-#include "fennik/server/entity/EntityJsonSerializer.h"
 
-#include <array>
-#include <charconv>
-#include <cmath>
-#include <cstdint>
 #include <string>
-#include <string_view>
 #include <type_traits>
 #include <vector>
 
 namespace qor::server::json_text {
 
-// Whether a byte can stand unescaped in a JSON string on the fast path:
-// printable ASCII other than the quote and the backslash (DEL included, as
-// the library writes it unescaped too).
-// Values written repaired on this thread so far (see above).
-inline thread_local std::size_t repairs = 0;
-
-inline bool isPlain(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
-
-inline void appendString(std::string& out, std::string_view text) {
-  for (const char c : text) {
-    if (!isPlain(static_cast<unsigned char>(c))) {
-      // Escapes, control characters and multi-byte UTF-8 (with its
-      // validation) are left to the library: rare in projects, exact by
-      // construction.
-      const fennik::server::Json value = std::string(text);
-      try {
-        out += value.dump();
-      } catch (const fennik::server::Json::type_error&) {
-        out += value.dump(-1, ' ', false, fennik::server::Json::error_handler_t::replace);
-        ++repairs;
-      }
-      return;
-    }
-  }
-  out += '"';
-  out.append(text);
-  out += '"';
-}
-
-inline void appendUuid(std::string& out, const fennik::server::Uuid& id) {
-  out += '"';
-  fennik::server::appendUuidText(out, id);
-  out += '"';
-}
-
-inline void appendDouble(std::string& out, double value) {
-  if (!std::isfinite(value)) {
-    out += '0';
-    ++repairs;
-    return;
-  }
-  std::array<char, 64> text;
-  const char* end = nlohmann::detail::to_chars(text.data(), text.data() + text.size(), value);
-  out.append(text.data(), static_cast<std::size_t>(end - text.data()));
-}
-
-template <class I>
-void appendInteger(std::string& out, I value) {
-  std::array<char, 24> text;
-  const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
-  out.append(text.data(), static_cast<std::size_t>(result.ptr - text.data()));
-}
+using fennik::server::json_text::appendDouble;
+using fennik::server::json_text::appendInteger;
+using fennik::server::json_text::appendString;
+using fennik::server::json_text::appendUuid;
+using fennik::server::json_text::repairs;
 
 // One value of a field, as json_detail::toJson would make it and dump() write it.
 template <class V>

@@ -5,6 +5,7 @@
 #include "qor/server/entities/Device.h"
 #include "qor/server/entities/DeviceType.h"
 
+#include "fennik/server/core/JsonText.h"
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/project/FileContainer.h"
@@ -130,7 +131,8 @@ const DriverSettings* DevicePlant::storedDriverSettings(const Uuid& deviceId) co
 }
 
 void DevicePlant::save(fennik::server::FileContainer& container) {
-  std::vector<DriverStore::Entry> entries;
+  std::vector<DriverStore::TextEntry> entries;
+  const std::size_t repairs = fennik::server::json_text::repairs;
   for (Device* device : db()->all<Device>()) {
     // A group's values are its members': it has no driver of its own.
     if (device->getIsGroup()) continue;
@@ -138,12 +140,18 @@ void DevicePlant::save(fennik::server::FileContainer& container) {
     fennik::devices::FennikDevice* driver = factory ? factory->deviceDriver(device->id()) : nullptr;
     if (driver) {
       entries.emplace_back(device->id(),
-                           fennik::devices::driverSettingsToJson(fennik::devices::readDriverSettings(*driver)));
+                           fennik::devices::driverSettingsText(fennik::devices::readDriverSettings(*driver)));
     } else if (auto it = carried_.find(device->id()); it != carried_.end()) {
-      entries.emplace_back(device->id(), it->second);
+      entries.emplace_back(device->id(), DriverStore::text(it->second));
     }
   }
-  DriverStore(DRIVER_FOLDER).save(container, entries);
+  if (const std::size_t repaired = fennik::server::json_text::repairs - repairs)
+    fennik::server::getLogger(fennik::server::MODULE_LOGGER)
+        ->warn(
+            "{} driver setting(s) had no JSON form (a name that is no UTF-8, a number that is none) and "
+            "were saved repaired",
+            repaired);
+  DriverStore(DRIVER_FOLDER).saveTexts(container, entries);
 }
 
 void DevicePlant::unload() {

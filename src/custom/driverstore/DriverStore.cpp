@@ -56,7 +56,18 @@ void DriverStore::fail(const std::string& entry, const std::string& what) const 
   throw DriverStoreError(fmt::format("the driver entry '{}' is damaged: {}", entryName(entry), what));
 }
 
+std::string DriverStore::text(const Json& document) {
+  return document.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 void DriverStore::save(FileContainer& project, const std::vector<Entry>& entries) const {
+  std::vector<TextEntry> texts;
+  texts.reserve(entries.size());
+  for (const auto& [id, doc] : entries) texts.emplace_back(id, text(doc));
+  saveTexts(project, texts);
+}
+
+void DriverStore::saveTexts(FileContainer& project, const std::vector<TextEntry>& entries) const {
   if (entries.empty()) {
     project.rm(folder_);
     return;
@@ -68,13 +79,13 @@ void DriverStore::save(FileContainer& project, const std::vector<Entry>& entries
   auto sub = project.scopedContainer(folder_);
   Json ids = Json::array();
   std::set<std::string> written{IDS_ENTRY};
-  for (const auto& [id, doc] : entries) {
+  for (const auto& [id, bytes] : entries) {
     const std::string name = fennik::server::UuidToS(id);
-    sub->set(name, dumpText(doc));
+    sub->set(name, bytes);
     ids.push_back(name);
     written.insert(name);
   }
-  sub->set(IDS_ENTRY, dumpText(ids));
+  sub->set(IDS_ENTRY, text(ids));
   for (const auto& name : sub->ls()) {
     if (!written.count(name)) sub->rm(name);
   }
@@ -97,7 +108,7 @@ std::vector<Uuid> DriverStore::parseIds(const std::string& text) const {
   for (std::size_t i = 0; i < list.size(); ++i) {
     const Json& item = list[i];
     if (!item.is_string() || !canonicalUuidText(item.get_ref<const std::string&>()))
-      fail(IDS_ENTRY, fmt::format("item {} ({}) is no device id", i, dumpText(item)));
+      fail(IDS_ENTRY, fmt::format("item {} ({}) is no device id", i, DriverStore::text(item)));
     const Uuid id = fennik::server::UuidFromS(item.get<std::string>());
     if (!seen.insert(id).second) fail(IDS_ENTRY, fmt::format("the device {} is listed twice", item.get<std::string>()));
     ids.push_back(id);

@@ -43,6 +43,8 @@ class DriverStore {
   using Limits = DriverStoreLimits;
   using Json = fennik::server::Json;
   using Entry = std::pair<fennik::server::Uuid, Json>;
+  // An entry as the text it is stored as (compact JSON).
+  using TextEntry = std::pair<fennik::server::Uuid, std::string>;
   // Checks one entry's document; throws (any std::exception) to refuse it.
   using Verify = std::function<void(const fennik::server::Uuid&, const Json&)>;
 
@@ -54,6 +56,11 @@ class DriverStore {
 
   // Replaces the sub-container with the entries, in their order.
   void save(fennik::server::FileContainer& project, const std::vector<Entry>& entries) const;
+  void saveTexts(fennik::server::FileContainer& project, const std::vector<TextEntry>& entries) const;
+
+  // A document as an entry stores it: compact, bytes that are no UTF-8
+  // replaced rather than failing the save.
+  static std::string text(const Json& document);
 
   // The entries in "driverIds" order; none when the project has no such
   // sub-container. `verify` runs on each entry after its own checks.

@@ -102,7 +102,9 @@ DriverSettings readDriverSettings(const FennikDevice& driver);
 // that throws is skipped; the returned lines say which and why.
 std::vector<std::string> writeDriverSettings(const DriverSettings& settings, FennikDevice& driver);
 
-SettingsJson driverSettingsToJson(const DriverSettings& settings);
+// The JSON form as compact text (what dumping its tree writes). A value
+// that has no JSON text (invalid UTF-8, NaN) is written repaired.
+std::string driverSettingsText(const DriverSettings& settings);
 // Verifies the document against `like`, a driver of the device's model.
 // Missing keys keep the driver's own value (taken from `like`).
 DriverSettings driverSettingsFromJson(const SettingsJson& document, const FennikDevice& like);
