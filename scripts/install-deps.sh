@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config python3 git
   libboost-dev nlohmann-json3-dev libflatbuffers-dev flatbuffers-compiler
-  libspdlog-dev libfmt-dev libzip-dev libisal-dev libcli11-dev
+  libspdlog-dev libfmt-dev libzip-dev zlib1g-dev libisal-dev libcli11-dev
   libsimdjson-dev libabsl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nodejs chromium

@@ -31,12 +31,6 @@ bool canonicalUuidText(const std::string& text) {
   return true;
 }
 
-// Text a JSON writer can always write back: bytes that are no UTF-8 become
-// replacement characters instead of failing the save.
-std::string dumpText(const fennik::server::Json& doc) {
-  return doc.dump(-1, ' ', false, fennik::server::Json::error_handler_t::replace);
-}
-
 // Deeper nesting than any driver entry has is refused while parsing: writing
 // a deeply nested document back (into a message, or to hand it on) recurses.
 constexpr int MAX_DEPTH = 64;

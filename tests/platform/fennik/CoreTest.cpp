@@ -25,7 +25,9 @@ TEST(UuidTest, TextConversionIsStrictAndCanonical) {
   EXPECT_TRUE(UuidFromS(NIL_UUID_TEXT).is_nil());
   for (const char* bad : {"{79fd76f4-1899-4826-b3c9-e0f8cdf81d9e}", "79fd76f418994826b3c9e0f8cdf81d9e",
                           "79fd76f4-1899-4826-b3c9-e0f8cdf81d9", "79fd76f4-1899-4826-b3c9-e0f8cdf81d9ef",
-                          "79fd76f4-1899-4826-b3c9-e0f8cdf81d9g", "79fd76f4+1899-4826-b3c9-e0f8cdf81d9e", ""}) {
+                          "79fd76f4-1899-4826-b3c9-e0f8cdf81d9g", "79fd76f4+1899-4826-b3c9-e0f8cdf81d9e", "",
+                          "z9fd76f4-1899-4826-b3c9-e0f8cdf81d9e", "79fd76f4-1899-4826-b3c9-e0f8cdf81d\xc3\xa9",
+                          "79fd76f4-1899-4826-b3c9-e0f8cdf8 d9e"}) {
     EXPECT_THROW(UuidFromS(bad), std::invalid_argument) << bad;
   }
   const auto texts = uuidVectorToStringVector({id, Uuid{}});

@@ -4,18 +4,38 @@
 #include <boost/uuid/name_generator_sha1.hpp>
 #include <boost/uuid/random_generator.hpp>
 
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
 
 namespace fennik::server {
 
 namespace {
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Where each of the 16 bytes stands in the text "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx".
+constexpr std::array<std::uint8_t, 16> BYTE_AT = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
+
+// A hex digit's value by character, -1 for anything else.
+constexpr std::array<std::int8_t, 256> HEX_VALUE = [] {
+  std::array<std::int8_t, 256> t{};
+  for (auto& v : t) v = -1;
+  for (int c = 0; c < 10; ++c) t['0' + c] = static_cast<std::int8_t>(c);
+  for (int c = 0; c < 6; ++c) t['a' + c] = t['A' + c] = static_cast<std::int8_t>(10 + c);
+  return t;
+}();
+
+// The two lower-case hex digits of every byte value: ids are written and
+// read by the hundred thousand in a project, so both go by table.
+constexpr std::array<char, 512> HEX_PAIR = [] {
+  constexpr char DIGITS[] = "0123456789abcdef";
+  std::array<char, 512> t{};
+  for (int b = 0; b < 256; ++b) {
+    t[2 * b] = DIGITS[b >> 4];
+    t[2 * b + 1] = DIGITS[b & 0x0f];
+  }
+  return t;
+}();
 
 }  // namespace
 
@@ -29,21 +49,16 @@ std::size_t UuidHash::operator()(const Uuid& id) const noexcept {
 
 Uuid UuidFromS(std::string_view text) {
   auto fail = [&] { throw std::invalid_argument("Not a UUID: '" + std::string(text) + "'"); };
-  if (text.size() != 36) fail();
+  if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') fail();
   Uuid id{};
-  std::size_t byte = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (text[i] != '-') fail();
-      ++i;
-      continue;
-    }
-    int hi = hexValue(text[i]);
-    int lo = hexValue(text[i + 1]);
-    if (hi < 0 || lo < 0) fail();
-    id.data[byte++] = static_cast<std::uint8_t>(hi * 16 + lo);
-    i += 2;
+  int bad = 0;  // any digit that is none makes it negative
+  for (std::size_t i = 0; i < BYTE_AT.size(); ++i) {
+    const int hi = HEX_VALUE[static_cast<unsigned char>(text[BYTE_AT[i]])];
+    const int lo = HEX_VALUE[static_cast<unsigned char>(text[BYTE_AT[i] + 1u])];
+    bad |= hi | lo;
+    id.data[i] = static_cast<std::uint8_t>((hi << 4) | (lo & 0x0f));
   }
+  if (bad < 0) fail();
   return id;
 }
 
@@ -54,15 +69,10 @@ std::string UuidToS(const Uuid& id) {
 }
 
 void appendUuidText(std::string& out, const Uuid& id) {
-  static constexpr char HEX[] = "0123456789abcdef";
   char text[36];
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < id.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text[n++] = '-';
-    text[n++] = HEX[id.data[i] >> 4];
-    text[n++] = HEX[id.data[i] & 0x0f];
-  }
-  out.append(text, n);
+  for (std::size_t i = 0; i < BYTE_AT.size(); ++i) std::memcpy(text + BYTE_AT[i], &HEX_PAIR[2u * id.data[i]], 2);
+  text[8] = text[13] = text[18] = text[23] = '-';
+  out.append(text, sizeof text);
 }
 
 Uuid random_uuid() {

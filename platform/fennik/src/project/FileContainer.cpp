@@ -3,7 +3,10 @@
 #include "fennik/server/core/FileBytes.h"
 #include "fennik/server/project/HostInterface.h"
 
+#include "EntryDeflater.h"
+
 #include <isa-l/crc.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -136,7 +139,11 @@ std::string FileContainer::checksum(const std::vector<std::string>& skip,
   for (const auto& [name, memory] : files) {
     if (std::find(skip.begin(), skip.end(), name) != skip.end()) continue;
     add(std::string_view(name.c_str(), name.size() + 1));  // with the terminating zero as separator
-    if (memory) {
+    if (memory && memory->deflated) {
+      // Summed as it was deflated; the sum of the whole follows from the two.
+      crc = static_cast<std::uint32_t>(
+          crc32_combine(crc, memory->deflated->crc, static_cast<z_off_t>(memory->deflated->size)));
+    } else if (memory) {
       add(memory->bytes);
     } else {
       add(get(name));

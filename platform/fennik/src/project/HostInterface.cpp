@@ -1,7 +1,9 @@
 #include "fennik/server/project/HostInterface.h"
 
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
+#include "EntryDeflater.h"
+
+#include "fennik/server/core/FileBytes.h"
+
 #include <zip.h>
 
 #include <fcntl.h>
@@ -25,13 +27,6 @@
 namespace fennik::server {
 
 namespace fs = std::filesystem;
-
-struct DeflatedBytes {
-  std::unique_ptr<char[]> data;
-  std::size_t dataSize = 0;  // deflated
-  std::size_t size = 0;      // as it was
-  std::uint32_t crc = 0;
-};
 
 namespace {
 
@@ -57,7 +52,8 @@ void removeStaleTemporaries(const fs::path& target) {
   std::error_code ec;
   for (fs::directory_iterator it(target.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    // libzip itself writes through a temporary named after ours plus a suffix.
+    // Older saves let libzip write the file, through a temporary named after
+    // ours plus a suffix.
     if (name.starts_with(prefix) && name.find(".saving") != std::string::npos) {
       std::error_code ignored;
       fs::remove(it->path(), ignored);
@@ -70,6 +66,29 @@ struct ZipCloser {
     if (archive) zip_discard(archive);
   }
 };
+
+struct SourceFreer {
+  void operator()(zip_source_t* source) const { zip_source_free(source); }
+};
+
+// What a source holds (a packed archive), written to a new file.
+void writeSource(zip_source_t* source, const fs::path& file) {
+  const auto failed = [&](const std::string& why) {
+    return std::runtime_error("Cannot write " + file.string() + ": " + why);
+  };
+  if (zip_source_open(source) != 0) throw failed(zip_error_strerror(zip_source_error(source)));
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  constexpr std::size_t CHUNK = std::size_t{1} << 20;
+  const std::unique_ptr<char[]> chunk(new char[CHUNK]);
+  zip_int64_t n = 0;
+  while ((n = zip_source_read(source, chunk.get(), CHUNK)) > 0) out.write(chunk.get(), n);
+  const bool readFailed = n < 0;
+  const std::string reason = readFailed ? zip_error_strerror(zip_source_error(source)) : "";
+  zip_source_close(source);
+  if (readFailed) throw failed(reason);
+  out.close();
+  if (!out) throw failed("the disk may be full");
+}
 
 // An entry name that stays inside the folder it is unpacked into.
 bool isSafeEntryName(const std::string& name) {
@@ -97,13 +116,24 @@ class Precompressed {
     auto& self = *static_cast<Precompressed*>(state);
     switch (command) {
       case ZIP_SOURCE_OPEN:
+        self.block_ = 0;
         self.offset_ = 0;
         return 0;
       case ZIP_SOURCE_READ: {
-        const DeflatedBytes& d = *self.deflated_;
-        const std::size_t n = std::min<std::size_t>(length, d.dataSize - self.offset_);
-        std::memcpy(data, d.data.get() + self.offset_, n);
-        self.offset_ += n;
+        const auto& blocks = self.deflated_->blocks;
+        auto* to = static_cast<char*>(data);
+        std::size_t n = 0;
+        while (n < length && self.block_ < blocks.size()) {
+          const auto& block = blocks[self.block_];
+          const std::size_t take = std::min<std::size_t>(length - n, block.size - self.offset_);
+          std::memcpy(to + n, block.data.get() + self.offset_, take);
+          n += take;
+          self.offset_ += take;
+          if (self.offset_ == block.size) {
+            ++self.block_;
+            self.offset_ = 0;
+          }
+        }
         return static_cast<zip_int64_t>(n);
       }
       case ZIP_SOURCE_CLOSE:
@@ -133,53 +163,17 @@ class Precompressed {
   }
 
   std::shared_ptr<const DeflatedBytes> deflated_;
-  std::size_t offset_ = 0;
+  std::size_t block_ = 0;   // reading this block
+  std::size_t offset_ = 0;  // at this byte of it
   zip_error_t error_;
 };
 
 }  // namespace
 
 std::shared_ptr<const DeflatedBytes> HostInterface::deflate(std::string_view bytes) {
-  // ISA-L's level 1: project files shrink about as well as at zlib's or
-  // libdeflate's fastest level, five times faster than libdeflate here.
-  struct isal_zstream stream;
-  isal_deflate_init(&stream);
-  std::vector<std::uint8_t> levelBuffer(ISAL_DEF_LVL1_DEFAULT);
-  stream.level = 1;
-  stream.level_buf = levelBuffer.data();
-  stream.level_buf_size = static_cast<std::uint32_t>(levelBuffer.size());
-  const auto failed = [&bytes] {
-    return std::runtime_error("Cannot compress an entry of " + std::to_string(bytes.size()) + " bytes");
-  };
-  auto out = std::make_shared<DeflatedBytes>();
-  // Room for stored blocks if the bytes do not shrink. Left uninitialised:
-  // zeroing would touch every page only for the deflater to write a
-  // fraction of them.
-  const std::size_t bound = bytes.size() + bytes.size() / 64 + ISAL_DEF_MAX_HDR_SIZE + 4096;
-  out->data.reset(new char[bound]);
-  // The stream counts in 32 bits: in and out go in pieces of at most 1 GiB.
-  constexpr std::size_t PIECE = std::size_t{1} << 30;
-  std::size_t in = 0, written = 0;
-  stream.avail_in = 0;  // the caller's fields are not set by the init
-  do {
-    if (stream.avail_in == 0 && in <= bytes.size()) {
-      const std::size_t n = std::min(PIECE, bytes.size() - in);
-      stream.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(bytes.data() + in));
-      stream.avail_in = static_cast<std::uint32_t>(n);
-      in += n;
-      stream.end_of_stream = in == bytes.size() ? 1 : 0;
-    }
-    const auto room = static_cast<std::uint32_t>(std::min(PIECE, bound - written));
-    if (room == 0) throw failed();
-    stream.next_out = reinterpret_cast<std::uint8_t*>(out->data.get() + written);
-    stream.avail_out = room;
-    if (isal_deflate(&stream) != COMP_OK) throw failed();
-    written += room - stream.avail_out;
-  } while (stream.internal_state.state != ZSTATE_END);
-  out->dataSize = written;
-  out->size = bytes.size();
-  out->crc = crc32_gzip_refl(0, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  return out;
+  EntryDeflater deflater(bytes.size() / 4);
+  deflater.add(bytes);
+  return deflater.finish();
 }
 
 void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder, const UnpackLimits& limits) {
@@ -264,36 +258,51 @@ void HostInterface::zip(const fs::path& folder, const fs::path& zipFile, const s
   const fs::path temporary = siblingTemporary(zipFile);
   std::vector<std::unique_ptr<Precompressed>> precompressed;
   try {
-    int code = 0;
-    std::unique_ptr<zip_t, ZipCloser> archive(zip_open(temporary.string().c_str(), ZIP_CREATE | ZIP_EXCL, &code));
-    if (!archive) throw std::runtime_error("Cannot create " + temporary.string() + " (" + zipErrorText(code) + ")");
+    // The archive is built in memory, then written in a few large writes:
+    // libzip writes a file in pieces of a few KiB, a system call each.
+    zip_error_t error;
+    zip_error_init(&error);
+    std::unique_ptr<zip_source_t, SourceFreer> buffer(zip_source_buffer_create(nullptr, 0, 0, &error));
+    if (!buffer) throw std::runtime_error("Cannot pack " + zipFile.string() + " (" + zip_error_strerror(&error) + ")");
+    zip_source_keep(buffer.get());  // it outlives the archive, which writes into it
+    std::unique_ptr<zip_t, ZipCloser> archive(zip_open_from_source(buffer.get(), ZIP_TRUNCATE, &error));
+    if (!archive) {
+      const std::string reason = zip_error_strerror(&error);
+      zip_error_fini(&error);
+      throw std::runtime_error("Cannot pack " + zipFile.string() + " (" + reason + ")");
+    }
+    zip_error_fini(&error);
+    // Every entry is deflated here (files) or ahead (from memory) at the
+    // fastest level of ISA-L, several times faster than libzip's own deflate:
+    // project files shrink well at it, and saving stays quick.
+    EntryDeflater deflater;
     for (const auto& [name, from] : entries) {
-      const auto* path = std::get_if<fs::path>(&from);
-      zip_source_t* source = nullptr;
-      if (path) {
-        source = zip_source_file(archive.get(), path->string().c_str(), 0, -1);
-        if (!source) throw std::runtime_error("Cannot read " + path->string() + ": " + zip_strerror(archive.get()));
+      std::shared_ptr<const DeflatedBytes> deflated;
+      if (const auto* path = std::get_if<fs::path>(&from)) {
+        try {
+          deflater.add(readFileBytes(*path, std::numeric_limits<std::size_t>::max()));
+        } catch (const std::exception& e) {
+          throw std::runtime_error("Cannot pack " + name + ": " + e.what());
+        }
+        deflated = deflater.finish();
       } else {
         const MemoryEntry& memory = *std::get<const MemoryEntry*>(from);
-        precompressed.push_back(
-            std::make_unique<Precompressed>(memory.deflated ? memory.deflated : deflate(memory.bytes)));
-        source = precompressed.back()->source(archive.get());
-        if (!source) throw std::runtime_error("Cannot pack " + name + ": " + zip_strerror(archive.get()));
+        deflated = memory.deflated ? memory.deflated : deflate(memory.bytes);
       }
+      precompressed.push_back(std::make_unique<Precompressed>(std::move(deflated)));
+      zip_source_t* source = precompressed.back()->source(archive.get());
+      if (!source) throw std::runtime_error("Cannot pack " + name + ": " + zip_strerror(archive.get()));
       const zip_int64_t index = zip_file_add(archive.get(), name.c_str(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
       if (index < 0) {
         zip_source_free(source);
         throw std::runtime_error("Cannot add " + name + ": " + zip_strerror(archive.get()));
       }
-      // The fastest deflate level: project files shrink well at it, and
-      // saving stays quick for large projects. Entries from memory are
-      // deflated already.
-      if (path) zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
     }
     if (zip_close(archive.get()) != 0) {
-      throw std::runtime_error("Cannot write " + temporary.string() + ": " + zip_strerror(archive.get()));
+      throw std::runtime_error("Cannot pack " + zipFile.string() + ": " + zip_strerror(archive.get()));
     }
     archive.release();
+    writeSource(buffer.get(), temporary);
     flushToDisk(temporary);
     fs::rename(temporary, zipFile);
     flushToDisk(zipFile.parent_path().empty() ? fs::path(".") : zipFile.parent_path());

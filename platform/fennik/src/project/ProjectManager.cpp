@@ -1,5 +1,7 @@
 #include "fennik/server/project/ProjectManager.h"
 
+#include "EntryDeflater.h"
+
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/entity/EntityJsonSerializer.h"
@@ -80,13 +82,22 @@ SchemaVersion readVersionRecord(const FileContainer& container, const fs::path& 
   return stored;
 }
 
+// "entities.json" is handed to the deflater in pieces of about this size.
+constexpr std::size_t PIECE_BYTES = std::size_t{4} << 20;
+
 // "entities.json" written entity by entity, each as its serializer writes
 // its text: the same text as dumping one document, without holding the whole
-// project as a JSON tree. `expected` is the size to reserve up front.
-std::string entitiesDocument(const Database& db, std::size_t expected) {
+// project as a JSON tree, nor even its whole text: it goes to `deflate` in
+// pieces while the next one is written.
+void writeEntitiesDocument(const Database& db, BackgroundDeflate& deflate) {
   std::string text;
-  text.reserve(expected);
+  const auto nextPiece = [&] {
+    text = deflate.buffer();
+    text.reserve(PIECE_BYTES + PIECE_BYTES / 4);
+  };
+  nextPiece();
   text += '{';
+  bool anyClass = false;
   for (const auto& base : db.serializers(JSON_FAMILY)) {
     const auto& serializer = static_cast<const EntityJsonSerializer&>(*base);
     const auto className = serializer.entityClassName();
@@ -94,7 +105,8 @@ std::string entitiesDocument(const Database& db, std::size_t expected) {
     db.forEachOfClass(className, [&](Entity* e) {
       if (!e->isFileFlagSet()) return;
       if (first) {
-        if (text.size() > 1) text += ',';
+        if (anyClass) text += ',';
+        anyClass = true;
         text += Json(std::string(className)).dump();
         text += ":[";
         first = false;
@@ -102,11 +114,15 @@ std::string entitiesDocument(const Database& db, std::size_t expected) {
         text += ',';
       }
       serializer.write(e, text, false);
+      if (text.size() >= PIECE_BYTES) {
+        deflate.add(std::move(text));
+        nextPiece();
+      }
     });
     if (!first) text += ']';
   }
   text += '}';
-  return text;
+  deflate.add(std::move(text));
 }
 
 }  // namespace
@@ -390,22 +406,21 @@ void ProjectManager::keepOlderSchemaCopy(const fs::path& file) const {
 void ProjectManager::writeContainer(EntityContext& context, const fs::path& file) {
   auto& container = *container_;
   context.services()->forEach([](Service& s) { s.beforeSave(); });
+  context.services()->forEach([&](Service& s) { s.save(container); });
   // The entities go from memory into the checksum and the zip; they are not
   // written to the working folder only to be read back. Deflating them is
-  // the longest step of a large save: it runs on a second thread while the
-  // services write their own files (they leave the entities as they are).
-  const std::string entities = entitiesDocument(*context.db(), entitiesBytes_ + entitiesBytes_ / 8);
-  entitiesBytes_ = entities.size();
-  auto deflating = std::async(std::launch::async, [&entities] { return HostInterface::deflate(entities); });
-  context.services()->forEach([&](Service& s) { s.save(container); });
-  std::vector<MemoryEntry> fromMemory{{ENTITIES_ENTRY, entities}};
+  // the longest step of a large save: a second thread deflates each piece
+  // of the document while the next one is written.
+  BackgroundDeflate deflating(entitiesBytes_ / 5);
+  writeEntitiesDocument(*context.db(), deflating);
+  std::vector<MemoryEntry> fromMemory{{ENTITIES_ENTRY, {}, deflating.finish()}};
+  entitiesBytes_ = fromMemory.front().deflated->size;
   Json record = Json::object();
   record["format"] = FORMAT;
   record["schemaVersion"] = currentVersion().toString();
   record["savedBy"] = hostVersion_;
   record["checksum"] = container.checksum({VERSION_ENTRY}, fromMemory);
   container.store(VERSION_ENTRY, record, 2);
-  fromMemory.front().deflated = deflating.get();
   HostInterface::zip(container.path(), file, fromMemory);
 }
 

@@ -25,7 +25,9 @@ struct MemoryEntry {
 
   std::string name;
   std::string_view bytes;
-  std::shared_ptr<const DeflatedBytes> deflated;  // the same bytes deflated, or null: zip() deflates them
+  // The bytes deflated, or null: zip() deflates them. When given, they stand
+  // for the bytes, which may then be left empty.
+  std::shared_ptr<const DeflatedBytes> deflated;
 };
 
 // How much unpacking a zip may write: per entry and in all. Both the sizes
