@@ -10,6 +10,7 @@
 #include <zip.h>
 
 #include <fstream>
+#include <iterator>
 
 namespace fennik::server {
 namespace {
@@ -118,6 +119,42 @@ TEST_F(ProjectFilesTest, ZipRoundTripReplacesAtomicallyAndRefusesEscapingEntries
   EXPECT_FALSE(fs::exists(root_ / "escaped.txt"));
   EXPECT_THROW(HostInterface::unzip(root_ / "missing.qor", root_ / "m"), std::runtime_error);
   EXPECT_THROW(HostInterface::zip(root_ / "work", root_ / "no" / "such" / "p.qor"), std::exception);
+}
+
+// Bytes changed inside an entry's compressed data are found while
+// unpacking, whichever way they break it, and the entry is named.
+TEST_F(ProjectFilesTest, AnEntryDamagedInsideIsRefusedByName) {
+  FileContainer c(root_ / "work");
+  std::string large;
+  for (int i = 0; large.size() < 400000; ++i) large += "{\"gain\":" + std::to_string(i * 7919 % 10007) + "},";
+  c.set("large.json", large);
+  c.set("small.txt", "small");
+  const fs::path file = root_ / "p.qor";
+  HostInterface::zip(c.path(), file);
+  HostInterface::unzip(file, root_ / "good");
+  EXPECT_EQ(FileContainer(root_ / "good").get("large.json"), large);
+
+  std::string bytes;
+  {
+    std::ifstream in(file, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  // The large entry comes first and fills most of the file.
+  for (const std::size_t at : {bytes.size() / 4, bytes.size() / 2}) {
+    std::string damaged = bytes;
+    for (std::size_t i = at; i < at + 8; ++i) damaged[i] = static_cast<char>(damaged[i] ^ 0x5a);
+    const fs::path broken = root_ / "broken.qor";
+    {
+      std::ofstream out(broken, std::ios::binary | std::ios::trunc);
+      out << damaged;
+    }
+    try {
+      HostInterface::unzip(broken, root_ / ("back" + std::to_string(at)));
+      ADD_FAILURE() << "a damaged entry was unpacked";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find("is damaged: entry 'large.json'"), std::string::npos) << e.what();
+    }
+  }
 }
 
 TEST_F(ProjectFilesTest, EntriesFromMemoryPackAndSumAsIfTheyWereFiles) {
