@@ -215,14 +215,16 @@ class EntryReader {
       s.next_out = reinterpret_cast<std::uint8_t*>(to);
       s.avail_out = static_cast<std::uint32_t>(std::min<std::size_t>(capacity, std::uint32_t{1} << 30));
       const std::uint32_t room = s.avail_out;
+      const std::uint32_t unread = s.avail_in;
       if (isal_inflate(&s) < 0) throw std::runtime_error("Compressed data invalid");
       const std::size_t n = room - s.avail_out;
       if (n > 0) {
         crc_ = crc32_gzip_refl(crc_, reinterpret_cast<const std::uint8_t*>(to), n);
         return n;
       }
-      if (s.block_state != ISAL_BLOCK_FINISH && inputEnded_ && s.avail_in == 0)
-        throw std::runtime_error("Compressed data invalid");
+      // Neither output nor progress: the stream ends too early, or never.
+      const bool stuck = s.avail_in == unread && (s.avail_in > 0 || inputEnded_);
+      if (s.block_state != ISAL_BLOCK_FINISH && stuck) throw std::runtime_error("Compressed data invalid");
     }
     if (crc_ != stat_.crc) throw std::runtime_error("CRC error");
     return 0;
