@@ -411,7 +411,7 @@ void ProjectManager::writeContainer(EntityContext& context, const fs::path& file
   // written to the working folder only to be read back. Deflating them is
   // the longest step of a large save: a second thread deflates each piece
   // of the document while the next one is written.
-  BackgroundDeflate deflating(entitiesBytes_ / 5);
+  BackgroundDeflate deflating(entitiesBytes_ / 5);  // JSON deflates to about a sixth
   writeEntitiesDocument(*context.db(), deflating);
   std::vector<MemoryEntry> fromMemory{{ENTITIES_ENTRY, {}, deflating.finish()}};
   entitiesBytes_ = fromMemory.front().deflated->size;

@@ -128,7 +128,8 @@ class ProjectManager {
   std::optional<std::filesystem::path> file_;
   std::optional<SchemaVersion> storedVersion_;
   bool open_ = false;
-  // Size of the last saved "entities.json", reserved for the next one.
+  // Size of the last saved "entities.json": the next save sizes its
+  // deflated output from it.
   std::size_t entitiesBytes_ = 0;
   Limits limits_;
 };
