@@ -297,7 +297,6 @@ void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder, const
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     std::size_t n = 0;
     std::uint64_t written = 0;
-    const char* over = nullptr;
     do {
       try {
         n = entry->read(buffer.data(), buffer.size());
@@ -307,9 +306,8 @@ void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder, const
       written += n;
       total += n;
       // Whatever the directory declared: stop at the limit.
-      if (written > limits.entryBytes) over = "entry";
-      if (total > limits.totalBytes) over = "the project with entry";
-      if (over) throw tooLarge(name, over, std::string(over) == "entry" ? limits.entryBytes : limits.totalBytes);
+      if (total > limits.totalBytes) throw tooLarge(name, "the project with entry", limits.totalBytes);
+      if (written > limits.entryBytes) throw tooLarge(name, "entry", limits.entryBytes);
       out.write(buffer.data(), static_cast<std::streamsize>(n));
     } while (n > 0);
     if (!out) throw std::runtime_error("'" + file + "': entry '" + name + "' cannot be unpacked (disk full?)");
@@ -362,9 +360,11 @@ void HostInterface::zip(const fs::path& folder, const fs::path& zipFile, const s
           throw std::runtime_error("Cannot pack " + name + ": " + e.what());
         }
         deflated = deflater.finish();
+      } else if (const MemoryEntry& memory = *std::get<const MemoryEntry*>(from); memory.deflated) {
+        deflated = memory.deflated;
       } else {
-        const MemoryEntry& memory = *std::get<const MemoryEntry*>(from);
-        deflated = memory.deflated ? memory.deflated : deflate(memory.bytes);
+        deflater.add(memory.bytes);
+        deflated = deflater.finish();
       }
       precompressed.push_back(std::make_unique<Precompressed>(std::move(deflated)));
       zip_source_t* source = precompressed.back()->source(archive.get());

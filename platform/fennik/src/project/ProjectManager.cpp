@@ -2,6 +2,7 @@
 
 #include "EntryDeflater.h"
 
+#include "fennik/server/core/JsonText.h"
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
 #include "fennik/server/entity/EntityJsonSerializer.h"
@@ -15,7 +16,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <future>
 #include <vector>
 
 namespace fennik::server {
@@ -107,7 +107,7 @@ void writeEntitiesDocument(const Database& db, BackgroundDeflate& deflate) {
       if (first) {
         if (anyClass) text += ',';
         anyClass = true;
-        text += Json(std::string(className)).dump();
+        json_text::appendString(text, className);
         text += ":[";
         first = false;
       } else {
