@@ -148,11 +148,14 @@ TEST_F(ProjectFilesTest, AnEntryDamagedInsideIsRefusedByName) {
       std::ofstream out(broken, std::ios::binary | std::ios::trunc);
       out << damaged;
     }
-    try {
-      HostInterface::unzip(broken, root_ / ("back" + std::to_string(at)));
-      ADD_FAILURE() << "a damaged entry was unpacked";
-    } catch (const std::runtime_error& e) {
-      EXPECT_NE(std::string(e.what()).find("is damaged: entry 'large.json'"), std::string::npos) << e.what();
+    // Into a file, and into memory.
+    for (const std::vector<std::string> toMemory : {std::vector<std::string>{}, {"large.json"}}) {
+      try {
+        HostInterface::unzip(broken, root_ / ("back" + std::to_string(at)), {}, toMemory);
+        ADD_FAILURE() << "a damaged entry was unpacked";
+      } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("is damaged: entry 'large.json'"), std::string::npos) << e.what();
+      }
     }
   }
 }
@@ -200,6 +203,59 @@ TEST_F(ProjectFilesTest, EntriesFromMemoryPackAndSumAsIfTheyWereFiles) {
   EXPECT_EQ(stat.comp_method, ZIP_CM_DEFLATE);
   EXPECT_LT(stat.comp_size, stat.size / 4);
   zip_discard(z);
+}
+
+// Opening reads the entities from memory: the entries asked for come back
+// as bytes instead of files, with room for a reader's look-ahead, and sum
+// as the files would.
+TEST_F(ProjectFilesTest, EntriesUnpackedIntoMemoryAreTheFilesBytes) {
+  FileContainer c(root_ / "work");
+  std::string large;
+  for (int i = 0; large.size() < 3000000; ++i) large += "{\"index\":" + std::to_string(i * 7919 % 1000) + "},";
+  c.set("entities.json", large);
+  c.set("drivers/a.json", "{}");
+  c.set("empty.json", "");
+  const std::string sum = c.checksum();
+  const fs::path file = root_ / "p.qor";
+  HostInterface::zip(c.path(), file);
+
+  const fs::path folder = root_ / "back";
+  auto memory = HostInterface::unzip(file, folder, {}, {"entities.json", "empty.json", "not-there.json"});
+  ASSERT_EQ(memory.size(), 2u);
+  EXPECT_EQ(memory.at("entities.json"), large);
+  EXPECT_GE(memory.at("entities.json").capacity(), large.size() + HostInterface::MEMORY_ENTRY_SPARE);
+  EXPECT_EQ(memory.at("empty.json"), "");
+  FileContainer back(folder);
+  EXPECT_FALSE(back.exists("entities.json"));
+  EXPECT_FALSE(back.exists("empty.json"));
+  EXPECT_EQ(back.get("drivers/a.json"), "{}");
+  EXPECT_EQ(back.checksum({}, {{"entities.json", memory.at("entities.json")}, {"empty.json", ""}}), sum);
+}
+
+// A zip bomb stops at the limits, whether the entry goes to a file or to
+// memory, and the message names the entry and the limit.
+TEST_F(ProjectFilesTest, UnpackingStopsAtTheLimits) {
+  FileContainer c(root_ / "work");
+  c.set("a.bin", std::string(3u << 20, '\0'));  // 3 MiB that deflate to a few KiB
+  c.set("b.bin", std::string(3u << 20, '\0'));
+  const fs::path file = root_ / "p.qor";
+  HostInterface::zip(c.path(), file);
+  const auto refused = [&](const UnpackLimits& limits, const std::vector<std::string>& toMemory) {
+    try {
+      HostInterface::unzip(file, root_ / "back", limits, toMemory);
+    } catch (const std::runtime_error& e) {
+      return std::string(e.what());
+    }
+    return std::string("unpacked");
+  };
+  for (const std::vector<std::string> toMemory : {std::vector<std::string>{}, {"a.bin", "b.bin"}}) {
+    EXPECT_NE(refused({2u << 20, 100u << 20}, toMemory).find("is refused: entry 'a.bin' unpacks to more than 2 MiB"),
+              std::string::npos);
+    EXPECT_NE(refused({4u << 20, 5u << 20}, toMemory)
+                  .find("is refused: the project with entry 'b.bin' unpacks to more than 5 MiB"),
+              std::string::npos);
+    EXPECT_EQ(refused({4u << 20, 6u << 20}, toMemory), "unpacked");
+  }
 }
 
 }  // namespace

@@ -24,11 +24,21 @@ std::string quoted(const fs::path& file) { return "'" + file.string() + "'"; }
 }  // namespace
 
 std::vector<EntityPtr> readEntitiesAsTree(const Database& db, const FileContainer& container, const fs::path& file) {
+  if (!container.has(ProjectManager::ENTITIES_ENTRY)) return {};
+  std::string text;
+  try {
+    text = container.get(ProjectManager::ENTITIES_ENTRY);
+  } catch (const std::exception& e) {
+    throw ProjectError("Cannot open " + quoted(file) + ": " + e.what());
+  }
+  return readEntitiesAsTree(db, text, file);
+}
+
+std::vector<EntityPtr> readEntitiesAsTree(const Database& db, const std::string& text, const fs::path& file) {
   std::vector<EntityPtr> entities;
-  if (!container.has(ProjectManager::ENTITIES_ENTRY)) return entities;
   Json doc;
   try {
-    doc = container.load(ProjectManager::ENTITIES_ENTRY);
+    doc = FileContainer::parse(ProjectManager::ENTITIES_ENTRY, text);
   } catch (const std::exception& e) {
     throw ProjectError("Cannot open " + quoted(file) + ": " + e.what());
   }
@@ -113,13 +123,24 @@ std::optional<std::vector<EntityPtr>> readStreaming(const Database& db, const st
 
 std::vector<EntityPtr> readEntities(const Database& db, const FileContainer& container, const fs::path& file) {
   if (!container.has(ProjectManager::ENTITIES_ENTRY)) return {};
+  std::string text;
+  try {
+    text = readJsonFile(container.path(ProjectManager::ENTITIES_ENTRY).string());
+  } catch (const std::exception&) {
+    // The tree reading names what cannot be read.
+    return readEntitiesAsTree(db, container, file);
+  }
+  return readEntities(db, text, file);
+}
+
+std::vector<EntityPtr> readEntities(const Database& db, const std::string& text, const fs::path& file) {
   std::optional<std::vector<EntityPtr>> entities;
   try {
-    entities = readStreaming(db, readJsonFile(container.path(ProjectManager::ENTITIES_ENTRY).string()), file);
+    entities = readStreaming(db, text, file);
   } catch (const std::exception&) {
     // Whatever went wrong is found again, and named, by the tree reading.
   }
-  if (!entities) return readEntitiesAsTree(db, container, file);
+  if (!entities) return readEntitiesAsTree(db, text, file);
   return std::move(*entities);
 }
 

@@ -47,7 +47,10 @@ void FileContainer::store(const std::string& name, const Json& document, int ind
 
 Json FileContainer::load(const std::string& name) const {
   if (!has(name)) throw std::runtime_error("The project has no entry '" + name + "'");
-  const std::string text = get(name);
+  return parse(name, get(name));
+}
+
+Json FileContainer::parse(const std::string& name, const std::string& text) {
   try {
     return Json::parse(text);
   } catch (const Json::parse_error& e) {

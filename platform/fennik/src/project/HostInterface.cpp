@@ -248,7 +248,9 @@ std::shared_ptr<const DeflatedBytes> HostInterface::deflate(std::string_view byt
   return deflater.finish();
 }
 
-void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder, const UnpackLimits& limits) {
+std::map<std::string, std::string> HostInterface::unzip(const fs::path& zipFile, const fs::path& folder,
+                                                        const UnpackLimits& limits,
+                                                        const std::vector<std::string>& toMemory) {
   const std::string file = zipFile.string();
   std::error_code ec;
   if (!fs::is_regular_file(zipFile, ec)) throw std::runtime_error("'" + file + "' does not exist or is no file");
@@ -258,6 +260,7 @@ void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder, const
     throw std::runtime_error("'" + file + "' is no readable project file (" + zipErrorText(code) + ")");
   }
   fs::create_directories(folder);
+  std::map<std::string, std::string> memory;
   const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
   std::vector<char> buffer(1 << 20);
   const auto inflater = std::make_unique<inflate_state>();
@@ -275,7 +278,8 @@ void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder, const
     if (!isSafeEntryName(name)) {
       throw std::runtime_error("'" + file + "' holds an entry outside the project: '" + name + "'");
     }
-    const fs::path target = folder / fs::path(name).lexically_normal();
+    const fs::path relative = fs::path(name).lexically_normal();
+    const fs::path target = folder / relative;
     if (name.back() == '/') {
       fs::create_directories(target);
       continue;
@@ -294,24 +298,51 @@ void HostInterface::unzip(const fs::path& zipFile, const fs::path& folder, const
     } catch (const std::exception& e) {
       throw std::runtime_error("'" + file + "' is damaged: entry '" + name + "' " + e.what());
     }
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    std::size_t n = 0;
+    // Reads the whole entry into `into`, `room` bytes at a time; `wrote`
+    // follows each read.
     std::uint64_t written = 0;
-    do {
-      try {
-        n = entry->read(buffer.data(), buffer.size());
-      } catch (const std::exception& e) {
-        throw damaged(e.what());
-      }
-      written += n;
-      total += n;
-      // Whatever the directory declared: stop at the limit.
-      if (total > limits.totalBytes) throw tooLarge(name, "the project with entry", limits.totalBytes);
-      if (written > limits.entryBytes) throw tooLarge(name, "entry", limits.entryBytes);
-      out.write(buffer.data(), static_cast<std::streamsize>(n));
-    } while (n > 0);
+    const auto pump = [&](const auto& into, const auto& room, const auto& wrote) {
+      std::size_t n = 0;
+      do {
+        try {
+          char* to = into();  // before room(): it may make the room
+          n = entry->read(to, room());
+        } catch (const std::exception& e) {
+          throw damaged(e.what());
+        }
+        written += n;
+        total += n;
+        // Whatever the directory declared: stop at the limit.
+        if (total > limits.totalBytes) throw tooLarge(name, "the project with entry", limits.totalBytes);
+        if (written > limits.entryBytes) throw tooLarge(name, "entry", limits.entryBytes);
+        wrote(n);
+      } while (n > 0);
+    };
+    const std::string relativeName = relative.generic_string();
+    if (std::find(toMemory.begin(), toMemory.end(), relativeName) != toMemory.end()) {
+      // Straight into a string of the declared size and the spare bytes (the
+      // end of the entry is read into the spare); an entry that holds more
+      // than it declares doubles it.
+      std::string bytes;
+      std::size_t used = 0;
+      const std::size_t declared = (stat.valid & ZIP_STAT_SIZE) ? static_cast<std::size_t>(stat.size) : 0;
+      const auto grow = [&] {
+        if (used == bytes.size()) bytes.resize(used == 0 ? declared + MEMORY_ENTRY_SPARE : 2 * used);
+        return bytes.data() + used;
+      };
+      pump(
+          grow, [&] { return bytes.size() - used; }, [&](std::size_t n) { used += n; });
+      bytes.resize(used);
+      if (bytes.capacity() < used + MEMORY_ENTRY_SPARE) bytes.reserve(used + MEMORY_ENTRY_SPARE);
+      memory.insert_or_assign(relativeName, std::move(bytes));
+      continue;
+    }
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    pump([&] { return buffer.data(); }, [&] { return buffer.size(); },
+         [&](std::size_t n) { out.write(buffer.data(), static_cast<std::streamsize>(n)); });
     if (!out) throw std::runtime_error("'" + file + "': entry '" + name + "' cannot be unpacked (disk full?)");
   }
+  return memory;
 }
 
 bool HostInterface::zipHasEntry(const fs::path& zipFile, const std::string& name) {

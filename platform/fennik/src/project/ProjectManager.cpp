@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <map>
 #include <vector>
 
 namespace fennik::server {
@@ -56,7 +57,9 @@ struct FolderGuard {
   ~FolderGuard() { HostInterface::removeFolder(folder); }
 };
 
-SchemaVersion readVersionRecord(const FileContainer& container, const fs::path& file) {
+// `unpacked`: entries unpacked into memory instead of the folder.
+SchemaVersion readVersionRecord(const FileContainer& container, const fs::path& file,
+                                const std::vector<MemoryEntry>& unpacked) {
   if (!container.has(ProjectManager::VERSION_ENTRY)) {
     throw ProjectError(quoted(file) + " is no qorserver project: it has no " + ProjectManager::VERSION_ENTRY);
   }
@@ -76,7 +79,7 @@ SchemaVersion readVersionRecord(const FileContainer& container, const fs::path& 
     throw ProjectError(quoted(file) + " is damaged: its schema version cannot be read (" + e.what() + ")");
   }
   const std::string expected = record.value("checksum", "");
-  if (expected != container.checksum({ProjectManager::VERSION_ENTRY})) {
+  if (expected != container.checksum({ProjectManager::VERSION_ENTRY}, unpacked)) {
     throw ProjectError(quoted(file) + " is damaged: its content does not match the checksum it was saved with");
   }
   return stored;
@@ -225,25 +228,40 @@ ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const
   Prepared p;
   p.folder = folder;
   FolderGuard guard{p.folder};
+  // The entities are read from memory: written to the folder they would
+  // only be read back and removed (the largest entry by far).
+  std::map<std::string, std::string> unpacked;
   try {
-    HostInterface::unzip(file, p.folder, limits_);
+    unpacked = HostInterface::unzip(file, p.folder, limits_, {ENTITIES_ENTRY});
   } catch (const std::exception& e) {
     throw ProjectError(e.what());  // names the file and the reason
   }
   p.container = std::make_shared<FileContainer>(p.folder);
-  p.stored = readVersionRecord(*p.container, file);
+  const auto entities = unpacked.find(ENTITIES_ENTRY);
+  std::vector<MemoryEntry> inMemory;
+  if (entities != unpacked.end()) inMemory.emplace_back(ENTITIES_ENTRY, entities->second);
+  p.stored = readVersionRecord(*p.container, file, inMemory);
   const SchemaVersion current = currentVersion();
   if (p.stored > current) {
     throw ProjectError(quoted(file) + " was saved with the newer schema " + p.stored.toString() +
                        "; this server reads projects up to schema " + current.toString());
   }
   // The migrations work on the unpacked copy: the file stays as it is.
-  for (const auto& migration : context_->migrations().pendingFor(p.stored)) {
+  const auto migrations = context_->migrations().pendingFor(p.stored);
+  bool entitiesInMemory = entities != unpacked.end();
+  if (entitiesInMemory && !migrations.empty()) {
+    // Migrations change the folder's entries, the entities among them.
+    p.container->set(ENTITIES_ENTRY, entities->second);
+    entitiesInMemory = false;
+  }
+  for (const auto& migration : migrations) {
     getLogger(HOST_LOGGER)
         ->info("Migrating {} to schema {} ({})", file.string(), migration->version().toString(), migration->name());
     migration->migrate(p.container);
   }
-  p.entities = readEntities(*context_->db(), *p.container, file);
+  p.entities = entitiesInMemory ? readEntities(*context_->db(), entities->second, file)
+                                : readEntities(*context_->db(), *p.container, file);
+  unpacked.clear();
   checkAside(p.entities, file);
   // While the project is open its entities live in the database; saving
   // writes them from there, so the working folder keeps no stale copy.
@@ -288,7 +306,7 @@ void ProjectManager::open(const fs::path& requested) {
     closeOnLoop(true);
     guard.folder.clear();
     try {
-      install(*c, p.entities, p.container, file, p.stored);
+      install(*c, p.entities, p.container, file, p.stored, true);
     } catch (const std::exception& e) {
       const std::string reason = scrubbed(e.what(), p.folder, file);
       getLogger(HOST_LOGGER)
@@ -307,7 +325,7 @@ void ProjectManager::open(const fs::path& requested) {
 
 void ProjectManager::install(EntityContext& c, const std::vector<EntityPtr>& entities,
                              const std::shared_ptr<FileContainer>& container, const std::optional<fs::path>& file,
-                             const std::optional<SchemaVersion>& stored) {
+                             const std::optional<SchemaVersion>& stored, bool resolvedAmongThem) {
   {
     std::lock_guard lock(mutex_);
     container_ = container;
@@ -316,9 +334,14 @@ void ProjectManager::install(EntityContext& c, const std::vector<EntityPtr>& ent
     open_ = true;
   }
   const auto& db = c.db();
+  // Resolved against exactly the database's entities already: the same
+  // lookups would give the same pointers.
+  const bool resolved = resolvedAmongThem && db->size() == 0;
   for (const auto& entity : entities) db->add(entity);
   const Entity::Lookup lookup = [&db](const Uuid& id) { return db->find(id); };
-  for (const auto& entity : entities) entity->resolvePointers(lookup);
+  if (!resolved) {
+    for (const auto& entity : entities) entity->resolvePointers(lookup);
+  }
   c.services()->forEach([&](Service& s) { s.load(*container); });
   c.services()->forEach([](Service& s) { s.loaded(); });
   c.services()->forEach([](Service& s) { s.loadedFinished(); });
@@ -341,7 +364,7 @@ void ProjectManager::restore(EntityContext& c, Running previous, const fs::path&
   }
   if (!previous.open || !previous.container) return;
   try {
-    install(c, previous.entities, previous.container, previous.file, previous.stored);
+    install(c, previous.entities, previous.container, previous.file, previous.stored, false);
   } catch (const std::exception& e) {
     getLogger(HOST_LOGGER)->critical("The previous project could not be restored: {}", e.what());
   }

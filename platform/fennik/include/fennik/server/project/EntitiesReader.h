@@ -5,6 +5,7 @@
 #include "fennik/server/project/FileContainer.h"
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace fennik::server {
@@ -25,10 +26,15 @@ class Database;
 // is the same either way.
 std::vector<EntityPtr> readEntities(const Database& db, const FileContainer& container,
                                     const std::filesystem::path& file);
+// The same from the document's text, held in memory (best with spare
+// capacity for the reader's look-ahead, as HostInterface::unzip leaves it).
+std::vector<EntityPtr> readEntities(const Database& db, const std::string& text, const std::filesystem::path& file);
 
 // The same, from a JSON tree of the whole document with each object given to
 // EntityJsonSerializer::deserialize.
 std::vector<EntityPtr> readEntitiesAsTree(const Database& db, const FileContainer& container,
+                                          const std::filesystem::path& file);
+std::vector<EntityPtr> readEntitiesAsTree(const Database& db, const std::string& text,
                                           const std::filesystem::path& file);
 
 }  // namespace fennik::server

@@ -31,6 +31,8 @@ class FileContainer {
   // entry when it is missing or no JSON.
   void store(const std::string& name, const Json& document, int indent = -1) const;
   Json load(const std::string& name) const;
+  // What load does with the entry's text once read.
+  static Json parse(const std::string& name, const std::string& text);
 
   // Raw bytes.
   void set(const std::string& name, const std::string& bytes) const;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,9 +44,14 @@ class HostInterface {
   // Unpacks a zip file into `folder` (created). Throws std::runtime_error
   // with the file name and the reason on a missing, damaged or foreign file,
   // on entries that would land outside the folder, and on entries beyond the
-  // limits.
-  static void unzip(const std::filesystem::path& zipFile, const std::filesystem::path& folder,
-                    const UnpackLimits& limits = {});
+  // limits. Entries named in `toMemory` (relative names, as in the folder) are
+  // not written to the folder: their bytes are returned by name, each string
+  // with MEMORY_ENTRY_SPARE bytes of capacity beyond its end, so a reader
+  // that reads ahead need not copy it.
+  static std::map<std::string, std::string> unzip(const std::filesystem::path& zipFile,
+                                                  const std::filesystem::path& folder, const UnpackLimits& limits = {},
+                                                  const std::vector<std::string>& toMemory = {});
+  static constexpr std::size_t MEMORY_ENTRY_SPARE = 64;
   // Whether `zipFile` is a readable zip holding an entry of that name.
   static bool zipHasEntry(const std::filesystem::path& zipFile, const std::string& name);
   // Packs every file under `folder` into `zipFile`, replacing it atomically:

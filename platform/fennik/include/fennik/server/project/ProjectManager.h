@@ -110,9 +110,11 @@ class ProjectManager {
   Prepared prepare(const std::filesystem::path& file) const;
   Prepared prepareIn(const std::filesystem::path& folder, const std::filesystem::path& file) const;
   void checkAside(const std::vector<EntityPtr>& entities, const std::filesystem::path& file) const;
+  // `resolvedAmongThem`: the entities' pointers were resolved among exactly
+  // these entities, so an empty database need not resolve them again.
   void install(EntityContext& context, const std::vector<EntityPtr>& entities,
                const std::shared_ptr<FileContainer>& container, const std::optional<std::filesystem::path>& file,
-               const std::optional<SchemaVersion>& stored);
+               const std::optional<SchemaVersion>& stored, bool resolvedAmongThem);
   void restore(EntityContext& context, Running previous, const std::filesystem::path& failedFolder);
   void closeOnLoop(bool keepFolder = false);
   void saveOnLoop(EntityContext& context, const std::filesystem::path& file);
