@@ -110,5 +110,38 @@ TEST_F(DriverStoreTest, ADamagedSubContainerIsRefusedNamingTheEntry) {
   EXPECT_THROW(small.parseIds(many + "]"), DriverStoreError);
 }
 
+// A show's devices are read on two threads; the entries still come back in
+// list order, and of several faults the first in the list is named.
+TEST_F(DriverStoreTest, ManyEntriesComeBackInOrderAndTheFirstFaultIsNamed) {
+  std::vector<DriverStore::Entry> entries;
+  for (int i = 0; i < 40; ++i) entries.emplace_back(fennik::server::random_uuid(), Json{{"gain", i}});
+  const DriverStore store("Drivers");
+  store.save(project, entries);
+  const auto back = store.load(project);
+  ASSERT_EQ(back.size(), entries.size());
+  for (std::size_t i = 0; i < back.size(); ++i) {
+    EXPECT_EQ(back[i].first, entries[i].first);
+    EXPECT_EQ(back[i].second["gain"], static_cast<int>(i));
+  }
+
+  const auto name = [&](std::size_t i) { return "Drivers/" + fennik::server::UuidToS(entries[i].first); };
+  project.unset(name(30));
+  project.set(name(35), "{\"gain\":");
+  const DriverStore::Verify verify = [&](const Uuid& id, const Json&) {
+    if (id == entries[12].first) throw std::runtime_error("refused");
+  };
+  const auto fault = [&](const DriverStore::Verify& v) {
+    try {
+      store.load(project, v);
+    } catch (const DriverStoreError& e) {
+      return std::string(e.what());
+    }
+    return std::string("loaded");
+  };
+  EXPECT_NE(fault(verify).find("'" + name(12) + "' is damaged: refused"), std::string::npos) << fault(verify);
+  EXPECT_NE(fault({}).find("'" + name(30) + "' is damaged: it is listed in driverIds but missing"), std::string::npos)
+      << fault({});
+}
+
 }  // namespace
 }  // namespace qor::server
