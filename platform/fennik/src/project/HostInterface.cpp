@@ -325,7 +325,11 @@ std::map<std::string, std::string> HostInterface::unzip(const fs::path& zipFile,
       // than it declares doubles it.
       std::string bytes;
       std::size_t used = 0;
-      const std::size_t declared = (stat.valid & ZIP_STAT_SIZE) ? static_cast<std::size_t>(stat.size) : 0;
+      std::size_t declared = (stat.valid & ZIP_STAT_SIZE) ? static_cast<std::size_t>(stat.size) : 0;
+      // Deflate makes at most 1032 bytes of one: a directory claiming more
+      // is not believed up front (the entry still grows to what it holds).
+      if (stat.valid & ZIP_STAT_COMP_SIZE)
+        declared = std::min<std::size_t>(declared, static_cast<std::size_t>(stat.comp_size) * 1032);
       const auto grow = [&] {
         if (used == bytes.size()) bytes.resize(used == 0 ? declared + MEMORY_ENTRY_SPARE : 2 * used);
         return bytes.data() + used;
