@@ -149,7 +149,7 @@ TEST_F(ProjectFilesTest, AnEntryDamagedInsideIsRefusedByName) {
       out << damaged;
     }
     // Into a file, and into memory.
-    for (const std::vector<std::string> toMemory : {std::vector<std::string>{}, {"large.json"}}) {
+    for (const auto& toMemory : std::vector<std::vector<std::string>>{{}, {"large.json"}}) {
       try {
         HostInterface::unzip(broken, root_ / ("back" + std::to_string(at)), {}, toMemory);
         ADD_FAILURE() << "a damaged entry was unpacked";
@@ -248,7 +248,7 @@ TEST_F(ProjectFilesTest, UnpackingStopsAtTheLimits) {
     }
     return std::string("unpacked");
   };
-  for (const std::vector<std::string> toMemory : {std::vector<std::string>{}, {"a.bin", "b.bin"}}) {
+  for (const auto& toMemory : std::vector<std::vector<std::string>>{{}, {"a.bin", "b.bin"}}) {
     EXPECT_NE(refused({2u << 20, 100u << 20}, toMemory).find("is refused: entry 'a.bin' unpacks to more than 2 MiB"),
               std::string::npos);
     EXPECT_NE(refused({4u << 20, 5u << 20}, toMemory)
