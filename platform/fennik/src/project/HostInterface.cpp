@@ -298,15 +298,13 @@ std::map<std::string, std::string> HostInterface::unzip(const fs::path& zipFile,
     } catch (const std::exception& e) {
       throw std::runtime_error("'" + file + "' is damaged: entry '" + name + "' " + e.what());
     }
-    // Reads the whole entry into `into`, `room` bytes at a time; `wrote`
-    // follows each read.
-    std::uint64_t written = 0;
-    const auto pump = [&](const auto& into, const auto& room, const auto& wrote) {
+    // Reads the whole entry through `buffer`, handing each piece to `take`.
+    const auto pump = [&](const auto& take) {
+      std::uint64_t written = 0;
       std::size_t n = 0;
       do {
         try {
-          char* to = into();  // before room(): it may make the room
-          n = entry->read(to, room());
+          n = entry->read(buffer.data(), buffer.size());
         } catch (const std::exception& e) {
           throw damaged(e.what());
         }
@@ -315,35 +313,25 @@ std::map<std::string, std::string> HostInterface::unzip(const fs::path& zipFile,
         // Whatever the directory declared: stop at the limit.
         if (total > limits.totalBytes) throw tooLarge(name, "the project with entry", limits.totalBytes);
         if (written > limits.entryBytes) throw tooLarge(name, "entry", limits.entryBytes);
-        wrote(n);
+        take(n);
       } while (n > 0);
     };
     const std::string relativeName = relative.generic_string();
     if (std::find(toMemory.begin(), toMemory.end(), relativeName) != toMemory.end()) {
-      // Straight into a string of the declared size and the spare bytes (the
-      // end of the entry is read into the spare); an entry that holds more
-      // than it declares doubles it.
-      std::string bytes;
-      std::size_t used = 0;
       std::size_t declared = (stat.valid & ZIP_STAT_SIZE) ? static_cast<std::size_t>(stat.size) : 0;
       // Deflate makes at most 1032 bytes of one: a directory claiming more
       // is not believed up front (the entry still grows to what it holds).
       if (stat.valid & ZIP_STAT_COMP_SIZE)
         declared = std::min<std::size_t>(declared, static_cast<std::size_t>(stat.comp_size) * 1032);
-      const auto grow = [&] {
-        if (used == bytes.size()) bytes.resize(used == 0 ? declared + MEMORY_ENTRY_SPARE : 2 * used);
-        return bytes.data() + used;
-      };
-      pump(
-          grow, [&] { return bytes.size() - used; }, [&](std::size_t n) { used += n; });
-      bytes.resize(used);
-      if (bytes.capacity() < used + MEMORY_ENTRY_SPARE) bytes.reserve(used + MEMORY_ENTRY_SPARE);
+      std::string bytes;
+      bytes.reserve(declared + MEMORY_ENTRY_SPARE);
+      pump([&](std::size_t n) { bytes.append(buffer.data(), n); });
+      if (bytes.capacity() < bytes.size() + MEMORY_ENTRY_SPARE) bytes.reserve(bytes.size() + MEMORY_ENTRY_SPARE);
       memory.insert_or_assign(relativeName, std::move(bytes));
       continue;
     }
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    pump([&] { return buffer.data(); }, [&] { return buffer.size(); },
-         [&](std::size_t n) { out.write(buffer.data(), static_cast<std::streamsize>(n)); });
+    pump([&](std::size_t n) { out.write(buffer.data(), static_cast<std::streamsize>(n)); });
     if (!out) throw std::runtime_error("'" + file + "': entry '" + name + "' cannot be unpacked (disk full?)");
   }
   return memory;

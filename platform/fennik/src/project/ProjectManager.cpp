@@ -237,10 +237,12 @@ ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const
     throw ProjectError(e.what());  // names the file and the reason
   }
   p.container = std::make_shared<FileContainer>(p.folder);
-  const auto entities = unpacked.find(ENTITIES_ENTRY);
-  std::vector<MemoryEntry> inMemory;
-  if (entities != unpacked.end()) inMemory.emplace_back(ENTITIES_ENTRY, entities->second);
-  p.stored = readVersionRecord(*p.container, file, inMemory);
+  auto entities = unpacked.find(ENTITIES_ENTRY);
+  {
+    std::vector<MemoryEntry> inMemory;  // views of `unpacked`
+    if (entities != unpacked.end()) inMemory.emplace_back(ENTITIES_ENTRY, entities->second);
+    p.stored = readVersionRecord(*p.container, file, inMemory);
+  }
   const SchemaVersion current = currentVersion();
   if (p.stored > current) {
     throw ProjectError(quoted(file) + " was saved with the newer schema " + p.stored.toString() +
@@ -248,19 +250,19 @@ ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const
   }
   // The migrations work on the unpacked copy: the file stays as it is.
   const auto migrations = context_->migrations().pendingFor(p.stored);
-  bool entitiesInMemory = entities != unpacked.end();
-  if (entitiesInMemory && !migrations.empty()) {
+  if (entities != unpacked.end() && !migrations.empty()) {
     // Migrations change the folder's entries, the entities among them.
     p.container->set(ENTITIES_ENTRY, entities->second);
-    entitiesInMemory = false;
+    unpacked.erase(entities);
+    entities = unpacked.end();
   }
   for (const auto& migration : migrations) {
     getLogger(HOST_LOGGER)
         ->info("Migrating {} to schema {} ({})", file.string(), migration->version().toString(), migration->name());
     migration->migrate(p.container);
   }
-  p.entities = entitiesInMemory ? readEntities(*context_->db(), entities->second, file)
-                                : readEntities(*context_->db(), *p.container, file);
+  p.entities = entities != unpacked.end() ? readEntities(*context_->db(), entities->second, file)
+                                          : readEntities(*context_->db(), *p.container, file);
   unpacked.clear();
   checkAside(p.entities, file);
   // While the project is open its entities live in the database; saving
@@ -338,8 +340,8 @@ void ProjectManager::install(EntityContext& c, const std::vector<EntityPtr>& ent
   // lookups would give the same pointers.
   const bool resolved = resolvedAmongThem && db->size() == 0;
   for (const auto& entity : entities) db->add(entity);
-  const Entity::Lookup lookup = [&db](const Uuid& id) { return db->find(id); };
   if (!resolved) {
+    const Entity::Lookup lookup = [&db](const Uuid& id) { return db->find(id); };
     for (const auto& entity : entities) entity->resolvePointers(lookup);
   }
   c.services()->forEach([&](Service& s) { s.load(*container); });
