@@ -17,6 +17,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// JSON-like text of at least `bytes` bytes that deflates well, as a
+// project's entities do.
+std::string largeText(std::size_t bytes) {
+  std::string text;
+  for (int i = 0; text.size() < bytes; ++i) text += "{\"index\":" + std::to_string(i * 7919 % 1000) + "},";
+  return text;
+}
+
 class ProjectFilesTest : public ::testing::Test {
  protected:
   ProjectFilesTest() : root_(HostInterface::createTemporaryFolder("fenniktest")) {}
@@ -125,8 +133,7 @@ TEST_F(ProjectFilesTest, ZipRoundTripReplacesAtomicallyAndRefusesEscapingEntries
 // unpacking, whichever way they break it, and the entry is named.
 TEST_F(ProjectFilesTest, AnEntryDamagedInsideIsRefusedByName) {
   FileContainer c(root_ / "work");
-  std::string large;
-  for (int i = 0; large.size() < 400000; ++i) large += "{\"gain\":" + std::to_string(i * 7919 % 10007) + "},";
+  const std::string large = largeText(400000);
   c.set("large.json", large);
   c.set("small.txt", "small");
   const fs::path file = root_ / "p.qor";
@@ -166,8 +173,7 @@ TEST_F(ProjectFilesTest, EntriesFromMemoryPackAndSumAsIfTheyWereFiles) {
   c.set("entities.json", "stale");
   const std::string entities = "{\"qor::server::FtDelay\":[]}";
   // Larger than libzip's copy buffer, so it is read in several pieces.
-  std::string large;
-  for (int i = 0; large.size() < 300000; ++i) large += "{\"index\":" + std::to_string(i * 7919 % 1000) + "},";
+  const std::string large = largeText(300000);
   // The large one deflated ahead, as a save does with its entities.
   const std::vector<MemoryEntry> fromMemory{{"entities.json", entities},
                                             {"late/extra.txt", "from memory"},
@@ -210,8 +216,7 @@ TEST_F(ProjectFilesTest, EntriesFromMemoryPackAndSumAsIfTheyWereFiles) {
 // as the files would.
 TEST_F(ProjectFilesTest, EntriesUnpackedIntoMemoryAreTheFilesBytes) {
   FileContainer c(root_ / "work");
-  std::string large;
-  for (int i = 0; large.size() < 3000000; ++i) large += "{\"index\":" + std::to_string(i * 7919 % 1000) + "},";
+  const std::string large = largeText(3000000);
   c.set("entities.json", large);
   c.set("drivers/a.json", "{}");
   c.set("empty.json", "");
