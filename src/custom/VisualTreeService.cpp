@@ -283,7 +283,7 @@ void VisualTreeService::repairIndexes(VisualItem* treeRoot) {
 std::vector<VisualItem*> VisualTreeService::getSelectedItems() const {
   auto s = sessions();
   const SessionWindow* window = s ? s->currentWindow() : nullptr;
-  return window ? window->selectedDesignItems() : std::vector<VisualItem*>{};
+  return window ? window->selectedDesignItems().toVector() : std::vector<VisualItem*>{};
 }
 
 std::vector<VisualItem*> VisualTreeService::getTopLevelItemsOnLayer(const Layer* layer) const {

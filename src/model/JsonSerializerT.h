@@ -206,7 +206,7 @@ JsonBinding<T> jsonIdList(std::string_view key) {
           [](T& e, const Json& in) {
             (e.*SetIds)(fennik::server::uuidVectorFromStringVector(in.get<std::vector<std::string>>()));
           },
-          [](const T& e, std::string& out) { json_text::append(out, (e.*Ids)()); },
+          [](const T& e, std::string& out) { json_text::appendList<fennik::server::Uuid>(out, (e.*Ids)()); },
           [](T& e, fennik::server::JsonValueReader& in) {
             std::vector<fennik::server::Uuid> ids;
             if (!json_detail::readFast(in, ids)) return false;

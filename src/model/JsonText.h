@@ -9,6 +9,7 @@
 #include "fennik/server/core/JsonText.h"
 #include "fennik/server/core/Uuid.h"
 
+#include <span>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -41,8 +42,9 @@ void append(std::string& out, const V& value) {
   }
 }
 
+// A JSON array of the values.
 template <class V>
-void append(std::string& out, const std::vector<V>& values) {
+void appendList(std::string& out, std::span<const V> values) {
   out += '[';
   bool first = true;
   for (const auto& v : values) {
@@ -51,6 +53,11 @@ void append(std::string& out, const std::vector<V>& values) {
     append<V>(out, v);
   }
   out += ']';
+}
+
+template <class V>
+void append(std::string& out, const std::vector<V>& values) {
+  appendList<V>(out, values);
 }
 
 inline void append(std::string& out, const std::vector<bool>& values) {

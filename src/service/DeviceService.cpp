@@ -42,7 +42,7 @@ struct Slot {
 // A feature list of a device.
 template <class E>
 struct ListSlot {
-  const std::vector<E*>& (Device::*get)() const;
+  fennik::server::ListView<E*> (Device::*get)() const;
   void (Device::*add)(E*);
   void (Device::*remove)(E*);
 };

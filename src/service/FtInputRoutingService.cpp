@@ -14,7 +14,7 @@ bool sameSource(const FtInputSource* a, const FtInputSource* b) {
   return a && b && a->getIndex() == b->getIndex() && a->getKey() == b->getKey();
 }
 
-bool offers(const std::vector<FtInputSource*>& list, const FtInputSource* source) {
+bool offers(fennik::server::ListView<FtInputSource*> list, const FtInputSource* source) {
   return std::any_of(list.begin(), list.end(), [source](const FtInputSource* s) { return sameSource(s, source); });
 }
 
@@ -84,7 +84,7 @@ void FtInputRoutingService::mergeLists(FtInputRouting* routing) {
   if (members.empty()) return;
   // A source counts when every member offers (or has selected) one with the
   // same index and family; the group lists the first member's entity.
-  auto common = [&members](const std::vector<FtInputSource*>& (FtInputRouting::*list)() const) {
+  auto common = [&members](fennik::server::ListView<FtInputSource*> (FtInputRouting::*list)() const) {
     std::vector<FtInputSource*> out;
     for (FtInputSource* s : (members.front()->*list)()) {
       if (!s) continue;

@@ -42,16 +42,16 @@ void SessionWindowService::setSelectionMode(VisualItemSelectionMode mode) {
   if (window && window->getSelectionMode() != mode) window->setSelectionMode(mode, false);
 }
 
-const std::vector<VisualItem*>& SessionWindowService::selectedItems() const {
+fennik::server::ListView<VisualItem*> SessionWindowService::selectedItems() const {
   const SessionWindow* window = currentSessionWindow();
-  if (!window) return none_;
+  if (!window) return {};
   switch (window->getSelectionMode()) {
     case VisualItemSelectionMode::DESIGN:
       return window->selectedDesignItems();
     case VisualItemSelectionMode::DEVICE:
       return window->selectedDeviceItems();
     default:
-      return none_;
+      return {};
   }
 }
 

@@ -26,7 +26,7 @@ class SessionWindowService : public SessionWindowServiceBase {
 
   // The current mode's selection: design items, device items, or (mode NONE
   // or no window) an empty list.
-  const std::vector<VisualItem*>& selectedItems() const;
+  fennik::server::ListView<VisualItem*> selectedItems() const;
   // Moves the item to the end of the current mode's selection.
   void select(VisualItem* item);
   void deselect(VisualItem* item);
@@ -43,7 +43,6 @@ class SessionWindowService : public SessionWindowServiceBase {
 
  private:
   fennik::server::Uuid currentId_{};
-  const std::vector<VisualItem*> none_{};
 };
 
 }  // namespace qor::server

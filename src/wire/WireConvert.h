@@ -22,11 +22,12 @@ inline StringOffset idOf(Builder& b, const fennik::server::Entity* entity) {
   return b.CreateString(entity ? entity->strId() : std::string(fennik::server::NIL_UUID_TEXT));
 }
 
-template <class T>
-StringsOffset idsOf(Builder& b, const std::vector<T*>& entities) {
+// A relation list (or any list of entity pointers).
+template <class List>
+StringsOffset idsOf(Builder& b, const List& entities) {
   std::vector<StringOffset> ids;
   ids.reserve(entities.size());
-  for (const T* e : entities) ids.push_back(idOf(b, e));
+  for (const fennik::server::Entity* e : entities) ids.push_back(idOf(b, e));
   return b.CreateVector(ids);
 }
 

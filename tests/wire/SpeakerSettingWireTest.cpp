@@ -85,7 +85,7 @@ class SpeakerSettingWireTest : private HandMovedTime, public NetworkServerFixtur
   Device* device(const std::string& id) const { return context->db()->get<Device>(UuidFromS(id)); }
   template <class E>
   static E* channel(E* feature, int index) {
-    for (E* c : feature ? feature->childrens() : std::vector<E*>{}) {
+    for (E* c : feature ? feature->childrens().toVector() : std::vector<E*>{}) {
       if (c->getIndex() == index) return c;
     }
     return nullptr;

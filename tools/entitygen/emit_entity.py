@@ -52,8 +52,8 @@ def list_block(t, r, add_slot, remove_slot):
     Y, R = r.cap, r.target
     return [
         f'  // {r.name}: list of {R}',
-        f'  const std::vector<{R}*>& {r.plural}() const {{ return {r.name}_.pointers(); }}',
-        f'  const std::vector<{NS}::Uuid>& {r.name}Ids() const {{ return {r.name}_.ids(); }}',
+        f'  {NS}::ListView<{R}*> {r.plural}() const {{ return {r.name}_.pointers(); }}',
+        f'  {NS}::ListView<{NS}::Uuid> {r.name}Ids() const {{ return {r.name}_.ids(); }}',
         f'  void add{Y}({R}* e) {{',
         '    if (!e) return;',
         f'    {r.name}_.add(e);',

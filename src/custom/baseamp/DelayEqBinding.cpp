@@ -207,17 +207,29 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
           if (f && f->getIsAvailable()) filters->setBypass(f, !active, false);
         }
       }));
+      // What every filter of the bank needs to reach the device, shared by
+      // the bank's filters: a slot that holds only this pointer fits in the
+      // slot's own storage instead of an allocation per filter.
+      struct BankTarget {
+        BaseAmplifier* self;
+        std::shared_ptr<FtEqFilterBankService> banks;
+        Uuid deviceId;
+        Uuid bankId;
+        ChannelType type;
+        int ch;
+      };
+      auto target = std::make_shared<const BankTarget>(BankTarget{this, banks, deviceId, bankId, type, ch});
       for (FtEqFilter* filter : child->filters()) {
         if (!filter) continue;
-        const int index = filter->getIndex();
         // Any field of a filter sends the whole filter, as the device takes
         // it. One change connection per filter rather than one per field: a
         // device has hundreds of filters, and each field signal costs memory.
-        keep(device, filter->onChanged([this, banks, deviceId, bankId, type, ch, index](
-                                           fennik::server::Entity* changed, std::string_view key, bool external) {
+        keep(device, filter->onChanged([target](fennik::server::Entity* changed, std::string_view key, bool external) {
           if (external || !isSentFilterField(key)) return;
+          const BankTarget& t = *target;
           // The signal hands over the filter itself: no lookup by id.
           const auto& f = static_cast<const FtEqFilter&>(*changed);
+          const int index = f.getIndex();
           fennik::devices::EqFilter v;
           v.type = eqFilterTypeToDriver(f.getType());
           v.slope = eqSlopeTypeToDriver(f.getSlopeType());
@@ -227,9 +239,9 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
           v.gainInDb = f.getGainInDb();
           v.quality = f.getQualityFactor();
           v.quality2 = f.getQualityFactor2();
-          toDriver(deviceId, "setEqFilter", [&](Driver& drv) { drv.setEqFilter(type, ch, index, v); });
+          t.self->toDriver(t.deviceId, "setEqFilter", [&](Driver& drv) { drv.setEqFilter(t.type, t.ch, index, v); });
           // The bank shows at once whether it does anything, online or not.
-          if (banks) banks->doRecalcActive(db()->get<FtEqFilterBank>(bankId));
+          if (t.banks) t.banks->doRecalcActive(t.self->db()->get<FtEqFilterBank>(t.bankId));
         }));
       }
     }

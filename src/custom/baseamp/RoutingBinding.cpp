@@ -39,7 +39,7 @@ int routingIndex(FtInputRoutingType type) {
 
 std::vector<FtInputSource*> sourcesOf(Device* device) {
   FtInputSource* parent = device ? device->getInputSource() : nullptr;
-  return parent ? parent->childrens() : std::vector<FtInputSource*>{};
+  return parent ? parent->childrens().toVector() : std::vector<FtInputSource*>{};
 }
 
 }  // namespace

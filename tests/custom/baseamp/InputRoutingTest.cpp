@@ -20,7 +20,7 @@ class InputRoutingTest : public DeviceFixture {
     return nullptr;
   }
   static FtInputRouting* channel(FtInputRouting* routing, int index) {
-    for (FtInputRouting* c : routing ? routing->childrens() : std::vector<FtInputRouting*>{}) {
+    for (FtInputRouting* c : routing ? routing->childrens().toVector() : std::vector<FtInputRouting*>{}) {
       if (c && c->getIndex() == index) return c;
     }
     return nullptr;

@@ -14,7 +14,7 @@ namespace qor::server::testing {
 namespace {
 
 template <class E>
-bool holds(const std::vector<E*>& list, const E* e) {
+bool holds(fennik::server::ListView<E*> list, const E* e) {
   return std::find(list.begin(), list.end(), e) != list.end();
 }
 
@@ -27,7 +27,7 @@ E* channel(E* feature, int index) {
 }
 
 template <class E>
-E* ofType(const std::vector<E*>& features, FtChannelType type) {
+E* ofType(fennik::server::ListView<E*> features, FtChannelType type) {
   for (E* f : features) {
     if (f->getChannelType() == type) return f;
   }

@@ -1,7 +1,9 @@
 // The entity database: ids stay unique, classes keep insertion order through
 // deletions, and listeners see additions and removals of their class only.
+// Also the relation lists the entities keep of each other.
 
 #include "fennik/server/entity/Database.h"
+#include "fennik/server/entity/Relation.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +69,95 @@ TEST(DatabaseTest, KeepsInsertionOrderPerClassThroughDeletions) {
   EXPECT_EQ(db.find(a3->id()), a3.get());
   EXPECT_EQ(db.get<Pear>(a3->id()), nullptr) << "typed lookup checks the type";
   EXPECT_TRUE(db.ofClass("no::Such").empty());
+}
+
+TEST(DatabaseTest, OrderAndLookupSurviveManyDeletionsAndWalksThatChangeTheClass) {
+  Database db;
+  std::vector<std::shared_ptr<Apple>> apples;
+  for (int i = 0; i < 200; ++i) {
+    apples.push_back(make<Apple>());
+    db.add(apples.back());
+  }
+  // Out of the middle, far more than half: the class's order closes its gaps.
+  std::vector<Apple*> expected;
+  for (int i = 0; i < 200; ++i) {
+    if (i % 5 == 0) {
+      expected.push_back(apples[i].get());
+    } else {
+      EXPECT_TRUE(db.deleteEntity(apples[i]->id()));
+    }
+  }
+  EXPECT_EQ(db.all<Apple>(), expected);
+  EXPECT_EQ(db.countOfClass(kApple), 40u);
+  // Every survivor is still found, and deleting one takes exactly it.
+  for (Apple* a : expected) EXPECT_EQ(db.find(a->id()), a);
+  EXPECT_TRUE(db.deleteEntity(expected[7]));
+  expected.erase(expected.begin() + 7);
+  EXPECT_EQ(db.all<Apple>(), expected);
+
+  // A walk sees what is added during it and not what is deleted before its
+  // turn, even when most of the class goes.
+  auto late = make<Apple>();
+  std::vector<Apple*> walked;
+  db.forEachOfClass(kApple, [&](Entity* e) {
+    walked.push_back(static_cast<Apple*>(e));
+    if (e == expected.front()) {
+      for (std::size_t i = 1; i + 1 < expected.size(); ++i) db.deleteEntity(expected[i]);
+      db.add(late);
+    }
+  });
+  EXPECT_EQ(walked, (std::vector<Apple*>{expected.front(), expected.back(), late.get()}));
+  EXPECT_EQ(db.all<Apple>(), walked);
+  EXPECT_EQ(db.entities().size(), 3u);
+  db.clear();
+  EXPECT_EQ(db.size(), 0u);
+  EXPECT_TRUE(db.all<Apple>().empty());
+}
+
+TEST(RelationListTest, KeepsPointersAndIdsInOrderAndResolvesLoadedIds) {
+  std::vector<std::shared_ptr<Apple>> apples;
+  for (int i = 0; i < 9; ++i) apples.push_back(make<Apple>());
+  RelationList<Apple> list;
+  EXPECT_TRUE(list.empty());
+  EXPECT_TRUE(list.ids().empty());
+  // Past the first few entries, so the list grows several times.
+  for (int i = 0; i < 9; ++i) list.add(apples[i % 3 == 2 ? 0 : i].get());
+  std::vector<Apple*> added;
+  std::vector<Uuid> addedIds;
+  for (int i = 0; i < 9; ++i) {
+    added.push_back(apples[i % 3 == 2 ? 0 : i].get());
+    addedIds.push_back(added.back()->id());
+  }
+  EXPECT_EQ(list.pointers(), added);
+  EXPECT_EQ(list.ids(), addedIds);
+  EXPECT_EQ(list.pointers().at(1), apples[1].get());
+  EXPECT_THROW((void)list.pointers().at(9), std::out_of_range);
+
+  // Removing takes every occurrence, of the pointer and of its id.
+  list.remove(apples[0].get());
+  EXPECT_EQ(list.pointers(),
+            (std::vector<Apple*>{apples[1].get(), apples[3].get(), apples[4].get(), apples[6].get(), apples[7].get()}));
+  EXPECT_EQ(list.ids().size(), 5u);
+  for (Apple* a : list.pointers().toVector()) list.remove(a);
+  EXPECT_TRUE(list.empty());
+  EXPECT_TRUE(list.ids().empty());
+
+  // Loaded from a file: ids first, no pointers until resolved; an id that
+  // names nothing (or another class) resolves to a null pointer and stays.
+  Database db;
+  db.add(apples[4]);
+  db.add(apples[5]);
+  auto pear = make<Pear>();
+  db.add(pear);
+  const std::vector<Uuid> loaded{apples[5]->id(), random_uuid(), pear->id(), apples[4]->id()};
+  list.setIds(loaded);
+  EXPECT_TRUE(list.empty()) << "no pointers before resolving";
+  EXPECT_EQ(list.ids(), loaded);
+  list.resolve([&db](const Uuid& id) { return db.find(id); });
+  EXPECT_EQ(list.pointers(), (std::vector<Apple*>{apples[5].get(), nullptr, nullptr, apples[4].get()}));
+  EXPECT_EQ(list.ids(), loaded);
+  list.setIds({});
+  EXPECT_TRUE(list.ids().empty());
 }
 
 TEST(DatabaseTest, RejectsDuplicateIdsAndNull) {

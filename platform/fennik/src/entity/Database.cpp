@@ -7,10 +7,35 @@
 
 namespace fennik::server {
 
+// The entities of one class in insertion order. A removed entity leaves a
+// hole that is closed once holes are the majority (outside a walk over the
+// class): a list node per entity would cost more than the entity's index slot.
 struct Database::ClassBucket {
-  std::list<EntityPtr> entities;
+  std::vector<Entity*> order;
+  std::size_t holes = 0;
+  std::size_t first = 0;         // no entity before this position
+  mutable unsigned walking = 0;  // walks in progress: positions must stay
   boost::signals2::signal<void(Entity*)> added;
   boost::signals2::signal<void(Entity*)> removed;
+
+  std::size_t count() const { return order.size() - holes; }
+  Entity* front() {
+    while (first < order.size() && !order[first]) ++first;
+    return first < order.size() ? order[first] : nullptr;
+  }
+  template <class Fn>
+  void walk(Fn&& fn) const {
+    // By position: an entity added during the walk is visited too, one
+    // removed before its turn is not.
+    ++walking;
+    struct Done {
+      unsigned& walking;
+      ~Done() { --walking; }
+    } done{walking};
+    for (std::size_t i = first; i < order.size(); ++i) {
+      if (Entity* e = order[i]) fn(e);
+    }
+  }
 };
 
 // Open addressing: slots move when the table grows, so nothing keeps a
@@ -48,12 +73,12 @@ void Database::add(EntityPtr entity) {
   ClassBucket* b = nullptr;
   try {
     b = &bucket(entity->className());
-    b->entities.push_back(entity);
+    b->order.push_back(entity.get());
   } catch (...) {
     byId_->erase(slot);
     throw;
   }
-  slot->second = Slot{entity, b, std::prev(b->entities.end())};
+  slot->second = Slot{entity, b, b->order.size() - 1};
   b->added(entity.get());
 }
 
@@ -63,10 +88,35 @@ bool Database::eraseById(const Uuid& id, const Entity* expected) {
   // Keep the entity alive until the listeners have seen it go.
   EntityPtr keep = it->second.entity;
   ClassBucket* b = it->second.bucket;
-  b->entities.erase(it->second.position);
+  b->order[it->second.position] = nullptr;
+  ++b->holes;
+  b->front();  // moves past the holes at the front
   byId_->erase(it);
+  if (b->walking == 0) {
+    if (b->count() == 0) {
+      b->order.clear();
+      b->holes = b->first = 0;
+    } else if (b->holes > 32 && 2 * b->holes > b->order.size() && b->holes > b->first) {
+      // Holes in the middle (a closing project empties a class from the
+      // front, which needs no compaction).
+      compact(*b);
+    }
+  }
   b->removed(keep.get());
   return true;
+}
+
+void Database::compact(ClassBucket& b) {
+  std::size_t kept = 0;
+  for (Entity* e : b.order) {
+    if (!e) continue;
+    byId_->find(e->id())->second.position = kept;
+    b.order[kept++] = e;
+  }
+  b.order.resize(kept);
+  b.order.shrink_to_fit();
+  b.holes = 0;
+  b.first = 0;
 }
 
 bool Database::deleteEntity(const Entity* entity) { return entity && eraseById(entity->id(), entity); }
@@ -79,7 +129,7 @@ void Database::clear() {
   // instead would rescan its emptied slots on every step.
   while (!byId_->empty()) {
     for (auto& [name, b] : buckets_) {
-      while (!b->entities.empty()) eraseById(b->entities.front()->id(), nullptr);
+      while (Entity* front = b->front()) eraseById(front->id(), nullptr);
     }
   }
 }
@@ -103,18 +153,22 @@ std::vector<Entity*> Database::ofClass(std::string_view className) const {
 void Database::forEachOfClass(std::string_view className, const std::function<void(Entity*)>& fn) const {
   const auto* b = findBucket(className);
   if (!b) return;
-  for (const auto& e : b->entities) fn(e.get());
+  b->walk(fn);
 }
 
 std::size_t Database::countOfClass(std::string_view className) const {
   const auto* b = findBucket(className);
-  return b ? b->entities.size() : 0;
+  return b ? b->count() : 0;
 }
 
 std::vector<EntityPtr> Database::entities() const {
   std::vector<EntityPtr> result;
   result.reserve(byId_->size());
-  for (const auto& [name, b] : buckets_) result.insert(result.end(), b->entities.begin(), b->entities.end());
+  for (const auto& [name, b] : buckets_) {
+    for (std::size_t i = b->first; i < b->order.size(); ++i) {
+      if (Entity* e = b->order[i]) result.push_back(e->shared_from_this());
+    }
+  }
   return result;
 }
 

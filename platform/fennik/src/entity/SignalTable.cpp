@@ -12,9 +12,13 @@ SignalTable::SignalTable() = default;
 SignalTable::~SignalTable() = default;
 
 SignalBase& SignalTable::install(std::size_t slot, std::unique_ptr<SignalBase> signal) {
-  if (slots_.size() <= slot) slots_.resize(slot + 1);
-  slots_[slot] = std::move(signal);
-  return *slots_[slot];
+  for (auto& entry : slots_) {
+    if (entry.slot == slot) {
+      entry.signal = std::move(signal);
+      return *entry.signal;
+    }
+  }
+  return *slots_.emplace_back(Entry{slot, std::move(signal)}).signal;
 }
 
 boost::signals2::connection SignalTable::connectChange(ChangeSlot slot) {

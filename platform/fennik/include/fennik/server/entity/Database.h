@@ -10,7 +10,6 @@
 #include <boost/signals2/connection.hpp>
 
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -79,7 +78,7 @@ class Database {
   struct Slot {
     EntityPtr entity;
     ClassBucket* bucket;
-    std::list<EntityPtr>::iterator position;
+    std::size_t position;  // in the bucket's order
   };
 
   // The id index (an open-addressing table, defined in Database.cpp so its
@@ -88,6 +87,8 @@ class Database {
 
   ClassBucket& bucket(std::string_view className);
   const ClassBucket* findBucket(std::string_view className) const;
+  // Closes the holes removals left in a class's order.
+  void compact(ClassBucket& b);
   // Removes the entity with this id (only if it is `expected`, when given).
   bool eraseById(const Uuid& id, const Entity* expected);
 

@@ -32,7 +32,12 @@ class SignalTable {
   SignalTable();
   ~SignalTable();
 
-  SignalBase* find(std::size_t slot) const { return slot < slots_.size() ? slots_[slot].get() : nullptr; }
+  SignalBase* find(std::size_t slot) const {
+    for (const auto& entry : slots_) {
+      if (entry.slot == slot) return entry.signal.get();
+    }
+    return nullptr;
+  }
   // Installs a signal in an empty slot; returns the slot's signal.
   SignalBase& install(std::size_t slot, std::unique_ptr<SignalBase> signal);
 
@@ -42,7 +47,13 @@ class SignalTable {
 
  private:
   struct ChangeSignal;
-  std::vector<std::unique_ptr<SignalBase>> slots_;
+  // Only the slots somebody connected to: an observed entity has one to a
+  // few signals among dozens of fields, so a list beats a table by slot.
+  struct Entry {
+    std::size_t slot;
+    std::unique_ptr<SignalBase> signal;
+  };
+  std::vector<Entry> slots_;
   std::unique_ptr<ChangeSignal> change_;
 };
 
