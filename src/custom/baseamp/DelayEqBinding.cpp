@@ -208,8 +208,8 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
         }
       }));
       // What every filter of the bank needs to reach the device, shared by
-      // the bank's filters: a slot that holds only this pointer fits in the
-      // slot's own storage instead of an allocation per filter.
+      // the bank's filters: each filter's slot then holds one shared pointer
+      // (a 32-byte allocation) instead of its own 72-byte copy of it all.
       struct BankTarget {
         BaseAmplifier* self;
         std::shared_ptr<FtEqFilterBankService> banks;

@@ -164,11 +164,7 @@ std::size_t Database::countOfClass(std::string_view className) const {
 std::vector<EntityPtr> Database::entities() const {
   std::vector<EntityPtr> result;
   result.reserve(byId_->size());
-  for (const auto& [name, b] : buckets_) {
-    for (std::size_t i = b->first; i < b->order.size(); ++i) {
-      if (Entity* e = b->order[i]) result.push_back(e->shared_from_this());
-    }
-  }
+  for (const auto& [name, b] : buckets_) b->walk([&result](Entity* e) { result.push_back(e->shared_from_this()); });
   return result;
 }
 
