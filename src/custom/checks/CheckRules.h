@@ -64,8 +64,11 @@ bool anyChildOf(const std::vector<Device*>& devices, Filter considered, FeatureO
   for (const Device* device : devices) {
     const auto* feature = considered(*device) ? featureOf(*device) : nullptr;
     if (!feature) continue;
-    const auto& children = feature->childrens();
-    if (std::any_of(children.begin(), children.end(), matches)) return true;
+    // A member whose id names no entity of the project (a file edited by
+    // hand) is listed as null.
+    const auto children = feature->childrens();
+    if (std::any_of(children.begin(), children.end(), [&](const auto* child) { return child && matches(child); }))
+      return true;
   }
   return false;
 }

@@ -282,6 +282,17 @@ TEST_F(ProjectCheckTest, ASpeakerIsFullyConnectedOnlyWhenEveryInputHasASource) {
   // An amplifier output without a loudspeaker is no loudspeaker problem.
   EXPECT_EQ(output(driving, 2)->getSignalSource(), nullptr);
   EXPECT_FALSE(activeAfterTicks(Key::SPEAKER_UNCONNECTED));
+
+  // An input whose id names nothing in the project (a file edited by hand)
+  // is listed as null: the checks pass it by instead of following it.
+  FtConnector* connector = box->getConnector();
+  std::vector<fennik::server::Uuid> ids = connector->childrenIds();
+  ids.push_back(fennik::server::random_uuid());
+  connector->setChildrenIds(ids);
+  connector->resolvePointers([this](const fennik::server::Uuid& id) { return db().find(id); });
+  ASSERT_EQ(connector->childrens().size(), 3u);
+  ASSERT_EQ(connector->childrens().at(2), nullptr);
+  EXPECT_FALSE(activeAfterTicks(Key::SPEAKER_UNCONNECTED));
 }
 
 TEST_F(ProjectCheckTest, ASpeakerSettingTheAmplifierDoesNotRunIsReported) {
