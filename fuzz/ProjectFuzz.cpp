@@ -4,7 +4,8 @@
 // valid, so mutations reach the entity reader, the migrations and the
 // services' checks instead of stopping at the zip's checksums. Opening must
 // either succeed or refuse with a ProjectError; an opened project must save,
-// and the saved file must open again. Anything else aborts (a finding).
+// and the saved file must open again; the entities read in small pieces
+// must be those of one pass. Anything else aborts (a finding).
 // Build with the "fuzz" preset (clang); run:
 //   build/fuzz/bin/project_fuzz -max_total_time=600 fuzz/corpus-project
 
@@ -13,6 +14,8 @@
 
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/entity/Database.h"
+#include "fennik/server/entity/EntityJsonSerializer.h"
+#include "fennik/server/project/EntitiesReader.h"
 #include "fennik/server/project/FileContainer.h"
 #include "fennik/server/project/HostInterface.h"
 #include "fennik/server/project/ProjectManager.h"
@@ -24,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <unistd.h>
@@ -65,6 +69,27 @@ struct Harness {
   }
 };
 
+// The entities' text as the writer writes it, or nothing when not read.
+std::optional<std::string> written(const Database& db, const std::optional<std::vector<EntityPtr>>& entities) {
+  if (!entities) return std::nullopt;
+  std::string text;
+  for (const auto& e : *entities) db.serializer<EntityJsonSerializer>(e->className())->write(e.get(), text, true);
+  return text;
+}
+
+// Read in small pieces, the document gives what one pass over it gives,
+// and is refused where that pass refuses it.
+void checkPieces(const Database& db, std::string_view entities) {
+  const std::string text(entities);
+  const auto whole = written(db, readEntitiesForward(db, text, "fuzz.qor", SIZE_MAX / 2));
+  for (const std::size_t piece : {1, 16, 64}) {
+    if (written(db, readEntitiesForward(db, text, "fuzz.qor", piece)) != whole) {
+      std::fprintf(stderr, "reading in pieces of %zu bytes differs from one pass\n", piece);
+      std::abort();
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -78,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           .write(rest.data(), static_cast<std::streamsize>(rest.size()));
     } else {
       h.pack(rest, input);
+      checkPieces(*h.context->db(), rest);
     }
   } catch (const std::exception&) {
     return 0;  // the harness could not write the file; nothing tested

@@ -185,6 +185,64 @@ TEST_F(EntitiesReadingTest, OddDocumentsReadAsTheWholeDocumentReadingReadsThem) 
   EXPECT_TRUE(read("{}").empty());
 }
 
+TEST_F(EntitiesReadingTest, ADocumentReadInPiecesGivesWhatOnePassGives) {
+  // A large document is read in pieces cut between two entity objects.
+  // Small pieces put the cuts everywhere a "},{" stands: between entities,
+  // at the change of class, between objects nested in an entity, inside a
+  // string; a cut that is no boundary must not change what is read.
+  std::vector<std::string> objects;
+  std::string document = R"({"qor::server::Gone":[{"y":[{"a":1},{"b":"},{"}]},{"z":"},{"}],)";
+  forEachEntityType([&]<class T>(std::type_identity<T>) {
+    const JsonSerializerOf<T> serializer;
+    for (std::size_t round = 0; round < 2; ++round) {
+      const EntityPtr entity = serializer.deserialize(awkwardEntity(T::TYPE_NAME, round), false);
+      const std::string className(entity->className());
+      if (className == "qor::server::FtLabel" || className == "qor::server::FtDelay") return;  // given below
+      if (round == 0) document += Json(className).dump() + ":[";
+      std::string text;
+      serializer.write(entity.get(), text, false);
+      document += (round ? "," : "") + text;
+    }
+    document += "],";
+  });
+  document += R"("qor::server::FtLabel":[],"qor::server::FtDelay":[)";
+  for (int i = 0; i < 6; ++i) {
+    document += std::string(i ? "," : "") + R"({"id":")" + randomId() + R"(","colour":[{"r":1},{"g":"},{"}],"index":)" +
+                std::to_string(i) + "}";
+  }
+  document += "]}";
+  const auto& db = *context_->db();
+  const auto tree = texts(readAsTree(document), true);
+  ASSERT_EQ(tree.size(), 38u * 2 + 6);
+  for (const std::size_t pieceBytes : {1, 20, 150, 700, 4000, 1 << 30}) {
+    SCOPED_TRACE(pieceBytes);
+    const auto forward = fennik::server::readEntitiesForward(db, document, file_, pieceBytes);
+    ASSERT_TRUE(forward.has_value());
+    EXPECT_EQ(texts(*forward, true), tree);
+  }
+
+  // A class that goes on past a cut is one list; a class given a second
+  // time after a cut, or an id used again, is left to the tree reading.
+  const auto delays = [](const std::vector<std::string>& ids) {
+    std::string list;
+    for (const auto& id : ids) list += std::string(list.empty() ? "" : ",") + R"({"id":")" + id + R"(","index":7})";
+    return R"("qor::server::FtDelay":[)" + list + "]";
+  };
+  std::vector<std::string> ids;
+  for (int i = 0; i < 8; ++i) ids.push_back(randomId());
+  const auto one = fennik::server::readEntitiesForward(db, "{" + delays(ids) + "}", file_, 20);
+  ASSERT_TRUE(one.has_value());
+  EXPECT_EQ(one->size(), 8u);
+  const std::string twice = "{" + delays(ids) + R"(,"qor::server::FtLabel":[],)" + delays({randomId()}) + "}";
+  EXPECT_FALSE(fennik::server::readEntitiesForward(db, twice, file_, 20).has_value());
+  EXPECT_EQ(read(twice).size(), 1u);  // the later list counts
+  std::vector<std::string> again = ids;
+  again.back() = ids.front();
+  EXPECT_FALSE(fennik::server::readEntitiesForward(db, "{" + delays(again) + "}", file_, 20).has_value());
+  EXPECT_EQ(refusal("{" + delays(again) + "}"),
+            "Cannot open '/shows/arena.qor': the id " + ids.front() + " (class qor::server::FtDelay) is used twice");
+}
+
 TEST_F(EntitiesReadingTest, DamagedDocumentsAreRefusedWithTheirMessages) {
   const std::string id = randomId();
   const std::string prefix = "Cannot open '/shows/arena.qor': ";

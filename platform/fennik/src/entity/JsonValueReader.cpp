@@ -1,5 +1,7 @@
 #include "fennik/server/entity/JsonValueReader.h"
 
+#include "fennik/server/entity/JsonObjectReader.h"
+
 #include <simdjson.h>
 
 #include <cstdio>
@@ -148,16 +150,24 @@ std::string readJsonFile(const std::string& path) {
   return text;
 }
 
-bool readJsonObject(const std::string& text, JsonCallback<bool(std::string_view, JsonValueReader&)> field) {
+struct JsonObjectReader::Parser {
+  ondemand::parser parser;
+};
+
+JsonObjectReader::JsonObjectReader() : parser_(std::make_unique<Parser>()) {}
+JsonObjectReader::~JsonObjectReader() = default;
+
+std::size_t JsonObjectReader::padding() { return simdjson::SIMDJSON_PADDING; }
+
+bool JsonObjectReader::read(const std::string& text, JsonCallback<bool(std::string_view, JsonValueReader&)> field) {
   simdjson::padded_string copy;
   simdjson::padded_string_view view(text.data(), text.size(), text.capacity());
   if (text.capacity() < text.size() + simdjson::SIMDJSON_PADDING) {
     copy = simdjson::padded_string(text);
     view = copy;
   }
-  ondemand::parser parser;
   ondemand::document doc;
-  if (parser.iterate(view).get(doc)) return false;
+  if (parser_->parser.iterate(view).get(doc)) return false;
   ondemand::object object;
   if (doc.get_object().get(object)) return false;
   if (!forEachFieldOf(object, field)) return false;
@@ -165,6 +175,10 @@ bool readJsonObject(const std::string& text, JsonCallback<bool(std::string_view,
   // out of bounds.
   const char* rest = nullptr;
   return doc.current_location().get(rest) == simdjson::OUT_OF_BOUNDS;
+}
+
+bool readJsonObject(const std::string& text, JsonCallback<bool(std::string_view, JsonValueReader&)> field) {
+  return JsonObjectReader().read(text, field);
 }
 
 }  // namespace fennik::server

@@ -4,7 +4,9 @@
 #include "fennik/server/entity/Entity.h"
 #include "fennik/server/project/FileContainer.h"
 
+#include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,15 @@ std::vector<EntityPtr> readEntities(const Database& db, const FileContainer& con
 // The same from the document's text, held in memory (best with spare
 // capacity for the reader's look-ahead, as HostInterface::unzip leaves it).
 std::vector<EntityPtr> readEntities(const Database& db, const std::string& text, const std::filesystem::path& file);
+
+// The forward-only reading alone: nullopt where it gives up and leaves the
+// document to the tree reading. A document longer than one and a half
+// `pieceBytes` is read in pieces of about that size, each cut between two
+// entity objects, so the parser's buffers stay the size of a piece.
+inline constexpr std::size_t ENTITY_PIECE_BYTES = std::size_t{4} << 20;
+std::optional<std::vector<EntityPtr>> readEntitiesForward(const Database& db, const std::string& text,
+                                                          const std::filesystem::path& file,
+                                                          std::size_t pieceBytes = ENTITY_PIECE_BYTES);
 
 // The same, from a JSON tree of the whole document with each object given to
 // EntityJsonSerializer::deserialize.
