@@ -10,6 +10,7 @@
 #include "qor/server/services/FtLabelService.h"
 
 #include "fennik/server/entity/Database.h"
+#include "fennik/server/project/EntitiesReader.h"
 #include "fennik/server/project/FileContainer.h"
 #include "fennik/server/project/HostInterface.h"
 #include "fennik/server/service/ServiceResolver.h"
@@ -141,6 +142,37 @@ TEST_F(ProjectLifecycleTest, SavedProjectReopensEqualWithPointersAndReaggregated
   EXPECT_EQ(otherRecorder->calls.back(), "save");
   reopened.close();
   EXPECT_EQ(other->db()->size(), 0u);
+  other->services()->clear();
+}
+
+TEST_F(ProjectLifecycleTest, AProjectOfManyPiecesOpensAsItWasSaved) {
+  // More entities than one piece of the reading holds, read while the file
+  // is unpacked; the labels' names hold the text that separates entities
+  // ("},{"), so some pieces are cut in the wrong place and read again.
+  project_.newProject();
+  auto delays = context_->services()->get<FtDelayService>();
+  auto labels = context_->services()->get<FtLabelService>();
+  for (int i = 0; i < 12000; ++i) {
+    FtDelay* delay = delays->create();
+    delays->setDelayInMs(delay, i / 8.0, false);
+    FtLabel* label = labels->create();
+    label->setName("hang " + std::to_string(i) + " },{\"id\":\"x\"}", false);
+    delay->setLabel(label);
+  }
+  const auto saved = snapshot(*context_);
+  const fs::path file = scratch_ / "large.qor";
+  project_.saveAs(file);
+  {
+    ScratchFolder unpacked;
+    const auto entries = fennik::server::HostInterface::unzip(file, unpacked.path(), {}, {"entities.json"});
+    ASSERT_GT(entries.at("entities.json").size(), 2 * fennik::server::ENTITY_PIECE_BYTES);
+  }
+
+  auto other = makeProjectContext();
+  ProjectManager reopened(other, "test 1.0");
+  reopened.open(file);
+  EXPECT_EQ(snapshot(*other), saved);
+  reopened.close();
   other->services()->clear();
 }
 

@@ -84,110 +84,163 @@ std::vector<EntityPtr> readEntitiesAsTree(const Database& db, const std::string&
   return entities;
 }
 
-namespace {
-
-// Where the piece that starts at `from` ends: just past an entity object
-// that is followed by another ("},{" as the text writer separates them),
-// about `pieceBytes` on; npos when the rest is read as one piece.
-std::size_t pieceEnd(std::string_view text, std::size_t from, std::size_t pieceBytes) {
-  if (text.size() - from < pieceBytes + pieceBytes / 2) return std::string_view::npos;
-  const std::size_t at = text.find("},{", from + pieceBytes);
-  return at == std::string_view::npos ? at : at + 1;
-}
-
-}  // namespace
-
 // A large document is read as a run of small documents, each the entities
 // of one piece of the text: a piece cut between two objects of a class
 // becomes a document by opening with that class's key and list and closing
 // them after its last object. A cut anywhere else (within a string, or
-// between objects nested in an entity) leaves a piece that is no document
-// and is read again joined to the rest; what is read is exactly what one
-// pass over the whole text reads.
-std::optional<std::vector<EntityPtr>> readEntitiesForward(const Database& db, const std::string& text,
-                                                          const fs::path& file, std::size_t pieceBytes) {
+// between objects nested in an entity) leaves a piece that is no document;
+// it is read again joined to the rest of the text, so what is read is
+// exactly what one pass over the whole text reads.
+struct EntitiesForwardReader::State {
+  State(const Database& db, fs::path file, std::size_t pieceBytes)
+      : db(db), file(std::move(file)), pieceBytes(std::max<std::size_t>(pieceBytes, 1)) {}
+
+  const Database& db;
+  const fs::path file;
+  const std::size_t pieceBytes;
+
+  std::string text;         // what has arrived and is not read yet, from the start of a piece
+  std::size_t scanned = 0;  // how far `text` was searched for a cut in vain
+  bool joined = false;      // a cut failed: the rest is read as one piece at the end
+  bool continuing = false;  // a piece was read: the next one starts inside `within`
+  std::string within;       // the class the last piece ended in
   std::vector<EntityPtr> entities;
   absl::flat_hash_set<Uuid, UuidHash> ids;
   std::unordered_set<std::string> classes;
   std::vector<std::pair<std::string, std::size_t>> skipped;
   JsonObjectReader reader;
   std::string piece;
-  std::string within;  // the class a piece starts inside; none for the first
-  bool continuing = false;
-  const auto readPiece = [&](const std::string& document) {
-    bool first = true;
-    return reader.read(document, [&](std::string_view className, JsonValueReader& list) {
-      const bool goesOn = first && continuing && className == within;
-      first = false;
-      if (!goesOn && !classes.emplace(className).second) return false;
-      within = className;
-      auto serializer = db.serializer<EntityJsonSerializer>(className);
-      if (!serializer) {
-        std::size_t count = 0;
-        const bool ok = list.forEachItem([&count](JsonValueReader& item) {
-          ++count;
-          return item.skip();
-        });
-        if (count > 0) {
-          if (goesOn && !skipped.empty() && skipped.back().first == className) {
-            skipped.back().second += count;
-          } else {
-            skipped.emplace_back(className, count);
-          }
-        }
-        return ok;
-      }
-      return list.forEachItem([&](JsonValueReader& object) {
-        EntityPtr entity = serializer->read(object);
-        if (!entity || !ids.insert(entity->id()).second) return false;
-        entities.push_back(std::move(entity));
-        return true;
-      });
-    });
-  };
-  pieceBytes = std::max<std::size_t>(pieceBytes, 1);
-  // One piece: the text itself, read in place.
-  const bool whole = pieceEnd(text, 0, pieceBytes) == std::string_view::npos;
-  if (whole && !readPiece(text)) return std::nullopt;
-  for (std::size_t from = 0; !whole;) {
-    std::size_t end = pieceEnd(text, from, pieceBytes);
-    // Undone when the piece is no document and is read again.
+
+  // Reads one piece as a document; false (and nothing kept of it) when it
+  // is none, or when the reading gives up on it.
+  bool read(const std::string& document) {
     const std::size_t entityCount = entities.size();
-    const auto classCount = classes;
+    const auto classesBefore = classes;
     const auto skippedBefore = skipped;
     const std::string withinBefore = within;
-    const auto makePiece = [&](std::size_t until) {
-      piece.clear();
-      if (continuing) {
-        piece += '{';
-        json_text::appendString(piece, within);
-        piece += ":[";
-      }
-      piece.append(text, from, until == std::string_view::npos ? text.size() - from : until - from);
-      if (until != std::string_view::npos) piece += "]}";
-      piece.reserve(piece.size() + JsonObjectReader::padding());
-    };
-    makePiece(end);
-    if (!readPiece(piece)) {
-      if (end == std::string_view::npos) return std::nullopt;
+    bool ok = false;
+    try {
+      bool first = true;
+      ok = reader.read(document, [&](std::string_view className, JsonValueReader& list) {
+        const bool goesOn = first && continuing && className == within;
+        first = false;
+        if (!goesOn && !classes.emplace(className).second) return false;
+        within = className;
+        return readList(className, list, goesOn);
+      });
+    } catch (const std::exception&) {
+      ok = false;  // found again, and named, by the tree reading
+    }
+    if (!ok) {
       for (std::size_t i = entityCount; i < entities.size(); ++i) ids.erase(entities[i]->id());
       entities.resize(entityCount);
-      classes = classCount;
+      classes = classesBefore;
       skipped = skippedBefore;
       within = withinBefore;
-      end = std::string_view::npos;
-      makePiece(end);
-      if (!readPiece(piece)) return std::nullopt;
     }
-    if (end == std::string_view::npos) break;
-    continuing = true;
-    from = end + 1;  // past the comma, at the next object
+    return ok;
   }
-  for (const auto& [className, count] : skipped) {
-    getLogger(HOST_LOGGER)
-        ->warn("{}: no serializer for class {}; its {} entities are skipped", file.string(), className, count);
+
+  bool readList(std::string_view className, JsonValueReader& list, bool goesOn) {
+    auto serializer = db.serializer<EntityJsonSerializer>(className);
+    if (!serializer) {
+      std::size_t count = 0;
+      const bool ok = list.forEachItem([&count](JsonValueReader& item) {
+        ++count;
+        return item.skip();
+      });
+      if (count > 0) {
+        if (goesOn && !skipped.empty() && skipped.back().first == className) {
+          skipped.back().second += count;
+        } else {
+          skipped.emplace_back(className, count);
+        }
+      }
+      return ok;
+    }
+    return list.forEachItem([&](JsonValueReader& object) {
+      EntityPtr entity = serializer->read(object);
+      if (!entity || !ids.insert(entity->id()).second) return false;
+      entities.push_back(std::move(entity));
+      return true;
+    });
   }
-  return {std::move(entities)};
+
+  // `text` up to `until` (npos: all of it) as a document of its own.
+  const std::string& pieceOf(std::size_t until) {
+    piece.clear();
+    if (continuing) {
+      piece += '{';
+      json_text::appendString(piece, within);
+      piece += ":[";
+    }
+    piece.append(text, 0, until == std::string::npos ? text.size() : until);
+    if (until != std::string::npos) piece += "]}";
+    piece.reserve(piece.size() + JsonObjectReader::padding());
+    return piece;
+  }
+
+  // Reads every piece that has fully arrived.
+  void readArrived() {
+    while (!joined && text.size() >= pieceBytes + pieceBytes / 2) {
+      const std::size_t at = text.find("},{", std::max(pieceBytes, scanned));
+      if (at == std::string::npos) {
+        scanned = text.size() - 2;  // a cut may still end in what arrives next
+        return;
+      }
+      if (!read(pieceOf(at + 1))) {
+        joined = true;
+        return;
+      }
+      continuing = true;
+      scanned = 0;
+      text.erase(0, at + 2);  // past the comma, at the next object
+    }
+  }
+
+  void add(std::string_view bytes) {
+    // In steps of a piece at most, so what waits to be read stays small.
+    while (!bytes.empty()) {
+      const std::size_t step = std::min(bytes.size(), pieceBytes);
+      text.append(bytes.substr(0, step));
+      bytes.remove_prefix(step);
+      readArrived();
+    }
+  }
+
+  std::optional<std::vector<EntityPtr>> finish(const std::string* whole) {
+    if (whole) {
+      if (!read(*whole)) return std::nullopt;
+    } else if (!read(pieceOf(std::string::npos))) {
+      return std::nullopt;
+    }
+    for (const auto& [className, count] : skipped) {
+      getLogger(HOST_LOGGER)
+          ->warn("{}: no serializer for class {}; its {} entities are skipped", file.string(), className, count);
+    }
+    return {std::move(entities)};
+  }
+};
+
+EntitiesForwardReader::EntitiesForwardReader(const Database& db, std::filesystem::path file, std::size_t pieceBytes)
+    : state_(std::make_unique<State>(db, std::move(file), pieceBytes)) {}
+
+EntitiesForwardReader::~EntitiesForwardReader() = default;
+
+void EntitiesForwardReader::add(std::string_view bytes) { state_->add(bytes); }
+
+std::optional<std::vector<EntityPtr>> EntitiesForwardReader::finish() { return state_->finish(nullptr); }
+
+std::optional<std::vector<EntityPtr>> readEntitiesForward(const Database& db, const std::string& text,
+                                                          const fs::path& file, std::size_t pieceBytes) {
+  EntitiesForwardReader reader(db, file, pieceBytes);
+  const std::size_t bytes = std::max<std::size_t>(pieceBytes, 1);
+  if (text.size() < bytes + bytes / 2) {
+    // One piece: the text itself, read in place.
+    return reader.state_->finish(&text);
+  }
+  reader.add(text);
+  return reader.finish();
 }
 
 std::vector<EntityPtr> readEntities(const Database& db, const FileContainer& container, const fs::path& file) {

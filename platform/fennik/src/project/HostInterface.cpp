@@ -1,6 +1,7 @@
 #include "fennik/server/project/HostInterface.h"
 
 #include "EntryDeflater.h"
+#include "UnzipEntries.h"
 
 #include "fennik/server/core/FileBytes.h"
 
@@ -251,6 +252,25 @@ std::shared_ptr<const DeflatedBytes> HostInterface::deflate(std::string_view byt
 std::map<std::string, std::string> HostInterface::unzip(const fs::path& zipFile, const fs::path& folder,
                                                         const UnpackLimits& limits,
                                                         const std::vector<std::string>& toMemory) {
+  std::map<std::string, std::string> memory;
+  std::string* into = nullptr;
+  detail::EntrySink keep = [&into](std::string_view bytes) { into->append(bytes); };
+  detail::unzipEntries(zipFile, folder, limits, [&](const std::string& name, std::uint64_t declared) {
+    if (std::find(toMemory.begin(), toMemory.end(), name) == toMemory.end())
+      return static_cast<detail::EntrySink*>(nullptr);
+    into = &memory[name];
+    into->clear();
+    into->reserve(static_cast<std::size_t>(declared) + MEMORY_ENTRY_SPARE);
+    return &keep;
+  });
+  for (auto& [name, bytes] : memory) {
+    if (bytes.capacity() < bytes.size() + MEMORY_ENTRY_SPARE) bytes.reserve(bytes.size() + MEMORY_ENTRY_SPARE);
+  }
+  return memory;
+}
+
+void detail::unzipEntries(const fs::path& zipFile, const fs::path& folder, const UnpackLimits& limits,
+                          const ChooseEntrySink& choose) {
   const std::string file = zipFile.string();
   std::error_code ec;
   if (!fs::is_regular_file(zipFile, ec)) throw std::runtime_error("'" + file + "' does not exist or is no file");
@@ -260,7 +280,6 @@ std::map<std::string, std::string> HostInterface::unzip(const fs::path& zipFile,
     throw std::runtime_error("'" + file + "' is no readable project file (" + zipErrorText(code) + ")");
   }
   fs::create_directories(folder);
-  std::map<std::string, std::string> memory;
   const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
   std::vector<char> buffer(1 << 20);
   const auto inflater = std::make_unique<inflate_state>();
@@ -316,25 +335,20 @@ std::map<std::string, std::string> HostInterface::unzip(const fs::path& zipFile,
         take(n);
       } while (n > 0);
     };
-    const std::string relativeName = relative.generic_string();
-    if (std::find(toMemory.begin(), toMemory.end(), relativeName) != toMemory.end()) {
-      std::size_t declared = (stat.valid & ZIP_STAT_SIZE) ? static_cast<std::size_t>(stat.size) : 0;
-      // Deflate makes at most 1032 bytes of one: a directory claiming more
-      // is not believed up front (the entry still grows to what it holds).
-      if (stat.valid & ZIP_STAT_COMP_SIZE)
-        declared = std::min<std::size_t>(declared, static_cast<std::size_t>(stat.comp_size) * 1032);
-      std::string bytes;
-      bytes.reserve(declared + MEMORY_ENTRY_SPARE);
-      pump([&](std::size_t n) { bytes.append(buffer.data(), n); });
-      if (bytes.capacity() < bytes.size() + MEMORY_ENTRY_SPARE) bytes.reserve(bytes.size() + MEMORY_ENTRY_SPARE);
-      memory.insert_or_assign(relativeName, std::move(bytes));
+    std::uint64_t declared = (stat.valid & ZIP_STAT_SIZE) ? stat.size : 0;
+    // Deflate makes at most 1032 bytes of one: a directory claiming more is
+    // not believed up front (the entry still grows to what it holds).
+    if (stat.valid & ZIP_STAT_COMP_SIZE) declared = std::min<std::uint64_t>(declared, stat.comp_size * 1032);
+    if (EntrySink* sink = choose(relative.generic_string(), declared)) {
+      pump([&](std::size_t n) {
+        if (n > 0) (*sink)(std::string_view(buffer.data(), n));
+      });
       continue;
     }
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     pump([&](std::size_t n) { out.write(buffer.data(), static_cast<std::streamsize>(n)); });
     if (!out) throw std::runtime_error("'" + file + "': entry '" + name + "' cannot be unpacked (disk full?)");
   }
-  return memory;
 }
 
 bool HostInterface::zipHasEntry(const fs::path& zipFile, const std::string& name) {

@@ -1,6 +1,7 @@
 #include "fennik/server/project/ProjectManager.h"
 
 #include "EntryDeflater.h"
+#include "UnzipEntries.h"
 
 #include "fennik/server/core/JsonText.h"
 #include "fennik/server/core/Logging.h"
@@ -11,12 +12,16 @@
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/ServiceResolver.h"
 
+#include <isa-l/crc.h>
+
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <map>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace fennik::server {
@@ -112,6 +117,26 @@ SchemaVersion readVersionRecord(const FileContainer& container, const fs::path& 
     throw ProjectError(quoted(file) + " is damaged: its content does not match the checksum it was saved with");
   }
   return stored;
+}
+
+// The entities' text whole, unpacked again: for the migrations, which change
+// it, and for the tree reading, which names what is wrong with it.
+std::string unpackEntities(const fs::path& file, const UnpackLimits& limits) {
+  std::string text;
+  detail::EntrySink keep = [&text](std::string_view bytes) { text.append(bytes); };
+  detail::EntrySink passOver = [](std::string_view) {};
+  const fs::path scratch = HostInterface::createTemporaryFolder("qorserver-entities");
+  FolderGuard guard{scratch};
+  try {
+    detail::unzipEntries(file, scratch, limits, [&](const std::string& name, std::uint64_t) {
+      if (name != ProjectManager::ENTITIES_ENTRY) return &passOver;
+      text.clear();
+      return &keep;
+    });
+  } catch (const std::exception& e) {
+    throw ProjectError(e.what());
+  }
+  return text;
 }
 
 // "entities.json" is handed to the deflater in pieces of about this size.
@@ -257,19 +282,31 @@ ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const
   Prepared p;
   p.folder = folder;
   FolderGuard guard{p.folder};
-  // The entities are read from memory: written to the folder they would
-  // only be read back and removed (the largest entry by far).
-  std::map<std::string, std::string> unpacked;
+  const Database& db = *context_->db();
+  // The entities are read while they are unpacked, a piece at a time: the
+  // largest entry by far is neither written to the folder nor held whole.
+  // Their size and sum stand in for the text in the project's checksum.
+  std::optional<EntitiesForwardReader> reader;
+  auto sum = std::make_shared<DeflatedBytes>();
+  detail::EntrySink readUnpacked = [&](std::string_view bytes) {
+    sum->crc = crc32_gzip_refl(sum->crc, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    sum->size += bytes.size();
+    reader->add(bytes);
+  };
   try {
-    unpacked = HostInterface::unzip(file, p.folder, limits_, {ENTITIES_ENTRY});
+    detail::unzipEntries(file, p.folder, limits_, [&](const std::string& name, std::uint64_t) {
+      if (name != ENTITIES_ENTRY) return static_cast<detail::EntrySink*>(nullptr);
+      reader.emplace(db, file);
+      *sum = DeflatedBytes();
+      return &readUnpacked;
+    });
   } catch (const std::exception& e) {
     throw ProjectError(e.what());  // names the file and the reason
   }
   p.container = std::make_shared<FileContainer>(p.folder);
-  auto entities = unpacked.find(ENTITIES_ENTRY);
   {
-    std::vector<MemoryEntry> inMemory;  // views of `unpacked`
-    if (entities != unpacked.end()) inMemory.emplace_back(ENTITIES_ENTRY, entities->second);
+    std::vector<MemoryEntry> inMemory;
+    if (reader) inMemory.emplace_back(ENTITIES_ENTRY, std::string_view(), sum);
     p.stored = readVersionRecord(*p.container, file, inMemory);
   }
   const SchemaVersion current = currentVersion();
@@ -277,22 +314,30 @@ ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const
     throw ProjectError(quoted(file) + " was saved with the newer schema " + p.stored.toString() +
                        "; this server reads projects up to schema " + current.toString());
   }
-  // The migrations work on the unpacked copy: the file stays as it is.
   const auto migrations = context_->migrations().pendingFor(p.stored);
-  if (entities != unpacked.end() && !migrations.empty()) {
+  const bool unpacked = reader.has_value();
+  std::optional<std::vector<EntityPtr>> read;
+  if (unpacked && migrations.empty()) read = reader->finish();
+  reader.reset();
+  if (unpacked && !migrations.empty()) {
     // Migrations change the folder's entries, the entities among them.
-    p.container->set(ENTITIES_ENTRY, entities->second);
-    unpacked.erase(entities);
-    entities = unpacked.end();
+    p.container->set(ENTITIES_ENTRY, unpackEntities(file, limits_));
   }
+  // The migrations work on the unpacked copy: the file stays as it is.
   for (const auto& migration : migrations) {
     getLogger(HOST_LOGGER)
         ->info("Migrating {} to schema {} ({})", file.string(), migration->version().toString(), migration->name());
     migration->migrate(p.container);
   }
-  p.entities = entities != unpacked.end() ? readEntities(*context_->db(), entities->second, file)
-                                          : readEntities(*context_->db(), *p.container, file);
-  unpacked.clear();
+  if (read) {
+    p.entities = std::move(*read);
+  } else if (unpacked && migrations.empty()) {
+    // The reading as it went gave up: the tree reading of the whole text
+    // decides, and names what is wrong.
+    p.entities = readEntitiesAsTree(db, unpackEntities(file, limits_), file);
+  } else {
+    p.entities = readEntities(db, *p.container, file);
+  }
   checkAside(p.entities, file);
   // While the project is open its entities live in the database; saving
   // writes them from there, so the working folder keeps no stale copy.

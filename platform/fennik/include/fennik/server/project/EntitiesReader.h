@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fennik::server {
@@ -40,6 +42,28 @@ inline constexpr std::size_t ENTITY_PIECE_BYTES = std::size_t{4} << 20;
 std::optional<std::vector<EntityPtr>> readEntitiesForward(const Database& db, const std::string& text,
                                                           const std::filesystem::path& file,
                                                           std::size_t pieceBytes = ENTITY_PIECE_BYTES);
+
+// The same reading of a document handed over in parts as they arrive (while
+// it is unpacked): each piece is read once it is all there, so the document
+// is never held whole.
+class EntitiesForwardReader {
+ public:
+  EntitiesForwardReader(const Database& db, std::filesystem::path file, std::size_t pieceBytes = ENTITY_PIECE_BYTES);
+  ~EntitiesForwardReader();
+  EntitiesForwardReader(const EntitiesForwardReader&) = delete;
+  EntitiesForwardReader& operator=(const EntitiesForwardReader&) = delete;
+
+  // The next bytes of the document.
+  void add(std::string_view bytes);
+  // After the last bytes: the entities, or nullopt where the reading gave up.
+  std::optional<std::vector<EntityPtr>> finish();
+
+ private:
+  friend std::optional<std::vector<EntityPtr>> readEntitiesForward(const Database&, const std::string&,
+                                                                   const std::filesystem::path&, std::size_t);
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // The same, from a JSON tree of the whole document with each object given to
 // EntityJsonSerializer::deserialize.
