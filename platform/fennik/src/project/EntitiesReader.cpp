@@ -185,7 +185,7 @@ struct EntitiesForwardReader::State {
     while (!joined && text.size() >= pieceBytes + pieceBytes / 2) {
       const std::size_t at = text.find("},{", std::max(pieceBytes, scanned));
       if (at == std::string::npos) {
-        scanned = text.size() - 2;  // a cut may still end in what arrives next
+        scanned = text.size() - std::min<std::size_t>(text.size(), 2);  // a cut may end in what arrives next
         return;
       }
       if (!read(pieceOf(at + 1))) {
