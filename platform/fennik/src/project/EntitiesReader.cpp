@@ -180,9 +180,12 @@ struct EntitiesForwardReader::State {
     return piece;
   }
 
+  // A text shorter than this is read as one piece.
+  std::size_t wholeBelow() const { return pieceBytes + pieceBytes / 2; }
+
   // Reads every piece that has fully arrived.
   void readArrived() {
-    while (!joined && text.size() >= pieceBytes + pieceBytes / 2) {
+    while (!joined && text.size() >= wholeBelow()) {
       const std::size_t at = text.find("},{", std::max(pieceBytes, scanned));
       if (at == std::string::npos) {
         scanned = text.size() - std::min<std::size_t>(text.size(), 2);  // a cut may end in what arrives next
@@ -234,8 +237,7 @@ std::optional<std::vector<EntityPtr>> EntitiesForwardReader::finish() { return s
 std::optional<std::vector<EntityPtr>> readEntitiesForward(const Database& db, const std::string& text,
                                                           const fs::path& file, std::size_t pieceBytes) {
   EntitiesForwardReader reader(db, file, pieceBytes);
-  const std::size_t bytes = std::max<std::size_t>(pieceBytes, 1);
-  if (text.size() < bytes + bytes / 2) {
+  if (text.size() < reader.state_->wholeBelow()) {
     // One piece: the text itself, read in place.
     return reader.state_->finish(&text);
   }

@@ -315,27 +315,22 @@ ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const
                        "; this server reads projects up to schema " + current.toString());
   }
   const auto migrations = context_->migrations().pendingFor(p.stored);
-  const bool unpacked = reader.has_value();
-  std::optional<std::vector<EntityPtr>> read;
-  if (unpacked && migrations.empty()) read = reader->finish();
-  reader.reset();
-  if (unpacked && !migrations.empty()) {
-    // Migrations change the folder's entries, the entities among them.
-    p.container->set(ENTITIES_ENTRY, unpackEntities(file, limits_));
-  }
-  // The migrations work on the unpacked copy: the file stays as it is.
-  for (const auto& migration : migrations) {
-    getLogger(HOST_LOGGER)
-        ->info("Migrating {} to schema {} ({})", file.string(), migration->version().toString(), migration->name());
-    migration->migrate(p.container);
-  }
-  if (read) {
-    p.entities = std::move(*read);
-  } else if (unpacked && migrations.empty()) {
-    // The reading as it went gave up: the tree reading of the whole text
-    // decides, and names what is wrong.
-    p.entities = readEntitiesAsTree(db, unpackEntities(file, limits_), file);
+  if (reader && migrations.empty()) {
+    // What was read while unpacking; where that reading gave up, the tree
+    // reading of the whole text decides, and names what is wrong.
+    auto read = reader->finish();
+    reader.reset();
+    p.entities = read ? std::move(*read) : readEntitiesAsTree(db, unpackEntities(file, limits_), file);
   } else {
+    // Migrations change the folder's entries, the entities among them; they
+    // work on the unpacked copy: the file stays as it is.
+    if (reader) p.container->set(ENTITIES_ENTRY, unpackEntities(file, limits_));
+    reader.reset();
+    for (const auto& migration : migrations) {
+      getLogger(HOST_LOGGER)
+          ->info("Migrating {} to schema {} ({})", file.string(), migration->version().toString(), migration->name());
+      migration->migrate(p.container);
+    }
     p.entities = readEntities(db, *p.container, file);
   }
   checkAside(p.entities, file);
