@@ -159,11 +159,6 @@ void NetworkState::write(const CorePtr& core, const Key& key, const Value& value
     if (auto accepted = accept(*core->model, key, value)) core->settings[key] = *accepted;
     return;
   }
-  // The driver holds what it was told at once, as offline: saving the
-  // project right after a change keeps the change, however long the device
-  // takes to answer (or if it never does). Its report corrects the driver
-  // (a device that refuses reports what it still has).
-  if (auto accepted = accept(*core->model, key, value)) core->settings[key] = *accepted;
   const auto epoch = core->epoch;
   schedule(latencyMs, [this, core, epoch, key, value] { deliver(core, epoch, key, value); });
 }

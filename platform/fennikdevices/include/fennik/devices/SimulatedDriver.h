@@ -1,8 +1,7 @@
 #pragma once
 // The driver of a simulated device: a FennikDevice that reaches its device
-// through the simulated network. It keeps what it is told at once, offline
-// and online; online, writes also travel to the device, whose change reports
-// then correct the driver (a refused value comes back as the device's).
+// through the simulated network. Offline it keeps what it is told; online,
+// writes travel to the device and come back as change reports.
 
 #include "fennik/devices/FennikDevice.h"
 

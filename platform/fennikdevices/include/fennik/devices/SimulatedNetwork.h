@@ -6,8 +6,8 @@
 // decides exactly how much simulated time passes.
 //
 // Like a real network it answers later than it is asked: a setting written
-// through a driver is held by the driver at once, reaches the device after
-// the network latency and comes back as a change report. Devices keep what was written to them, so going
+// through a driver reaches the device after the network latency and comes
+// back as a change report. Devices keep what was written to them, so going
 // online reading returns it; a device can drop off the network and return.
 
 #include "fennik/devices/DeviceModel.h"
