@@ -144,11 +144,14 @@ TEST_F(AbPresetWireTest, LoadingSlotABringsTheAValuesBackOnTheAmplifier) {
 
   ASSERT_EQ(status(preset("/abPresetLoad", audio, 1u)), 200);
   ASSERT_EQ(status(preset("/abPresetLoad", eq, 1u)), 200);
-  EXPECT_TRUE(waitFor([&] {
-    return device->getLevel(0) == -20.0 && device->getMute(0) && device->getEqFilter(ChannelType::User, 0, 0).bypass;
-  }));
+  // The bank's four filters are written one after another; wait for them all.
+  const auto allBypassed = [&] {
+    for (int i = 0; i < 4; ++i)
+      if (!device->getEqFilter(ChannelType::User, 0, i).bypass) return false;
+    return true;
+  };
+  EXPECT_TRUE(waitFor([&] { return device->getLevel(0) == -20.0 && device->getMute(0) && allBypassed(); }));
   EXPECT_TRUE(waitOnLoop([&] { return !bank0->getIsActive(); }));
-  for (int i = 0; i < 4; ++i) EXPECT_TRUE(device->getEqFilter(ChannelType::User, 0, i).bypass) << i;
 }
 
 TEST_F(AbPresetWireTest, BadRequestsGetTheirStatusAndChangeNothing) {

@@ -128,6 +128,11 @@ struct DriverCore {
   std::shared_ptr<const DeviceModel> model;
   std::string physicalId;
   ParamMap settings;
+  // Writes of this driver not yet answered by the device, per setting. While
+  // a setting has one, the driver keeps its own newest value: a report of an
+  // earlier write must not undo it, and a save made before the device
+  // answers (or when it never does, unplugged) keeps what the user set.
+  absl::btree_map<Key, int> writesInFlight;
   Measurements measured;
   bool wantOnline = false;
   bool read = true;

@@ -97,6 +97,7 @@ void NetworkState::connectStep(const CorePtr& core, std::uint64_t epoch, int ste
       emitProgress(core, phase::CONNECTING, 1.0f);
       break;
     case 2:
+      core->writesInFlight.clear();  // answered or lost while the session was down
       if (core->read) {
         core->settings = device->settings;
       } else {
@@ -145,6 +146,7 @@ void NetworkState::dropSession(VirtualDevice& device, const CorePtr& core) { std
 void NetworkState::disconnect(const CorePtr& core) {
   ++core->epoch;
   core->wantOnline = false;
+  core->writesInFlight.clear();
   if (VirtualDevice* device = find(core->physicalId)) dropSession(*device, core);
   if (core->online) {
     core->online = false;
@@ -154,17 +156,21 @@ void NetworkState::disconnect(const CorePtr& core) {
 
 void NetworkState::write(const CorePtr& core, const Key& key, const Value& value) {
   ++writes;
-  if (!core->online) {
-    // Kept by the driver; written to the device when it goes online writing.
-    if (auto accepted = accept(*core->model, key, value)) core->settings[key] = *accepted;
-    return;
-  }
+  // The driver holds what it is told at once (clamped as the device would).
+  // Offline it is written to the device when the driver goes online writing;
+  // online it travels now, and the device's answer corrects the driver.
+  if (auto accepted = accept(*core->model, key, value)) core->settings[key] = *accepted;
+  if (!core->online) return;
+  ++core->writesInFlight[key];
   const auto epoch = core->epoch;
   schedule(latencyMs, [this, core, epoch, key, value] { deliver(core, epoch, key, value); });
 }
 
 void NetworkState::deliver(const CorePtr& core, std::uint64_t epoch, const Key& key, const Value& value) {
-  if (core->epoch != epoch || !core->online) return;
+  if (core->epoch != epoch) return;
+  if (auto it = core->writesInFlight.find(key); it != core->writesInFlight.end() && --it->second <= 0)
+    core->writesInFlight.erase(it);
+  if (!core->online) return;
   VirtualDevice* device = find(core->physicalId);
   if (!device || !device->reachable) return;  // lost on the way, as on a real network
   auto accepted = accept(*device->model, key, value);
@@ -184,6 +190,9 @@ void NetworkState::deliver(const CorePtr& core, std::uint64_t epoch, const Key& 
 void NetworkState::report(VirtualDevice& device, const Key& key) {
   auto it = device.settings.find(key);
   for (const auto& session : device.sessions) {
+    // A driver with a newer write on its way keeps it; the device's answer
+    // to that write corrects it.
+    if (session->writesInFlight.contains(key)) continue;
     if (it != device.settings.end()) session->settings[key] = it->second;
     if (key.p == P::CustomName) {
       if (key.a >= 0 && static_cast<std::size_t>(key.a) < session->customName.size()) {

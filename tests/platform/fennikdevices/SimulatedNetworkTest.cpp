@@ -80,11 +80,35 @@ TEST_F(SimulatedNetworkTest, WritesArriveLateAndTheDeviceKeepsThem) {
   auto first = onlineDriver("amp-1");
   int reports = 0;
   first->onChanged(DriverSignal::Gain, [&](int index) { reports += index == 0 ? 1 : 0; });
+  auto watcher = onlineDriver("amp-1");  // another session on the same device
   first->setGain(0, 30.0);
-  EXPECT_DOUBLE_EQ(first->getGain(0), 32.0) << "not there yet";
+  EXPECT_DOUBLE_EQ(first->getGain(0), 30.0) << "the driver holds what it was told at once";
+  EXPECT_EQ(reports, 0) << "the device has not answered yet";
+  EXPECT_DOUBLE_EQ(watcher->getGain(0), 32.0) << "not on the device yet";
   network->advance(50ms);
   EXPECT_DOUBLE_EQ(first->getGain(0), 30.0);
+  EXPECT_DOUBLE_EQ(watcher->getGain(0), 30.0);
   EXPECT_EQ(reports, 1);
+
+  // A fader moved twice quickly: the answer to the first move must not
+  // take the driver back while the second is on its way.
+  first->setGain(0, 20.0);
+  network->advance(10ms);
+  first->setGain(0, 25.0);
+  network->advance(15ms);
+  EXPECT_DOUBLE_EQ(watcher->getGain(0), 20.0) << "the device has the first move";
+  EXPECT_DOUBLE_EQ(first->getGain(0), 25.0) << "the writer keeps its newest move";
+  network->advance(50ms);
+  EXPECT_DOUBLE_EQ(first->getGain(0), 25.0);
+  EXPECT_DOUBLE_EQ(watcher->getGain(0), 25.0);
+
+  // Unplugged, the device never answers; the driver keeps what it was told.
+  network->setReachable("amp-1", false);
+  first->setGain(0, 28.0);
+  network->advance(50ms);
+  EXPECT_DOUBLE_EQ(first->getGain(0), 28.0);
+  network->setReachable("amp-1", true);
+  network->advance(1500ms);
 
   // Out of range is clamped; an unsupported channel or a PIN outside the
   // range is refused, and the device reports what it kept.
