@@ -8,6 +8,7 @@
 
 #include "amplifiers/AmplifierModels.h"
 #include "custom/driverstore/DriverStore.h"
+#include "custom/driverstore/JsonTreeParse.h"
 
 #include "fennik/devices/DriverSettings.h"
 #include "fennik/devices/SimulatedNetwork.h"
@@ -46,6 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     h.store.parseIds(ids);
   } catch (const qor::server::DriverStoreError&) {
+  }
+  // The fast parser gives the JSON library's own tree, or leaves the text to it.
+  if (const auto fast = qor::server::parseJsonTree(entry, 64)) {
+    fennik::server::Json library;
+    try {
+      library = fennik::server::Json::parse(entry);
+    } catch (const std::exception&) {
+      __builtin_trap();
+    }
+    if (fast->dump() != library.dump()) __builtin_trap();
   }
   try {
     const auto doc = h.store.parseEntry(h.id, entry);

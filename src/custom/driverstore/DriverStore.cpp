@@ -1,5 +1,7 @@
 #include "custom/driverstore/DriverStore.h"
 
+#include "custom/driverstore/JsonTreeParse.h"
+
 #include "fennik/server/project/FileContainer.h"
 
 #include <fmt/format.h>
@@ -39,6 +41,8 @@ bool canonicalUuidText(const std::string& text) {
 constexpr int MAX_DEPTH = 64;
 
 fennik::server::Json parseLimited(const std::string& text) {
+  if (auto tree = parseJsonTree(text, MAX_DEPTH)) return std::move(*tree);
+  // What the fast parser leaves (mostly damage) the library reads and names.
   return fennik::server::Json::parse(text, [](int depth, fennik::server::Json::parse_event_t, auto&) {
     if (depth > MAX_DEPTH) throw std::invalid_argument("nested deeper than 64 levels");
     return true;
