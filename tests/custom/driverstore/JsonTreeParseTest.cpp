@@ -29,7 +29,9 @@ void expectSameTree(const Json& fast, const Json& library, const std::string& wh
   }
 }
 
-std::string nested(int depth) { return std::string(static_cast<std::size_t>(depth), '[') + std::string(static_cast<std::size_t>(depth), ']'); }
+std::string nested(int depth) {
+  return std::string(static_cast<std::size_t>(depth), '[') + std::string(static_cast<std::size_t>(depth), ']');
+}
 
 TEST(JsonTreeParseTest, TheFastTreeIsTheLibrarysTreeOrNothing) {
   const std::vector<std::string> read = {
@@ -55,9 +57,9 @@ TEST(JsonTreeParseTest, TheFastTreeIsTheLibrarysTreeOrNothing) {
       "{} {}",
       "[1,]",
       "{'a':1}",
-      "[-0]",     // the library keeps an integer zero
+      "[-0]",  // the library keeps an integer zero
       "{\"a\": -0 }",
-      "[-0.0]",   // indistinguishable from the above once parsed
+      "[-0.0]",  // indistinguishable from the above once parsed
       "\xEF\xBB\xBF{}",
       "[\"a\x01\"]",
       R"(["\ud83c\udf9b"])",
