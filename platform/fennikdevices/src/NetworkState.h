@@ -139,6 +139,13 @@ struct DriverCore {
   bool online = false;
   std::uint64_t epoch = 0;
 
+  // A new session (or none): whatever is still on its way belongs to the
+  // old one and is dropped on arrival, so it is no longer waited for.
+  std::uint64_t newEpoch() {
+    writesInFlight.clear();
+    return ++epoch;
+  }
+
   boost::signals2::signal<void(int, float)> progress;
   boost::signals2::signal<void(int, float, const std::string&)> firmware;
   std::array<boost::signals2::signal<void(int)>, static_cast<std::size_t>(DriverSignal::Count)> changed;

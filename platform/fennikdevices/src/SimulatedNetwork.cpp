@@ -74,7 +74,7 @@ void NetworkState::emitAll(const CorePtr& core) {
 }
 
 void NetworkState::startConnecting(const CorePtr& core) {
-  const auto epoch = ++core->epoch;
+  const auto epoch = core->newEpoch();
   schedule(0, [this, core, epoch] { connectStep(core, epoch, 0); });
 }
 
@@ -97,7 +97,6 @@ void NetworkState::connectStep(const CorePtr& core, std::uint64_t epoch, int ste
       emitProgress(core, phase::CONNECTING, 1.0f);
       break;
     case 2:
-      core->writesInFlight.clear();  // answered or lost while the session was down
       if (core->read) {
         core->settings = device->settings;
       } else {
@@ -144,9 +143,8 @@ void NetworkState::connectStep(const CorePtr& core, std::uint64_t epoch, int ste
 void NetworkState::dropSession(VirtualDevice& device, const CorePtr& core) { std::erase(device.sessions, core); }
 
 void NetworkState::disconnect(const CorePtr& core) {
-  ++core->epoch;
+  core->newEpoch();
   core->wantOnline = false;
-  core->writesInFlight.clear();
   if (VirtualDevice* device = find(core->physicalId)) dropSession(*device, core);
   if (core->online) {
     core->online = false;
@@ -575,7 +573,7 @@ bool SimulatedNetwork::setReachable(const std::string& physicalId, bool reachabl
     for (const auto& core : sessions) {
       core->online = false;
       state_->emitProgress(core, phase::OFFLINE, 0.0f);
-      const auto epoch = ++core->epoch;
+      const auto epoch = core->newEpoch();
       state_->schedule(sim::RETRY_MS, [s = state_.get(), core, epoch] { s->connectStep(core, epoch, 0); });
     }
   }
