@@ -8,6 +8,8 @@
 #include "fennik/devices/FennikDevice.h"
 #include "fennik/devices/SimulatedNetwork.h"
 
+#include "SettingStore.h"
+
 #include <absl/container/btree_map.h>
 
 #include <boost/signals2/signal.hpp>
@@ -24,6 +26,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -79,17 +82,40 @@ struct Key {
   auto operator<=>(const Key&) const = default;
 };
 
-using Value = std::variant<bool, int, double, std::string, std::vector<int>, EqFilter, FailoverConfig, LoadState,
+// A value kept out of line: a few settings are far larger than the others
+// and would widen every setting's slot.
+template <class T>
+class Boxed {
+ public:
+  Boxed(const T& value) : value_(std::make_unique<T>(value)) {}  // NOLINT: converts like the value itself
+  Boxed(const Boxed& other) : value_(std::make_unique<T>(*other.value_)) {}
+  Boxed(Boxed&&) noexcept = default;
+  Boxed& operator=(const Boxed& other) {
+    value_ = std::make_unique<T>(*other.value_);
+    return *this;
+  }
+  Boxed& operator=(Boxed&&) noexcept = default;
+  const T& operator*() const { return *value_; }
+
+ private:
+  std::unique_ptr<T> value_;
+};
+
+using Value = std::variant<bool, int, double, std::string, std::vector<int>, EqFilter, FailoverConfig, Boxed<LoadState>,
                            SignalGeneratorState>;
-// A B-tree keeps a device's few hundred settings in a handful of nodes, where
-// a std::map made one allocation of about 120 bytes per setting.
-using ParamMap = absl::btree_map<Key, Value>;
+// A device's few hundred settings: the keys are shared by the devices of a
+// model, each device keeps its values side by side (about 64 bytes each).
+using ParamMap = SettingStore<Key, Value>;
 
 template <class T>
 T read(const ParamMap& map, const Key& key, T fallback = T{}) {
-  auto it = map.find(key);
-  if (it == map.end()) return fallback;
-  if (const T* v = std::get_if<T>(&it->second)) return *v;
+  const Value* value = map.find(key);
+  if (!value) return fallback;
+  if constexpr (std::is_same_v<T, LoadState>) {
+    if (const auto* boxed = std::get_if<Boxed<LoadState>>(value)) return **boxed;
+  } else {
+    if (const T* v = std::get_if<T>(value)) return *v;
+  }
   return fallback;
 }
 

@@ -6,6 +6,8 @@
 #include <fmt/format.h>
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <mutex>
 
 namespace fennik::devices::sim {
 
@@ -98,52 +100,92 @@ int indexOf(const Key& key) {
   }
 }
 
-ParamMap initialSettings(const DeviceModel& model) {
-  ParamMap m;
-  m[{P::Name}] = std::string();
-  m[{P::DeviceIntId}] = 0;
-  m[{P::Identify}] = false;
-  m[{P::PanelLock}] = false;
-  m[{P::PanelPin}] = static_cast<int>(model.pinRange.minimum);
-  m[{P::Power}] = true;
-  m[{P::PowerOnDelay}] = model.powerOnDelay.minimum;
-  m[{P::Breaker}] = model.breaker.minimum;
-  m[{P::SampleRate}] = 0;
-  m[{P::NetworkMode}] = 1;
-  m[{P::IpMode}] = 1;
-  m[{P::IpConfiguration}] = std::string();
-  m[{P::ActivePreset}] = std::string();
-  m[{P::StartUpPreset}] = std::string();
-  m[{P::ErrorHold}] = false;
-  m[{P::Failover}] =
-      FailoverConfig{2000, 5000, model.failoverTypes.empty() ? 0 : model.failoverTypes.front(), 100, 60000};
-  for (int g = 0; g < model.gpioCount; ++g) {
-    m[{P::GpioMode, g}] = 0;
-    m[{P::Gpo, g}] = false;
+namespace {
+
+// Collects a fresh device's settings in any order; the last value given for
+// a key counts.
+class SettingsBuilder {
+ public:
+  // Not inlined: GCC 12 takes the move of a variant made from a constant
+  // for a read of its string member (-Wmaybe-uninitialized).
+  [[gnu::noinline]] void set(const Key& key, Value value) { entries_.emplace_back(key, std::move(value)); }
+  ParamMap build() {
+    std::stable_sort(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<Key> keys;
+    std::vector<Value> values;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (i + 1 < entries_.size() && entries_[i + 1].first == entries_[i].first) continue;
+      keys.push_back(entries_[i].first);
+      values.push_back(std::move(entries_[i].second));
+    }
+    return ParamMap(internKeys(std::move(keys)), std::move(values));
   }
-  for (int f = 0; f < static_cast<int>(DeviceFlag::Count); ++f) m[{P::DeviceCollect, f}] = false;
+
+ private:
+  // Devices of one model share one key list: only the values are their own.
+  static std::shared_ptr<const std::vector<Key>> internKeys(std::vector<Key> keys) {
+    static std::mutex mutex;
+    static std::map<std::vector<Key>, std::weak_ptr<const std::vector<Key>>> lists;
+    std::lock_guard lock(mutex);
+    auto& slot = lists[keys];
+    if (auto shared = slot.lock()) return shared;
+    auto shared = std::make_shared<const std::vector<Key>>(std::move(keys));
+    slot = shared;
+    std::erase_if(lists, [](const auto& entry) { return entry.second.expired(); });
+    return shared;
+  }
+
+  std::vector<std::pair<Key, Value>> entries_;
+};
+
+}  // namespace
+
+ParamMap initialSettings(const DeviceModel& model) {
+  SettingsBuilder m;
+  m.set({P::Name}, std::string());
+  m.set({P::DeviceIntId}, 0);
+  m.set({P::Identify}, false);
+  m.set({P::PanelLock}, false);
+  m.set({P::PanelPin}, static_cast<int>(model.pinRange.minimum));
+  m.set({P::Power}, true);
+  m.set({P::PowerOnDelay}, model.powerOnDelay.minimum);
+  m.set({P::Breaker}, model.breaker.minimum);
+  m.set({P::SampleRate}, 0);
+  m.set({P::NetworkMode}, 1);
+  m.set({P::IpMode}, 1);
+  m.set({P::IpConfiguration}, std::string());
+  m.set({P::ActivePreset}, std::string());
+  m.set({P::StartUpPreset}, std::string());
+  m.set({P::ErrorHold}, false);
+  m.set({P::Failover},
+        FailoverConfig{2000, 5000, model.failoverTypes.empty() ? 0 : model.failoverTypes.front(), 100, 60000});
+  for (int g = 0; g < model.gpioCount; ++g) {
+    m.set({P::GpioMode, g}, 0);
+    m.set({P::Gpo, g}, false);
+  }
+  for (int f = 0; f < static_cast<int>(DeviceFlag::Count); ++f) m.set({P::DeviceCollect, f}, false);
   for (int ch = 0; ch < model.channelCount; ++ch) {
-    m[{P::CustomName, ch}] = std::string();
-    m[{P::SpeakerSetting, ch}] = std::string();
-    m[{P::Gain, ch}] = std::clamp(32.0, model.gain.minimum, model.gain.maximum);
-    m[{P::DriveMode, ch}] = model.driveModes.empty() ? 0 : model.driveModes.front();
-    m[{P::Mute, ch}] = false;
-    m[{P::Level, ch}] = 0.0;
-    m[{P::Trim, ch}] = 0.0;
-    m[{P::Polarity, ch}] = false;
-    m[{P::Routing, ch, 0}] = std::vector<int>{0};
-    m[{P::Routing, ch, 1}] = std::vector<int>{};
-    m[{P::LoadSettings, ch}] = LoadState{};
-    m[{P::SignalGenerator, ch}] = SignalGeneratorState{};
+    m.set({P::CustomName, ch}, std::string());
+    m.set({P::SpeakerSetting, ch}, std::string());
+    m.set({P::Gain, ch}, std::clamp(32.0, model.gain.minimum, model.gain.maximum));
+    m.set({P::DriveMode, ch}, model.driveModes.empty() ? 0 : model.driveModes.front());
+    m.set({P::Mute, ch}, false);
+    m.set({P::Level, ch}, 0.0);
+    m.set({P::Trim, ch}, 0.0);
+    m.set({P::Polarity, ch}, false);
+    m.set({P::Routing, ch, 0}, std::vector<int>{0});
+    m.set({P::Routing, ch, 1}, std::vector<int>{});
+    m.set({P::LoadSettings, ch}, LoadState{});
+    m.set({P::SignalGenerator, ch}, SignalGeneratorState{});
     for (int type = 0; type < 3; ++type) {
       if (!model.delaySupported[static_cast<std::size_t>(type)]) continue;
-      m[{P::Delay, type, ch}] = 0.0;
-      m[{P::DelayBypass, type, ch}] = false;
-      for (int f = 0; f < model.eqFiltersPerBank; ++f) m[{P::Eq, type, ch, f}] = EqFilter{};
+      m.set({P::Delay, type, ch}, 0.0);
+      m.set({P::DelayBypass, type, ch}, false);
+      for (int f = 0; f < model.eqFiltersPerBank; ++f) m.set({P::Eq, type, ch, f}, EqFilter{});
     }
-    for (int f = 0; f < static_cast<int>(ChannelFlag::Count); ++f) m[{P::ChannelCollect, ch, f}] = false;
+    for (int f = 0; f < static_cast<int>(ChannelFlag::Count); ++f) m.set({P::ChannelCollect, ch, f}, false);
   }
-  return m;
+  return m.build();
 }
 
 Measurements initialMeasurements(const DeviceModel& model) {

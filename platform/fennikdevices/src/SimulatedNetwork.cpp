@@ -100,9 +100,9 @@ void NetworkState::connectStep(const CorePtr& core, std::uint64_t epoch, int ste
       if (core->read) {
         core->settings = device->settings;
       } else {
-        for (const auto& [key, value] : core->settings) {
+        core->settings.forEach([&](const Key& key, const Value& value) {
           if (auto accepted = accept(*device->model, key, value)) device->settings[key] = *accepted;
-        }
+        });
         core->settings = device->settings;
         announce(*device);
         // Others watching the same device learn what was written.
@@ -186,12 +186,12 @@ void NetworkState::deliver(const CorePtr& core, std::uint64_t epoch, const Key& 
 }
 
 void NetworkState::report(VirtualDevice& device, const Key& key) {
-  auto it = device.settings.find(key);
+  const Value* current = device.settings.find(key);
   for (const auto& session : device.sessions) {
     // A driver with a newer write on its way keeps it; the device's answer
     // to that write corrects it.
     if (session->writesInFlight.contains(key)) continue;
-    if (it != device.settings.end()) session->settings[key] = it->second;
+    if (current) session->settings[key] = *current;
     if (key.p == P::CustomName) {
       if (key.a >= 0 && static_cast<std::size_t>(key.a) < session->customName.size()) {
         auto core = session;
