@@ -123,7 +123,7 @@ DriverSignal signalOf(P p);
 // The index a change report names: the channel (or GPIO, flag), or -1.
 int indexOf(const Key& key);
 // Every setting of a fresh device of the model.
-ParamMap initialSettings(const DeviceModel& model);
+ParamMap initialSettings(const std::shared_ptr<const DeviceModel>& model);
 // The device's answer to a written value: clamped, or empty when refused.
 std::optional<Value> accept(const DeviceModel& model, const Key& key, const Value& value);
 

@@ -140,7 +140,7 @@ class SettingsBuilder {
 
 }  // namespace
 
-ParamMap initialSettings(const DeviceModel& model) {
+static ParamMap buildInitialSettings(const DeviceModel& model) {
   SettingsBuilder m;
   m.set({P::Name}, std::string());
   m.set({P::DeviceIntId}, 0);
@@ -186,6 +186,25 @@ ParamMap initialSettings(const DeviceModel& model) {
     for (int f = 0; f < static_cast<int>(ChannelFlag::Count); ++f) m.set({P::ChannelCollect, ch, f}, false);
   }
   return m.build();
+}
+
+ParamMap initialSettings(const std::shared_ptr<const DeviceModel>& model) {
+  // Built once per model and copied: building sorts a few hundred settings,
+  // and a show opens a thousand drivers at once.
+  struct Built {
+    std::weak_ptr<const DeviceModel> model;
+    ParamMap settings;
+  };
+  static std::mutex mutex;
+  static std::map<const DeviceModel*, Built> built;
+  std::lock_guard lock(mutex);
+  auto it = built.find(model.get());
+  // An expired entry may name another model that took the same address.
+  if (it == built.end() || it->second.model.expired()) {
+    std::erase_if(built, [](const auto& entry) { return entry.second.model.expired(); });
+    it = built.insert_or_assign(model.get(), Built{model, buildInitialSettings(*model)}).first;
+  }
+  return it->second.settings;
 }
 
 Measurements initialMeasurements(const DeviceModel& model) {

@@ -31,7 +31,7 @@ double jitter(std::uint32_t& state, double amplitude) {
 }  // namespace
 
 DriverCore::DriverCore(std::shared_ptr<const DeviceModel> m)
-    : model(std::move(m)), settings(initialSettings(*model)), measured(initialMeasurements(*model)) {
+    : model(std::move(m)), settings(initialSettings(model)), measured(initialMeasurements(*model)) {
   for (int ch = 0; ch < model->channelCount; ++ch)
     customName.push_back(std::make_unique<boost::signals2::signal<void()>>());
 }
@@ -520,7 +520,7 @@ std::string SimulatedNetwork::addDevice(const std::string& model, std::string ph
   auto device = std::make_unique<sim::VirtualDevice>();
   device->id = physicalId;
   device->model = it->second;
-  device->settings = sim::initialSettings(*it->second);
+  device->settings = sim::initialSettings(it->second);
   device->settings[{sim::P::Name}] = physicalId;
   device->settings[{sim::P::DeviceIntId}] = serial % 1000;
   device->measured = sim::initialMeasurements(*it->second);

@@ -18,10 +18,10 @@ std::shared_ptr<DeviceModel> model(int channels) {
 
 TEST(SettingStoreTest, DevicesOfAModelShareKeysButNotValues) {
   const auto qa = model(4);
-  ParamMap first = initialSettings(*qa);
-  ParamMap second = initialSettings(*qa);
+  ParamMap first = initialSettings(qa);
+  ParamMap second = initialSettings(qa);
   EXPECT_EQ(first.sharedKeys(), second.sharedKeys());
-  EXPECT_NE(first.sharedKeys(), initialSettings(*model(8)).sharedKeys());
+  EXPECT_NE(first.sharedKeys(), initialSettings(model(8)).sharedKeys());
 
   first[{P::Gain, 2}] = 27.5;
   first[{P::LoadSettings, 1}] = LoadState{.impedance = 6.5};
@@ -29,6 +29,7 @@ TEST(SettingStoreTest, DevicesOfAModelShareKeysButNotValues) {
   first[{P::LoadSettings, 1}] = LoadState{.impedance = 4.0};
   EXPECT_DOUBLE_EQ(read<double>(first, {P::Gain, 2}), 27.5);
   EXPECT_DOUBLE_EQ(read<double>(second, {P::Gain, 2}), 32.0);  // a fresh device's gain
+  EXPECT_DOUBLE_EQ(read<double>(initialSettings(qa), {P::Gain, 2}), 32.0);
   EXPECT_DOUBLE_EQ(read<LoadState>(copy, {P::LoadSettings, 1}).impedance, 6.5);
   EXPECT_DOUBLE_EQ(read<LoadState>(first, {P::LoadSettings, 1}).impedance, 4.0);
   // A kind the setting does not hold, or a channel the model lacks, reads as the fallback.
@@ -37,7 +38,7 @@ TEST(SettingStoreTest, DevicesOfAModelShareKeysButNotValues) {
 }
 
 TEST(SettingStoreTest, KeysOutsideTheModelAreKeptInOrder) {
-  ParamMap store = initialSettings(*model(2));
+  ParamMap store = initialSettings(model(2));
   const std::size_t fresh = store.size();
   EXPECT_FALSE(store.contains({P::PanelJson}));
   store[{P::PanelJson}] = std::string("{}");
