@@ -2,7 +2,8 @@
 // device. The input is "<driverIds text>\0<entry text>"; the list and the
 // entry go through the store's checks, the entry then through the settings
 // reader against a driver of the eight-channel amplifier, and what passes
-// is handed to a fresh driver. Only the documented refusals may come out.
+// is handed to a fresh driver. Only the documented refusals may come out,
+// and reading in place from simdjson's DOM must agree with the tree.
 // Build with the "fuzz" preset (clang); run:
 //   build/fuzz/bin/driver_store_fuzz -max_total_time=600 fuzz/corpus-driver-store
 
@@ -14,8 +15,11 @@
 #include "fennik/devices/SimulatedNetwork.h"
 #include "fennik/server/core/Logging.h"
 
+#include <simdjson.h>
+
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -58,15 +62,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (fast->dump() != library.dump()) __builtin_trap();
   }
+  // Read in place (as a show's load reads it), a document simdjson takes
+  // gives what its tree gives, or is refused as the tree refuses it.
+  std::optional<std::string> inPlace;
+  simdjson::dom::document dom;
+  const bool inDom = qor::server::parseJsonDocument(entry, 64, dom);
+  if (inDom) {
+    try {
+      inPlace =
+          fennik::devices::driverSettingsText(fennik::devices::driverSettingsFromDom(dom.root(), *h.like, h.base));
+    } catch (const fennik::devices::DriverSettingsError&) {
+    }
+  }
   try {
     const auto doc = h.store.parseEntry(h.id, entry);
     const auto settings = fennik::devices::driverSettingsFromJson(doc, *h.like, h.base);
+    if (inDom && inPlace != fennik::devices::driverSettingsText(settings)) __builtin_trap();
     auto fresh = h.network->createDriver("QA-8");
     fennik::devices::writeDriverSettings(settings, *fresh);
     // What was accepted is written back in the same form.
     fennik::devices::driverSettingsText(fennik::devices::readDriverSettings(*fresh));
   } catch (const qor::server::DriverStoreError&) {
   } catch (const fennik::devices::DriverSettingsError&) {
+    if (inPlace) __builtin_trap();
   }
   return 0;
 }

@@ -6,10 +6,12 @@
 #include "fennik/server/core/JsonText.h"
 
 #include <fmt/format.h>
+#include <simdjson.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <set>
 
 namespace fennik::devices {
@@ -40,116 +42,238 @@ bool anyFailoverType(const FennikDevice& d) {
 bool validEqType(int t) { return (t >= 0 && t <= 5) || (t >= 9 && t <= 12); }
 
 // ---- reading a document: every access names its key path ----
+//
+// The reader is written once over a node of either form a document comes
+// in: the JSON library's tree or simdjson's DOM (which the device plant
+// reads a show's thousand entries from, without building trees).
 
-[[noreturn]] void fail(const std::string& path, const std::string& what) {
-  throw DriverSettingsError(path + ": " + what);
+// A key path ("channels[2].eq[0][1].type"), spelled out only for a message:
+// a show's load reads a million values and refuses none.
+class Path {
+ public:
+  Path() = default;
+  Path(const char* key) : key_(key) {}  // NOLINT: a key at the top
+  Path(const Path& parent, const char* key) : parent_(&parent), key_(key) {}
+  Path(const Path& parent, std::size_t index) : parent_(&parent), key_(nullptr), index_(index) {}
+  std::string str() const {
+    std::string out = parent_ ? parent_->str() : std::string();
+    if (!key_) return fmt::format("{}[{}]", out, index_);
+    if (!*key_) return out;
+    return out.empty() ? std::string(key_) : out + "." + key_;
+  }
+
+ private:
+  const Path* parent_ = nullptr;
+  const char* key_ = "";
+  std::size_t index_ = 0;
+};
+
+[[noreturn]] void fail(const Path& path, const std::string& what) {
+  throw DriverSettingsError(path.str() + ": " + what);
 }
 
-std::string kindOf(const SettingsJson& j) { return j.type_name(); }
+class TreeNode {
+ public:
+  explicit TreeNode(const SettingsJson& j) : j_(&j) {}
+  std::string kind() const { return j_->type_name(); }
+  bool isObject() const { return j_->is_object(); }
+  bool isArray() const { return j_->is_array(); }
+  bool isNull() const { return j_->is_null(); }
+  bool isBool() const { return j_->is_boolean(); }
+  bool isNumber() const { return j_->is_number(); }
+  bool isInteger() const { return j_->is_number_integer(); }
+  bool isUnsigned() const { return j_->is_number_unsigned(); }
+  bool isString() const { return j_->is_string(); }
+  std::size_t size() const { return j_->size(); }
+  TreeNode operator[](std::size_t i) const { return TreeNode((*j_)[i]); }
+  std::optional<TreeNode> member(const char* key) const {
+    auto it = j_->find(key);
+    return it == j_->end() ? std::nullopt : std::optional<TreeNode>(TreeNode(*it));
+  }
+  bool asBool() const { return j_->get<bool>(); }
+  double asDouble() const { return j_->get<double>(); }
+  std::uint64_t asUnsigned() const { return j_->get<std::uint64_t>(); }
+  long long asInteger() const { return j_->get<long long>(); }
+  std::string_view asText() const { return j_->get_ref<const std::string&>(); }
+  std::string dump() const { return j_->dump(); }
 
-const SettingsJson* member(const SettingsJson& object, const char* key) {
-  auto it = object.find(key);
-  return it == object.end() ? nullptr : &*it;
+ private:
+  const SettingsJson* j_;
+};
+
+// Where the two forms could differ (a repeated key, the kind of a number),
+// the DOM node answers as the tree does.
+class DomNode {
+ public:
+  explicit DomNode(simdjson::dom::element e) : e_(e) {}
+  std::string kind() const {
+    switch (e_.type()) {
+      case simdjson::dom::element_type::OBJECT:
+        return "object";
+      case simdjson::dom::element_type::ARRAY:
+        return "array";
+      case simdjson::dom::element_type::STRING:
+        return "string";
+      case simdjson::dom::element_type::BOOL:
+        return "boolean";
+      case simdjson::dom::element_type::NULL_VALUE:
+        return "null";
+      default:
+        return "number";
+    }
+  }
+  bool isObject() const { return e_.is_object(); }
+  bool isArray() const { return e_.is_array(); }
+  bool isNull() const { return e_.is_null(); }
+  bool isBool() const { return e_.is_bool(); }
+  bool isNumber() const { return e_.is_number(); }
+  bool isInteger() const { return e_.is_int64() || e_.is_uint64(); }
+  // The tree reads an integer without a sign as unsigned.
+  bool isUnsigned() const { return e_.is_uint64() || (e_.is_int64() && int64() >= 0); }
+  bool isString() const { return e_.is_string(); }
+  std::size_t size() const { return asArray().size(); }
+  DomNode operator[](std::size_t i) const {
+    simdjson::dom::element item;
+    if (asArray().at(i).get(item)) fail("(document)", "an array ends early");
+    return DomNode(item);
+  }
+  // The last of repeated keys, as the tree keeps it.
+  std::optional<DomNode> member(const char* key) const {
+    simdjson::dom::object object;
+    if (e_.get_object().get(object)) return std::nullopt;
+    const std::string_view wanted(key);
+    std::optional<DomNode> found;
+    for (const auto field : object) {
+      if (field.key == wanted) found = DomNode(field.value);
+    }
+    return found;
+  }
+  bool asBool() const { return e_.get_bool().value_unsafe(); }
+  double asDouble() const {
+    if (e_.is_int64()) return static_cast<double>(int64());
+    if (e_.is_uint64()) return static_cast<double>(e_.get_uint64().value_unsafe());
+    return e_.get_double().value_unsafe();
+  }
+  std::uint64_t asUnsigned() const {
+    return e_.is_uint64() ? e_.get_uint64().value_unsafe() : static_cast<std::uint64_t>(int64());
+  }
+  long long asInteger() const { return int64(); }
+  std::string_view asText() const { return e_.get_string().value_unsafe(); }
+  std::string dump() const { return simdjson::minify(e_); }
+
+ private:
+  std::int64_t int64() const { return e_.get_int64().value_unsafe(); }
+  simdjson::dom::array asArray() const {
+    simdjson::dom::array array;
+    if (e_.get_array().get(array)) fail("(document)", "an array is expected");
+    return array;
+  }
+  simdjson::dom::element e_;
+};
+
+template <class N>
+void object(const N& j, const Path& path) {
+  if (!j.isObject()) fail(path, "must be an object, but is " + j.kind());
 }
 
-std::string join(const std::string& path, const std::string& key) { return path.empty() ? key : path + "." + key; }
-std::string index(const std::string& path, std::size_t i) { return fmt::format("{}[{}]", path, i); }
-
-const SettingsJson& object(const SettingsJson& j, const std::string& path) {
-  if (!j.is_object()) fail(path, "must be an object, but is " + kindOf(j));
-  return j;
-}
-
-const SettingsJson& array(const SettingsJson& j, const std::string& path, std::size_t size) {
-  if (!j.is_array()) fail(path, "must be an array, but is " + kindOf(j));
+template <class N>
+void array(const N& j, const Path& path, std::size_t size) {
+  if (!j.isArray()) fail(path, "must be an array, but is " + j.kind());
   if (j.size() != size) fail(path, fmt::format("must have {} entries, but has {}", size, j.size()));
-  return j;
 }
 
-bool boolean(const SettingsJson& j, const std::string& path) {
-  if (!j.is_boolean()) fail(path, "must be true or false, but is " + kindOf(j));
-  return j.get<bool>();
+template <class N>
+bool boolean(const N& j, const Path& path) {
+  if (!j.isBool()) fail(path, "must be true or false, but is " + j.kind());
+  return j.asBool();
 }
 
-double number(const SettingsJson& j, const std::string& path, double lo, double hi) {
-  if (!j.is_number()) fail(path, "must be a number, but is " + kindOf(j));
-  const double v = j.get<double>();
+template <class N>
+double number(const N& j, const Path& path, double lo, double hi) {
+  if (!j.isNumber()) fail(path, "must be a number, but is " + j.kind());
+  const double v = j.asDouble();
   if (!std::isfinite(v) || v < lo || v > hi) fail(path, fmt::format("{} is outside {} to {}", j.dump(), lo, hi));
   return v;
 }
 
-int integer(const SettingsJson& j, const std::string& path, long long lo, long long hi) {
-  if (!j.is_number_integer()) fail(path, "must be an integer, but is " + kindOf(j));
+template <class N>
+int integer(const N& j, const Path& path, long long lo, long long hi) {
+  if (!j.isInteger()) fail(path, "must be an integer, but is " + j.kind());
   long long v = 0;
-  if (j.is_number_unsigned()) {
-    const auto u = j.get<std::uint64_t>();
+  if (j.isUnsigned()) {
+    const auto u = j.asUnsigned();
     v = u > static_cast<std::uint64_t>(hi) ? hi + 1 : static_cast<long long>(u);
   } else {
-    v = j.get<long long>();
+    v = j.asInteger();
   }
   if (v < lo || v > hi) fail(path, fmt::format("{} is outside {} to {}", j.dump(), lo, hi));
   return static_cast<int>(v);
 }
 
-std::string text(const SettingsJson& j, const std::string& path) {
-  if (!j.is_string()) fail(path, "must be a string, but is " + kindOf(j));
-  const auto& s = j.get_ref<const std::string&>();
+template <class N>
+std::string text(const N& j, const Path& path) {
+  if (!j.isString()) fail(path, "must be a string, but is " + j.kind());
+  const std::string_view s = j.asText();
   if (s.size() > MAX_TEXT_BYTES) fail(path, fmt::format("is longer than {} bytes", MAX_TEXT_BYTES));
-  return s;
+  return std::string(s);
 }
 
 // Runs `read` on the member when it is present; a member the model does not
 // offer is refused.
-template <class F>
-void optionalMember(const SettingsJson& obj, const std::string& path, const char* key, bool offered, F read) {
-  const SettingsJson* j = member(obj, key);
+template <class N, class F>
+void optionalMember(const N& obj, const Path& path, const char* key, bool offered, F read) {
+  const auto j = obj.member(key);
   if (!j) return;
-  const std::string where = join(path, key);
+  const Path where(path, key);
   if (!offered) fail(where, "the model has no such setting");
   read(*j, where);
 }
 
-std::vector<bool> flagList(const SettingsJson& j, const std::string& path, int count) {
+template <class N>
+std::vector<bool> flagList(const N& j, const Path& path, int count) {
   array(j, path, at(count));
   std::vector<bool> out;
-  for (std::size_t i = 0; i < j.size(); ++i) out.push_back(boolean(j[i], index(path, i)));
+  for (std::size_t i = 0; i < j.size(); ++i) out.push_back(boolean(j[i], Path(path, i)));
   return out;
 }
 
-std::vector<int> sourceList(const SettingsJson& j, const std::string& path, int sources) {
-  if (!j.is_array()) fail(path, "must be an array, but is " + kindOf(j));
+template <class N>
+std::vector<int> sourceList(const N& j, const Path& path, int sources) {
+  if (!j.isArray()) fail(path, "must be an array, but is " + j.kind());
   if (j.size() > at(sources)) fail(path, fmt::format("selects {} sources of {}", j.size(), sources));
   std::vector<int> out;
   std::set<int> seen;
   for (std::size_t i = 0; i < j.size(); ++i) {
-    const int s = integer(j[i], index(path, i), 0, sources - 1);
-    if (!seen.insert(s).second) fail(index(path, i), fmt::format("source {} is selected twice", s));
+    const int s = integer(j[i], Path(path, i), 0, sources - 1);
+    if (!seen.insert(s).second) fail(Path(path, i), fmt::format("source {} is selected twice", s));
     out.push_back(s);
   }
   return out;
 }
 
-EqFilter eqFilter(const SettingsJson& j, const std::string& path) {
+template <class N>
+EqFilter eqFilter(const N& j, const Path& path) {
   object(j, path);
   EqFilter f;
-  auto need = [&](const char* key) -> const SettingsJson& {
-    const SettingsJson* m = member(j, key);
-    if (!m) fail(join(path, key), "is missing");
+  auto need = [&](const char* key) {
+    const auto m = j.member(key);
+    if (!m) fail(Path(path, key), "is missing");
     return *m;
   };
-  f.type = integer(need("type"), join(path, "type"), 0, 12);
-  if (!validEqType(f.type)) fail(join(path, "type"), fmt::format("{} is no equaliser type", f.type));
-  f.slope = integer(need("slope"), join(path, "slope"), 0, 2);
-  f.bypass = boolean(need("bypass"), join(path, "bypass"));
-  f.freqInHz = number(need("freqInHz"), join(path, "freqInHz"), MIN_HZ, MAX_HZ);
-  f.freq2InHz = number(need("freq2InHz"), join(path, "freq2InHz"), MIN_HZ, MAX_HZ);
-  f.gainInDb = number(need("gainInDb"), join(path, "gainInDb"), -MAX_DB, MAX_DB);
-  f.quality = number(need("quality"), join(path, "quality"), MIN_Q, MAX_Q);
-  f.quality2 = number(need("quality2"), join(path, "quality2"), MIN_Q, MAX_Q);
+  f.type = integer(need("type"), Path(path, "type"), 0, 12);
+  if (!validEqType(f.type)) fail(Path(path, "type"), fmt::format("{} is no equaliser type", f.type));
+  f.slope = integer(need("slope"), Path(path, "slope"), 0, 2);
+  f.bypass = boolean(need("bypass"), Path(path, "bypass"));
+  f.freqInHz = number(need("freqInHz"), Path(path, "freqInHz"), MIN_HZ, MAX_HZ);
+  f.freq2InHz = number(need("freq2InHz"), Path(path, "freq2InHz"), MIN_HZ, MAX_HZ);
+  f.gainInDb = number(need("gainInDb"), Path(path, "gainInDb"), -MAX_DB, MAX_DB);
+  f.quality = number(need("quality"), Path(path, "quality"), MIN_Q, MAX_Q);
+  f.quality2 = number(need("quality2"), Path(path, "quality2"), MIN_Q, MAX_Q);
   return f;
 }
 
-void readChannel(const SettingsJson& j, const std::string& path, int ch, const FennikDevice& like, ChannelSettings& c) {
+template <class N>
+void readChannel(const N& j, const Path& path, int ch, const FennikDevice& like, ChannelSettings& c) {
   object(j, path);
   optionalMember(j, path, "customName", true, [&](auto& v, auto& p) { c.customName = text(v, p); });
   const Limits gain = like.getGainLimits(ch);
@@ -169,47 +293,48 @@ void readChannel(const SettingsJson& j, const std::string& path, int ch, const F
   optionalMember(j, path, "delays", true, [&](auto& v, auto& p) {
     array(v, p, CHANNEL_TYPE_COUNT);
     for (int t = 0; t < CHANNEL_TYPE_COUNT; ++t) {
-      const SettingsJson& d = v[at(t)];
-      const std::string dp = index(p, at(t));
+      const N d = v[at(t)];
+      const Path dp(p, at(t));
       const bool offered = like.isDelaySupported(channelType(t));
-      if (d.is_null()) {
+      if (d.isNull()) {
         if (offered) fail(dp, "the model has this delay; it must be given");
         continue;
       }
       if (!offered) fail(dp, "the model has no such delay");
       object(d, dp);
       DelaySettings s;
-      const SettingsJson* ms = member(d, "ms");
-      const SettingsJson* bypass = member(d, "bypass");
+      const auto ms = d.member("ms");
+      const auto bypass = d.member("bypass");
       if (!ms || !bypass) fail(dp, "must hold \"ms\" and \"bypass\"");
-      s.ms = number(*ms, join(dp, "ms"), 0.0, like.getDelayMax(channelType(t)));
-      s.bypass = boolean(*bypass, join(dp, "bypass"));
+      s.ms = number(*ms, Path(dp, "ms"), 0.0, like.getDelayMax(channelType(t)));
+      s.bypass = boolean(*bypass, Path(dp, "bypass"));
       c.delays[at(t)] = s;
     }
   });
   optionalMember(j, path, "eq", true, [&](auto& v, auto& p) {
     array(v, p, CHANNEL_TYPE_COUNT);
     for (int t = 0; t < CHANNEL_TYPE_COUNT; ++t) {
-      const std::string bp = index(p, at(t));
+      const Path bp(p, at(t));
       const int count = std::max(0, like.getEqFilterCount(channelType(t)));
-      array(v[at(t)], bp, at(count));
+      const N bank = v[at(t)];
+      array(bank, bp, at(count));
       c.eq[at(t)].clear();
-      for (int f = 0; f < count; ++f) c.eq[at(t)].push_back(eqFilter(v[at(t)][at(f)], index(bp, at(f))));
+      for (int f = 0; f < count; ++f) c.eq[at(t)].push_back(eqFilter(bank[at(f)], Path(bp, at(f))));
     }
   });
   const int sources = static_cast<int>(like.getInputSources().size());
   optionalMember(j, path, "routing", sources > 0, [&](auto& v, auto& p) {
     array(v, p, ROUTING_COUNT);
     std::array<std::vector<int>, ROUTING_COUNT> r;
-    for (int i = 0; i < ROUTING_COUNT; ++i) r[at(i)] = sourceList(v[at(i)], index(p, at(i)), sources);
+    for (int i = 0; i < ROUTING_COUNT; ++i) r[at(i)] = sourceList(v[at(i)], Path(p, at(i)), sources);
     c.routing = r;
   });
   optionalMember(j, path, "load", true, [&](auto& v, auto& p) {
     object(v, p);
     auto num = [&](const char* key, double& out, double lo, double hi) {
-      if (const SettingsJson* m = member(v, key)) out = number(*m, join(p, key), lo, hi);
+      if (const auto m = v.member(key)) out = number(*m, Path(p, key), lo, hi);
     };
-    if (const SettingsJson* m = member(v, "pilotActive")) c.load.pilotActive = boolean(*m, join(p, "pilotActive"));
+    if (const auto m = v.member("pilotActive")) c.load.pilotActive = boolean(*m, Path(p, "pilotActive"));
     num("pilotFrequency", c.load.pilotFrequency, 0.0, MAX_HZ);
     num("pilotLevel", c.load.pilotLevel, -MAX_DB, MAX_DB);
     num("thresholdMin", c.load.thresholdMin, -MAX_THRESHOLD, MAX_THRESHOLD);
@@ -220,15 +345,101 @@ void readChannel(const SettingsJson& j, const std::string& path, int ch, const F
   optionalMember(j, path, "signalGenerator", true, [&](auto& v, auto& p) {
     object(v, p);
     auto& g = c.signalGenerator;
-    if (const SettingsJson* m = member(v, "active")) g.active = boolean(*m, join(p, "active"));
-    if (const SettingsJson* m = member(v, "levelInDb")) g.levelInDb = number(*m, join(p, "levelInDb"), -MAX_DB, MAX_DB);
-    if (const SettingsJson* m = member(v, "frequencyInHz"))
-      g.frequencyInHz = number(*m, join(p, "frequencyInHz"), MIN_HZ, MAX_HZ);
-    if (const SettingsJson* m = member(v, "mode")) g.mode = integer(*m, join(p, "mode"), 0, 3);
-    if (const SettingsJson* m = member(v, "type")) g.type = integer(*m, join(p, "type"), 0, 2);
+    if (const auto m = v.member("active")) g.active = boolean(*m, Path(p, "active"));
+    if (const auto m = v.member("levelInDb")) g.levelInDb = number(*m, Path(p, "levelInDb"), -MAX_DB, MAX_DB);
+    if (const auto m = v.member("frequencyInHz"))
+      g.frequencyInHz = number(*m, Path(p, "frequencyInHz"), MIN_HZ, MAX_HZ);
+    if (const auto m = v.member("mode")) g.mode = integer(*m, Path(p, "mode"), 0, 3);
+    if (const auto m = v.member("type")) g.type = integer(*m, Path(p, "type"), 0, 2);
   });
   optionalMember(j, path, "flagCollect", true,
                  [&](auto& v, auto& p) { c.flagCollect = flagList(v, p, CHANNEL_FLAGS); });
+}
+
+template <class N>
+void checkHeader(const N& j) {
+  object(j, "(document)");
+  const auto format = j.member("format");
+  if (!format || !format->isString() || format->asText() != DRIVER_SETTINGS_FORMAT)
+    fail("format", fmt::format("must be \"{}\"", DRIVER_SETTINGS_FORMAT));
+  const auto version = j.member("version");
+  if (!version) fail("version", "is missing");
+  const int v = integer(*version, "version", 0, std::numeric_limits<int>::max());
+  if (v != DRIVER_SETTINGS_VERSION)
+    fail("version", fmt::format("{} is not known; this server reads version {}", v, DRIVER_SETTINGS_VERSION));
+  const auto model = j.member("model");
+  if (!model) fail("model", "is missing");
+  text(*model, "model");
+}
+
+template <class N>
+DriverSettings readDocument(const N& j, const FennikDevice& like, DriverSettings s) {
+  checkHeader(j);
+  const std::string model(j.member("model")->asText());
+  if (model != like.getModel())
+    fail("model", fmt::format("\"{}\" is not the device's model \"{}\"", model, like.getModel()));
+  const Path root;
+  optionalMember(j, root, "name", true, [&](auto& v, auto& p) { s.name = text(v, p); });
+  optionalMember(j, root, "deviceIntId", like.isDeviceIdSupported(),
+                 [&](auto& v, auto& p) { s.deviceIntId = integer(v, p, 0, std::numeric_limits<int>::max()); });
+  optionalMember(j, root, "frontPanelLock", like.isFrontPanelLockSupported(),
+                 [&](auto& v, auto& p) { s.frontPanelLock = boolean(v, p); });
+  const PinRange pins = like.getFrontPanelLockPinRange();
+  optionalMember(j, root, "frontPanelLockPin", like.isFrontPanelLockPinSupported(), [&](auto& v, auto& p) {
+    s.frontPanelLockPin = static_cast<std::uint16_t>(integer(v, p, pins.minimum, pins.maximum));
+  });
+  optionalMember(j, root, "power", like.isPowerSupported(), [&](auto& v, auto& p) { s.power = boolean(v, p); });
+  const Limits delay = like.getPowerOnDelayRange();
+  optionalMember(j, root, "powerOnDelay", like.isPowerOnDelaySupported(),
+                 [&](auto& v, auto& p) { s.powerOnDelay = number(v, p, delay.minimum, delay.maximum); });
+  const Limits breaker = like.getBreakerRange();
+  optionalMember(j, root, "breaker", like.isBreakerSupported(),
+                 [&](auto& v, auto& p) { s.breaker = number(v, p, breaker.minimum, breaker.maximum); });
+  optionalMember(j, root, "sampleRate", like.isSampleRateSupported(),
+                 [&](auto& v, auto& p) { s.sampleRate = integer(v, p, 0, 1); });
+  optionalMember(j, root, "networkMode", like.isNetworkModeSupported(),
+                 [&](auto& v, auto& p) { s.networkMode = integer(v, p, 0, 3); });
+  optionalMember(j, root, "startUpPresetSlot", true, [&](auto& v, auto& p) {
+    s.startUpPresetSlot = text(v, p);
+    const auto slots = like.getPresetSlots();
+    if (!s.startUpPresetSlot.empty() && std::find(slots.begin(), slots.end(), s.startUpPresetSlot) == slots.end())
+      fail(p, fmt::format("\"{}\" is no preset slot of the model", s.startUpPresetSlot));
+  });
+  optionalMember(j, root, "failover", anyFailoverType(like), [&](auto& v, auto& p) {
+    object(v, p);
+    FailoverConfig f = like.getFailoverConfig();
+    for (const char* key : {"failoverTime", "fallbackTime", "type"}) {
+      if (!v.member(key)) fail(Path(p, key), "is missing");
+    }
+    f.failoverTime = integer(*v.member("failoverTime"), Path(p, "failoverTime"), f.timeMinimum, f.timeMaximum);
+    f.fallbackTime = integer(*v.member("fallbackTime"), Path(p, "fallbackTime"), f.timeMinimum, f.timeMaximum);
+    f.type = integer(*v.member("type"), Path(p, "type"), 0, 3);
+    if (!like.isFailoverTypeSupported(f.type))
+      fail(Path(p, "type"), fmt::format("failover type {} is not offered by the model", f.type));
+    s.failover = f;
+  });
+  optionalMember(j, root, "collectedErrorHold", like.isCollectedErrorHoldSupported(),
+                 [&](auto& v, auto& p) { s.collectedErrorHold = boolean(v, p); });
+  optionalMember(j, root, "deviceFlagCollect", true,
+                 [&](auto& v, auto& p) { s.deviceFlagCollect = flagList(v, p, DEVICE_FLAGS); });
+  optionalMember(j, root, "gpios", true, [&](auto& v, auto& p) {
+    array(v, p, at(std::max(0, like.getGpioCount())));
+    for (std::size_t g = 0; g < v.size(); ++g) {
+      const Path gp(p, g);
+      const N gpio = v[g];
+      object(gpio, gp);
+      const auto mode = gpio.member("mode");
+      const auto output = gpio.member("output");
+      if (!mode || !output) fail(gp, "must hold \"mode\" and \"output\"");
+      s.gpios.at(g) = {integer(*mode, Path(gp, "mode"), 0, 2), boolean(*output, Path(gp, "output"))};
+    }
+  });
+  optionalMember(j, root, "channels", true, [&](auto& v, auto& p) {
+    array(v, p, at(std::max(0, like.getChannelCount())));
+    for (std::size_t ch = 0; ch < v.size(); ++ch)
+      readChannel(v[ch], Path(p, ch), static_cast<int>(ch), like, s.channels.at(ch));
+  });
+  return s;
 }
 
 // ---- writing a document ----
@@ -502,91 +713,19 @@ std::string driverSettingsText(const DriverSettings& s) {
   return out;
 }
 
-void checkDriverSettingsHeader(const SettingsJson& j) {
-  object(j, "(document)");
-  const SettingsJson* format = member(j, "format");
-  if (!format || !format->is_string() || format->get_ref<const std::string&>() != DRIVER_SETTINGS_FORMAT)
-    fail("format", fmt::format("must be \"{}\"", DRIVER_SETTINGS_FORMAT));
-  const SettingsJson* version = member(j, "version");
-  if (!version) fail("version", "is missing");
-  const int v = integer(*version, "version", 0, std::numeric_limits<int>::max());
-  if (v != DRIVER_SETTINGS_VERSION)
-    fail("version", fmt::format("{} is not known; this server reads version {}", v, DRIVER_SETTINGS_VERSION));
-  const SettingsJson* model = member(j, "model");
-  if (!model) fail("model", "is missing");
-  text(*model, "model");
-}
+void checkDriverSettingsHeader(const SettingsJson& j) { checkHeader(TreeNode(j)); }
 
 DriverSettings driverSettingsFromJson(const SettingsJson& j, const FennikDevice& like) {
   return driverSettingsFromJson(j, like, readDriverSettings(like));
 }
 
-DriverSettings driverSettingsFromJson(const SettingsJson& j, const FennikDevice& like, DriverSettings s) {
-  checkDriverSettingsHeader(j);
-  const std::string model = j["model"].get<std::string>();
-  if (model != like.getModel())
-    fail("model", fmt::format("\"{}\" is not the device's model \"{}\"", model, like.getModel()));
-  const std::string root;
-  optionalMember(j, root, "name", true, [&](auto& v, auto& p) { s.name = text(v, p); });
-  optionalMember(j, root, "deviceIntId", like.isDeviceIdSupported(),
-                 [&](auto& v, auto& p) { s.deviceIntId = integer(v, p, 0, std::numeric_limits<int>::max()); });
-  optionalMember(j, root, "frontPanelLock", like.isFrontPanelLockSupported(),
-                 [&](auto& v, auto& p) { s.frontPanelLock = boolean(v, p); });
-  const PinRange pins = like.getFrontPanelLockPinRange();
-  optionalMember(j, root, "frontPanelLockPin", like.isFrontPanelLockPinSupported(), [&](auto& v, auto& p) {
-    s.frontPanelLockPin = static_cast<std::uint16_t>(integer(v, p, pins.minimum, pins.maximum));
-  });
-  optionalMember(j, root, "power", like.isPowerSupported(), [&](auto& v, auto& p) { s.power = boolean(v, p); });
-  const Limits delay = like.getPowerOnDelayRange();
-  optionalMember(j, root, "powerOnDelay", like.isPowerOnDelaySupported(),
-                 [&](auto& v, auto& p) { s.powerOnDelay = number(v, p, delay.minimum, delay.maximum); });
-  const Limits breaker = like.getBreakerRange();
-  optionalMember(j, root, "breaker", like.isBreakerSupported(),
-                 [&](auto& v, auto& p) { s.breaker = number(v, p, breaker.minimum, breaker.maximum); });
-  optionalMember(j, root, "sampleRate", like.isSampleRateSupported(),
-                 [&](auto& v, auto& p) { s.sampleRate = integer(v, p, 0, 1); });
-  optionalMember(j, root, "networkMode", like.isNetworkModeSupported(),
-                 [&](auto& v, auto& p) { s.networkMode = integer(v, p, 0, 3); });
-  optionalMember(j, root, "startUpPresetSlot", true, [&](auto& v, auto& p) {
-    s.startUpPresetSlot = text(v, p);
-    const auto slots = like.getPresetSlots();
-    if (!s.startUpPresetSlot.empty() && std::find(slots.begin(), slots.end(), s.startUpPresetSlot) == slots.end())
-      fail(p, fmt::format("\"{}\" is no preset slot of the model", s.startUpPresetSlot));
-  });
-  optionalMember(j, root, "failover", anyFailoverType(like), [&](auto& v, auto& p) {
-    object(v, p);
-    FailoverConfig f = like.getFailoverConfig();
-    for (const char* key : {"failoverTime", "fallbackTime", "type"}) {
-      if (!member(v, key)) fail(join(p, key), "is missing");
-    }
-    f.failoverTime = integer(v["failoverTime"], join(p, "failoverTime"), f.timeMinimum, f.timeMaximum);
-    f.fallbackTime = integer(v["fallbackTime"], join(p, "fallbackTime"), f.timeMinimum, f.timeMaximum);
-    f.type = integer(v["type"], join(p, "type"), 0, 3);
-    if (!like.isFailoverTypeSupported(f.type))
-      fail(join(p, "type"), fmt::format("failover type {} is not offered by the model", f.type));
-    s.failover = f;
-  });
-  optionalMember(j, root, "collectedErrorHold", like.isCollectedErrorHoldSupported(),
-                 [&](auto& v, auto& p) { s.collectedErrorHold = boolean(v, p); });
-  optionalMember(j, root, "deviceFlagCollect", true,
-                 [&](auto& v, auto& p) { s.deviceFlagCollect = flagList(v, p, DEVICE_FLAGS); });
-  optionalMember(j, root, "gpios", true, [&](auto& v, auto& p) {
-    array(v, p, at(std::max(0, like.getGpioCount())));
-    for (std::size_t g = 0; g < v.size(); ++g) {
-      const std::string gp = index(p, g);
-      object(v[g], gp);
-      const SettingsJson* mode = member(v[g], "mode");
-      const SettingsJson* output = member(v[g], "output");
-      if (!mode || !output) fail(gp, "must hold \"mode\" and \"output\"");
-      s.gpios.at(g) = {integer(*mode, join(gp, "mode"), 0, 2), boolean(*output, join(gp, "output"))};
-    }
-  });
-  optionalMember(j, root, "channels", true, [&](auto& v, auto& p) {
-    array(v, p, at(std::max(0, like.getChannelCount())));
-    for (std::size_t ch = 0; ch < v.size(); ++ch)
-      readChannel(v[ch], index(p, ch), static_cast<int>(ch), like, s.channels.at(ch));
-  });
-  return s;
+DriverSettings driverSettingsFromJson(const SettingsJson& j, const FennikDevice& like, DriverSettings base) {
+  return readDocument(TreeNode(j), like, std::move(base));
+}
+
+DriverSettings driverSettingsFromDom(const simdjson::dom::element& document, const FennikDevice& like,
+                                     DriverSettings base) {
+  return readDocument(DomNode(document), like, std::move(base));
 }
 
 }  // namespace fennik::devices

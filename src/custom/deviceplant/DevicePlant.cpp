@@ -88,30 +88,41 @@ void DevicePlant::load(fennik::server::FileContainer& container) {
   std::map<Uuid, Probe> probes;  // one driver per device type, to check against
   std::map<Uuid, DriverSettings> stored;
   std::map<Uuid, fennik::devices::SettingsJson> carried;
-  const DriverStore store(DRIVER_FOLDER);
-  store.load(container, [&](const Uuid& id, const fennik::server::Json& doc) {
+  // The driver to check an entry against, or none when no factory makes
+  // the device's type (its entry is then carried as it is).
+  auto probeFor = [&](const Uuid& id) -> Probe* {
     const Device* device = db()->get<Device>(id);
     if (!device) throw std::runtime_error("it names no device of the project");
     DeviceType* type = device->getType();
     DeviceFactory* factory = factoryFor(type);
-    Probe* probe = nullptr;
-    if (factory) {
-      auto it = probes.find(type->id());
-      if (it == probes.end()) {
-        Probe p;
-        p.driver = factory->createDriver(type);
-        if (p.driver) p.base = fennik::devices::readDriverSettings(*p.driver);
-        it = probes.emplace(type->id(), std::move(p)).first;
-      }
-      if (it->second.driver) probe = &it->second;
+    if (!factory) return nullptr;
+    auto it = probes.find(type->id());
+    if (it == probes.end()) {
+      Probe p;
+      p.driver = factory->createDriver(type);
+      if (p.driver) p.base = fennik::devices::readDriverSettings(*p.driver);
+      it = probes.emplace(type->id(), std::move(p)).first;
     }
-    if (!probe) {
-      fennik::devices::checkDriverSettingsHeader(doc);
-      carried[id] = doc;
-      return;
-    }
-    stored[id] = fennik::devices::driverSettingsFromJson(doc, *probe->driver, probe->base);
-  });
+    return it->second.driver ? &it->second : nullptr;
+  };
+  const DriverStore store(DRIVER_FOLDER);
+  store.read(
+      container,
+      [&](const Uuid& id, const simdjson::dom::element& doc) {
+        Probe* probe = probeFor(id);
+        // A carried entry is kept as a tree: the other way takes it.
+        if (!probe) throw std::runtime_error("carried");
+        stored[id] = fennik::devices::driverSettingsFromDom(doc, *probe->driver, probe->base);
+      },
+      [&](const Uuid& id, const fennik::server::Json& doc) {
+        Probe* probe = probeFor(id);
+        if (!probe) {
+          fennik::devices::checkDriverSettingsHeader(doc);
+          carried[id] = doc;
+          return;
+        }
+        stored[id] = fennik::devices::driverSettingsFromJson(doc, *probe->driver, probe->base);
+      });
   stored_ = std::move(stored);
   carried_ = std::move(carried);
 }

@@ -2,6 +2,8 @@
 
 #include "custom/driverstore/JsonTreeParse.h"
 
+#include <simdjson.h>
+
 #include "fennik/server/project/FileContainer.h"
 
 #include <fmt/format.h>
@@ -148,21 +150,40 @@ DriverStore::Json DriverStore::parseEntry(const Uuid& id, const std::string& tex
   }
 }
 
+std::vector<Uuid> DriverStore::readIds(const FileContainer& project) const {
+  if (!fs::is_directory(project.path(folder_))) fail("", "it is no folder");
+  if (!project.has(folder_ + "/" + IDS_ENTRY)) fail(IDS_ENTRY, "the list of devices is missing");
+  return parseIds(readSmall(project, IDS_ENTRY));
+}
+
+std::string DriverStore::readEntry(const FileContainer& project, const Uuid& id) const {
+  const std::string name = fennik::server::UuidToS(id);
+  if (!project.has(folder_ + "/" + name)) fail(name, "it is listed in driverIds but missing");
+  return readSmall(project, name);
+}
+
+std::string DriverStore::readSmall(const FileContainer& project, const std::string& entry) const {
+  const fs::path file = project.path(folder_ + "/" + entry);
+  std::error_code ec;
+  const auto size = fs::file_size(file, ec);
+  if (ec) fail(entry, "it cannot be read (" + ec.message() + ")");
+  if (size > limits_.maxEntryBytes) fail(entry, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
+  return project.get(folder_ + "/" + entry);
+}
+
+void DriverStore::check(const Uuid& id, const Verify& verify, const Json& doc) const {
+  if (!verify) return;
+  try {
+    verify(id, doc);
+  } catch (const std::exception& e) {
+    fail(fennik::server::UuidToS(id), e.what());
+  }
+}
+
 std::vector<DriverStore::Entry> DriverStore::load(const FileContainer& project, const Verify& verify) const {
   std::vector<Entry> entries;
   if (!project.exists(folder_)) return entries;
-  if (!fs::is_directory(project.path(folder_))) fail("", "it is no folder");
-  const std::string idsName = folder_ + "/" + IDS_ENTRY;
-  if (!project.has(idsName)) fail(IDS_ENTRY, "the list of devices is missing");
-  auto readSmall = [&](const std::string& entry) {
-    const fs::path file = project.path(folder_ + "/" + entry);
-    std::error_code ec;
-    const auto size = fs::file_size(file, ec);
-    if (ec) fail(entry, "it cannot be read (" + ec.message() + ")");
-    if (size > limits_.maxEntryBytes) fail(entry, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
-    return project.get(folder_ + "/" + entry);
-  };
-  const std::vector<Uuid> ids = parseIds(readSmall(IDS_ENTRY));
+  const std::vector<Uuid> ids = readIds(project);
   // Every entry is read and parsed first, on two threads: parsing is most of
   // a show's load. A fault is kept with its entry and thrown in list order
   // below, so the fault named is the one reading entry by entry would name.
@@ -173,9 +194,7 @@ std::vector<DriverStore::Entry> DriverStore::load(const FileContainer& project, 
   std::vector<Parsed> parsed(ids.size());
   forEachOnTwoThreads(ids.size(), [&](std::size_t i) {
     try {
-      const std::string name = fennik::server::UuidToS(ids[i]);
-      if (!project.has(folder_ + "/" + name)) fail(name, "it is listed in driverIds but missing");
-      parsed[i].doc = parseEntry(ids[i], readSmall(name));
+      parsed[i].doc = parseEntry(ids[i], readEntry(project, ids[i]));
     } catch (...) {
       parsed[i].fault = std::current_exception();
     }
@@ -183,16 +202,49 @@ std::vector<DriverStore::Entry> DriverStore::load(const FileContainer& project, 
   entries.reserve(ids.size());
   for (std::size_t i = 0; i < ids.size(); ++i) {
     if (parsed[i].fault) std::rethrow_exception(parsed[i].fault);
-    if (verify) {
-      try {
-        verify(ids[i], parsed[i].doc);
-      } catch (const std::exception& e) {
-        fail(fennik::server::UuidToS(ids[i]), e.what());
-      }
-    }
+    check(ids[i], verify, parsed[i].doc);
     entries.emplace_back(ids[i], std::move(parsed[i].doc));
   }
   return entries;
+}
+
+void DriverStore::read(const FileContainer& project, const ReadInPlace& inPlace, const Verify& verify) const {
+  if (!project.exists(folder_)) return;
+  const std::vector<Uuid> ids = readIds(project);
+  // Parsed on two threads as in load(), into simdjson's DOM where it reads
+  // the text as the library would; the text stays for the entries that go
+  // the library's way.
+  struct Parsed {
+    std::string text;
+    simdjson::dom::document doc;
+    bool inDom = false;
+    std::exception_ptr fault;
+  };
+  std::vector<Parsed> parsed(ids.size());
+  forEachOnTwoThreads(ids.size(), [&](std::size_t i) {
+    try {
+      Parsed& p = parsed[i];
+      p.text = readEntry(project, ids[i]);
+      p.inDom = parseJsonDocument(p.text, MAX_DEPTH, p.doc);
+    } catch (...) {
+      parsed[i].fault = std::current_exception();
+    }
+  });
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    Parsed& p = parsed[i];
+    if (p.fault) std::rethrow_exception(p.fault);
+    if (p.inDom && inPlace) {
+      try {
+        inPlace(ids[i], p.doc.root());
+        p = Parsed();
+        continue;
+      } catch (const std::exception&) {
+        // Read again as a tree below: its refusal is the one load() gives.
+      }
+    }
+    check(ids[i], verify, parseEntry(ids[i], p.text));
+    p = Parsed();
+  }
 }
 
 }  // namespace qor::server

@@ -25,6 +25,10 @@ namespace fennik::server {
 class FileContainer;
 }
 
+namespace simdjson::dom {
+class element;
+}
+
 namespace qor::server {
 
 class DriverStoreError : public std::runtime_error {
@@ -66,6 +70,15 @@ class DriverStore {
   // sub-container. `verify` runs on each entry after its own checks.
   std::vector<Entry> load(const fennik::server::FileContainer& project, const Verify& verify = {}) const;
 
+  // Checks one entry read in place from simdjson's DOM; throws to refuse it.
+  using ReadInPlace = std::function<void(const fennik::server::Uuid&, const simdjson::dom::element&)>;
+
+  // The checks of load() without keeping the entries or building their
+  // trees: each entry simdjson reads as the library would goes to `inPlace`;
+  // any other entry, and any entry `inPlace` refuses, goes to `verify` as a
+  // tree, so a refusal names what is wrong exactly as load() does.
+  void read(const fennik::server::FileContainer& project, const ReadInPlace& inPlace, const Verify& verify) const;
+
   // The checks of load() on texts, for callers that hold them in memory
   // (and the fuzzer): the id list, and one entry's document.
   std::vector<fennik::server::Uuid> parseIds(const std::string& text) const;
@@ -74,6 +87,12 @@ class DriverStore {
  private:
   std::string entryName(const std::string& entry) const { return folder_ + "/" + entry; }
   [[noreturn]] void fail(const std::string& entry, const std::string& what) const;
+  // The list of devices, and each listed entry's text, as load() checks them.
+  std::vector<fennik::server::Uuid> readIds(const fennik::server::FileContainer& project) const;
+  std::string readEntry(const fennik::server::FileContainer& project, const fennik::server::Uuid& id) const;
+  std::string readSmall(const fennik::server::FileContainer& project, const std::string& entry) const;
+  // Runs `verify` on the entry; its refusal names the entry.
+  void check(const fennik::server::Uuid& id, const Verify& verify, const Json& doc) const;
 
   std::string folder_;
   Limits limits_;

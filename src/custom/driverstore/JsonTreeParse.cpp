@@ -106,17 +106,32 @@ bool toLibraryTree(const element& value, Json& out, int depth, int maxDepth) {
   return false;
 }
 
+// One parser per thread: the store parses entries on two.
+simdjson::dom::parser& threadParser() {
+  thread_local simdjson::dom::parser parser;
+  return parser;
+}
+
 }  // namespace
 
 std::optional<Json> parseJsonTree(std::string_view text, int maxDepth) {
   if (fastParserMayDisagree(text)) return std::nullopt;
-  // One parser per thread: the store parses entries on two.
-  thread_local simdjson::dom::parser parser;
   element root;
-  if (parser.parse(text.data(), text.size()).get(root)) return std::nullopt;
+  if (threadParser().parse(text.data(), text.size()).get(root)) return std::nullopt;
   Json tree;
   if (!toLibraryTree(root, tree, 0, maxDepth)) return std::nullopt;
   return tree;
+}
+
+bool parseJsonDocument(std::string_view text, int maxDepth, simdjson::dom::document& document) {
+  if (fastParserMayDisagree(text)) return false;
+  simdjson::dom::parser& parser = threadParser();
+  // Deeper than the tree conversion would go is refused while parsing.
+  const auto depth = static_cast<std::size_t>(std::max(1, maxDepth - TREE_DEPTH_MARGIN));
+  if (parser.max_depth() != depth && parser.allocate(std::max<std::size_t>(parser.capacity(), text.size()), depth))
+    return false;
+  element root;
+  return !parser.parse_into_document(document, text.data(), text.size()).get(root);
 }
 
 }  // namespace qor::server

@@ -8,6 +8,10 @@
 #include <optional>
 #include <string_view>
 
+namespace simdjson::dom {
+class document;
+}
+
 namespace qor::server {
 
 // The tree the library's parser would give for `text`, or nothing when this
@@ -16,5 +20,10 @@ namespace qor::server {
 // integer), a control character, a byte order mark or an escaped surrogate.
 // The caller then parses with the library, which names what is wrong.
 std::optional<fennik::server::Json> parseJsonTree(std::string_view text, int maxDepth);
+
+// The same text left in simdjson's DOM (`document`), for a reader that reads
+// it in place: true when simdjson reads it as the library would, under the
+// same conditions as above.
+bool parseJsonDocument(std::string_view text, int maxDepth, simdjson::dom::document& document);
 
 }  // namespace qor::server

@@ -6,6 +6,7 @@
 #include "fennik/devices/SimulatedNetwork.h"
 
 #include <gtest/gtest.h>
+#include <simdjson.h>
 
 #include <functional>
 #include <limits>
@@ -173,6 +174,28 @@ TEST_F(DriverSettingsTest, TheStoredTextIsCompactJsonEvenForAwkwardValues) {
   EXPECT_EQ(doc["channels"][0]["level"], 0);
 }
 
+// The device plant reads a show's entries where simdjson parsed them; what
+// it reads must be what the tree gives, also where the two forms differ (a
+// repeated key, an integer where a number is asked for, unknown members).
+TEST_F(DriverSettingsTest, ReadingInPlaceGivesWhatTheTreeGives) {
+  auto like = network->createDriver("T-4");
+  const DriverSettings base = readDriverSettings(*like);
+  const std::string text = driverSettingsText(readDriverSettings(*designed()));
+  ASSERT_EQ(text.back(), '}');
+  const std::string body = text.substr(0, text.size() - 1);
+  for (const std::string& variant : {
+           text,
+           body + R"(,"name":"Second")" + "}",
+           body + R"(,"frontPanelLockPin":1500,"unknown":{"deep":[[[1]]]})" + "}",
+           body + R"(,"channels":[{"level":-6,"gain":20},{"level":3},{},{"mute":true}])" + "}",
+       }) {
+    const DriverSettings tree = driverSettingsFromJson(SettingsJson::parse(variant), *like, base);
+    simdjson::dom::parser parser;
+    const DriverSettings dom = driverSettingsFromDom(parser.parse(variant).value(), *like, base);
+    EXPECT_EQ(driverSettingsText(dom), driverSettingsText(tree)) << variant;
+  }
+}
+
 TEST_F(DriverSettingsTest, MissingKeysKeepTheNewDriversValues) {
   auto fresh = network->createDriver("T-4");
   SettingsJson doc = stored();
@@ -230,6 +253,7 @@ TEST_F(DriverSettingsTest, AStoredFormThatDoesNotFitIsRefusedNamingTheKey) {
        [](SettingsJson& j) { j["channels"][0]["signalGenerator"]["mode"] = 9; }},
       {"deviceIntId: -4 is outside", [](SettingsJson& j) { j["deviceIntId"] = -4; }},
   };
+  const DriverSettings base = readDriverSettings(*like);
   for (const auto& c : cases) {
     SettingsJson doc = good;
     c.damage(doc);
@@ -239,6 +263,9 @@ TEST_F(DriverSettingsTest, AStoredFormThatDoesNotFitIsRefusedNamingTheKey) {
     } catch (const DriverSettingsError& e) {
       EXPECT_NE(std::string(e.what()).find(c.expect), std::string::npos) << e.what() << "\nexpected: " << c.expect;
     }
+    // Read in place, the same document is refused as well.
+    simdjson::dom::parser parser;
+    EXPECT_THROW(driverSettingsFromDom(parser.parse(doc.dump()).value(), *like, base), DriverSettingsError) << c.expect;
   }
   EXPECT_THROW(driverSettingsFromJson(SettingsJson::array(), *like), DriverSettingsError);
   EXPECT_THROW(checkDriverSettingsHeader(SettingsJson{{"format", "driver-settings"}}), DriverSettingsError);

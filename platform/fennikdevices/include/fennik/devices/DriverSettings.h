@@ -23,6 +23,10 @@
 #include <string>
 #include <vector>
 
+namespace simdjson::dom {
+class element;
+}
+
 namespace fennik::devices {
 
 class DriverSettingsError : public std::runtime_error {
@@ -110,6 +114,12 @@ std::string driverSettingsText(const DriverSettings& settings);
 DriverSettings driverSettingsFromJson(const SettingsJson& document, const FennikDevice& like);
 // The same, starting from `base` (what `like` holds, read once per model).
 DriverSettings driverSettingsFromJson(const SettingsJson& document, const FennikDevice& like, DriverSettings base);
+// The same from a document parsed by simdjson, read in place: no tree is
+// built. Gives what reading the library's tree of the same text gives; a
+// caller that wants the library's exact message for a refused document
+// reads its tree again (the message may differ in how a number is shown).
+DriverSettings driverSettingsFromDom(const simdjson::dom::element& document, const FennikDevice& like,
+                                     DriverSettings base);
 // The checks that need no driver: the document's format, version and model.
 void checkDriverSettingsHeader(const SettingsJson& document);
 
