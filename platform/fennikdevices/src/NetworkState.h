@@ -88,13 +88,12 @@ template <class T>
 class Boxed {
  public:
   Boxed(const T& value) : value_(std::make_unique<T>(value)) {}  // NOLINT: converts like the value itself
+  // Moving copies: a box is never empty, not even one moved from.
   Boxed(const Boxed& other) : value_(std::make_unique<T>(*other.value_)) {}
-  Boxed(Boxed&&) noexcept = default;
   Boxed& operator=(const Boxed& other) {
     value_ = std::make_unique<T>(*other.value_);
     return *this;
   }
-  Boxed& operator=(Boxed&&) noexcept = default;
   const T& operator*() const { return *value_; }
 
  private:

@@ -39,8 +39,13 @@ struct Database::ClassBucket {
 };
 
 // Open addressing: slots move when the table grows, so nothing keeps a
-// pointer or iterator into it beyond one call.
-struct Database::Index : absl::flat_hash_map<Uuid, Slot, UuidHash> {};
+// pointer or iterator into it beyond one call. It also remembers the class
+// of the last entity added (its name as the bucket map's key, which stays
+// put): a project's entities come class by class.
+struct Database::Index : absl::flat_hash_map<Uuid, Slot, UuidHash> {
+  std::string_view lastClass;
+  ClassBucket* lastBucket = nullptr;
+};
 
 Database::Database() : byId_(std::make_unique<Index>()) {}
 
@@ -52,10 +57,21 @@ Database::~Database() {
 
 std::size_t Database::size() const { return byId_->size(); }
 
+namespace {
+
+// The class's entry of the bucket map, made when missing.
+template <class Buckets>
+typename Buckets::iterator bucketEntry(Buckets& buckets, std::string_view className) {
+  auto it = buckets.find(className);
+  if (it == buckets.end())
+    it = buckets.emplace(std::string(className), std::make_unique<typename Buckets::mapped_type::element_type>()).first;
+  return it;
+}
+
+}  // namespace
+
 Database::ClassBucket& Database::bucket(std::string_view className) {
-  auto it = buckets_.find(className);
-  if (it == buckets_.end()) it = buckets_.emplace(std::string(className), std::make_unique<ClassBucket>()).first;
-  return *it->second;
+  return *bucketEntry(buckets_, className)->second;
 }
 
 const Database::ClassBucket* Database::findBucket(std::string_view className) const {
@@ -72,7 +88,15 @@ void Database::add(EntityPtr entity) {
   }
   ClassBucket* b = nullptr;
   try {
-    b = &bucket(entity->className());
+    const std::string_view className = entity->className();
+    if (byId_->lastBucket && className == byId_->lastClass) {
+      b = byId_->lastBucket;  // buckets live as long as the database
+    } else {
+      const auto it = bucketEntry(buckets_, className);
+      b = it->second.get();
+      byId_->lastClass = it->first;
+      byId_->lastBucket = b;
+    }
     b->order.push_back(entity.get());
   } catch (...) {
     byId_->erase(slot);
