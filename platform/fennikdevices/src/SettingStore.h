@@ -1,7 +1,7 @@
 #pragma once
 // The settings of one simulated device, or of one driver's view of it.
 // Devices of a model keep the same settings, so the sorted list of keys is
-// shared between every store built from the same keys; a store keeps only
+// shared between the stores of one model; a store keeps only
 // its values, in that order. A key outside the shared list goes to a small
 // sorted list of the store's own.
 

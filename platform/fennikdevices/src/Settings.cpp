@@ -118,23 +118,10 @@ class SettingsBuilder {
       keys.push_back(entries_[i].first);
       values.push_back(std::move(entries_[i].second));
     }
-    return ParamMap(internKeys(std::move(keys)), std::move(values));
+    return ParamMap(std::make_shared<const std::vector<Key>>(std::move(keys)), std::move(values));
   }
 
  private:
-  // Devices of one model share one key list: only the values are their own.
-  static std::shared_ptr<const std::vector<Key>> internKeys(std::vector<Key> keys) {
-    static std::mutex mutex;
-    static std::map<std::vector<Key>, std::weak_ptr<const std::vector<Key>>> lists;
-    std::lock_guard lock(mutex);
-    auto& slot = lists[keys];
-    if (auto shared = slot.lock()) return shared;
-    auto shared = std::make_shared<const std::vector<Key>>(std::move(keys));
-    slot = shared;
-    std::erase_if(lists, [](const auto& entry) { return entry.second.expired(); });
-    return shared;
-  }
-
   std::vector<std::pair<Key, Value>> entries_;
 };
 
@@ -190,7 +177,8 @@ static ParamMap buildInitialSettings(const DeviceModel& model) {
 
 ParamMap initialSettings(const std::shared_ptr<const DeviceModel>& model) {
   // Built once per model and copied: building sorts a few hundred settings,
-  // and a show opens a thousand drivers at once.
+  // and a show opens a thousand drivers at once. The copies share the
+  // model's key list; only their values are their own.
   struct Built {
     std::weak_ptr<const DeviceModel> model;
     ParamMap settings;
