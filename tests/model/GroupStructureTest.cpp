@@ -7,6 +7,9 @@
 #include "qor/server/services/DeviceService.h"
 #include "qor/server/services/FtDelayService.h"
 #include "qor/server/services/FtLabelService.h"
+#include "qor/server/services/FtPowerService.h"
+
+#include "fennik/server/project/FileContainer.h"
 
 namespace qor::server::testing {
 namespace {
@@ -90,6 +93,47 @@ TEST_F(GroupStructureTest, ReaggregateAllAggregatesNestedGroupsBeforeTheirContai
   EXPECT_EQ(middle->getDelayInMs(), 12.0);
   EXPECT_EQ(top->getDelayInMs(), 12.0);
   EXPECT_TRUE(top->getDelayInMsConsistent());
+}
+
+TEST_F(GroupStructureTest, ReportsWhileAProjectLoadsReachTheGroupsOnceTheLoadHasFinished) {
+  auto powers = service<FtPowerService>();
+  FtDelay* delayGroup = delays->create();
+  FtPower* powerGroup = powers->create();
+  std::vector<FtDelay*> delayMembers;
+  std::vector<FtPower*> powerMembers;
+  for (int i = 0; i < 3; ++i) {
+    delayMembers.push_back(delays->create());
+    delays->addChild(delayGroup, delayMembers.back(), true);
+    powerMembers.push_back(powers->create());
+    powers->addChild(powerGroup, powerMembers.back(), true);
+  }
+  fennik::server::FileContainer container(std::filesystem::temp_directory_path());
+  for (fennik::server::Service* s :
+       {static_cast<fennik::server::Service*>(delays.get()), static_cast<fennik::server::Service*>(powers.get())})
+    s->load(container);
+  // Devices connecting during the load report their values.
+  for (int i = 0; i < 3; ++i) {
+    delays->setDelayInMs(delayMembers[i], 4.5, true);
+    powers->setCountPowered(powerMembers[i], 1, true);
+  }
+  delays->loadedFinished();
+  powers->loadedFinished();
+  EXPECT_EQ(delayGroup->getDelayInMs(), 4.5);
+  EXPECT_TRUE(delayGroup->getDelayInMsConsistent());
+  EXPECT_EQ(powerGroup->getCountPowered(), 3) << "the group sums its members once they have all reported";
+
+  // Once loaded, every report reaches the groups at once again.
+  delays->setDelayInMs(delayMembers[0], 7.0, true);
+  powers->setCountPowered(powerMembers[0], 0, true);
+  EXPECT_FALSE(delayGroup->getDelayInMsConsistent());
+  EXPECT_EQ(powerGroup->getCountPowered(), 2);
+
+  // A load that fails half way ends with the project's close: reports after
+  // it reach the groups at once, too.
+  powers->load(container);
+  powers->unloaded();
+  powers->setCountPowered(powerMembers[1], 0, true);
+  EXPECT_EQ(powerGroup->getCountPowered(), 1);
 }
 
 TEST_F(GroupStructureTest, ResolvePointersBindsIdsAndLeavesUnknownOrMistypedTargetsEmpty) {

@@ -194,6 +194,50 @@ TEST(DatabaseTest, SignalsAdditionsAndRemovalsPerClassWithTheEntityStillAlive) {
   EXPECT_EQ(db.size(), 0u);
 }
 
+TEST(DatabaseTest, AdoptingTakesEveryEntityWithItsOrderAndSignalsThroughTheListenersOfTheAdoptingDatabase) {
+  Database running;
+  std::vector<std::string> seen;
+  auto late = make<Pear>();
+  // Listeners of the running database, as services connect them: one adds
+  // an entity while the adopted ones are signalled.
+  auto onApple = running.onAdded(kApple, [&](Entity* e) {
+    EXPECT_EQ(running.find(e->id()), e) << "signalled once it can be found";
+    seen.push_back("apple");
+    if (!running.find(late->id())) running.add(late);
+  });
+  auto onPear = running.onAdded(kPear, [&](Entity*) { seen.push_back("pear"); });
+  (void)onApple;
+  (void)onPear;
+  running.add(make<Apple>());
+  running.clear();
+  seen.clear();
+
+  Database aside;
+  auto a1 = make<Apple>(), a2 = make<Apple>(), a3 = make<Apple>();
+  auto p1 = make<Pear>();
+  for (const EntityPtr& e : std::vector<EntityPtr>{a1, p1, a2, a3}) aside.add(e);
+  aside.deleteEntity(a2.get());
+  running.adopt(aside);
+
+  EXPECT_EQ(aside.size(), 0u);
+  EXPECT_EQ(aside.find(a1->id()), nullptr);
+  EXPECT_EQ(running.size(), 4u) << "three adopted, one added by a listener";
+  EXPECT_EQ(running.all<Apple>(), (std::vector<Apple*>{a1.get(), a3.get()}));
+  EXPECT_EQ(running.all<Pear>(), (std::vector<Pear*>{p1.get(), late.get()}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"apple", "pear", "apple", "pear"}))
+      << "each adopted entity once, and the added one by its own addition";
+  // Both databases go on working: deletion, re-adding, the emptied one reused.
+  EXPECT_TRUE(running.deleteEntity(a1.get()));
+  EXPECT_EQ(running.all<Apple>(), (std::vector<Apple*>{a3.get()}));
+  aside.add(a2);
+  EXPECT_EQ(aside.all<Apple>(), (std::vector<Apple*>{a2.get()}));
+
+  // Only an empty database adopts; the other keeps what it has.
+  EXPECT_THROW(running.adopt(aside), std::logic_error);
+  EXPECT_EQ(aside.find(a2->id()), a2.get());
+  EXPECT_EQ(running.find(a2->id()), nullptr);
+}
+
 TEST(DatabaseTest, SerializersAreKeyedByFamilyAndClassAndReplaced) {
   Database db;
   auto first = std::make_shared<FakeSerializer>(kApple);

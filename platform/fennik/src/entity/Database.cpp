@@ -1,6 +1,7 @@
 #include "fennik/server/entity/Database.h"
 
 #include <absl/container/flat_hash_map.h>
+#include <algorithm>
 #include <boost/signals2/signal.hpp>
 
 #include <stdexcept>
@@ -157,6 +158,41 @@ void Database::clear() {
     }
   }
 }
+
+void Database::adopt(Database& from) {
+  if (&from == this) return;
+  if (!byId_->empty()) throw std::logic_error("Database::adopt: the database is not empty");
+  std::swap(byId_, from.byId_);  // ours was empty; `from` gets it
+  for (Index* index : {byId_.get(), from.byId_.get()}) {
+    index->lastClass = {};
+    index->lastBucket = nullptr;
+  }
+  // Their buckets move over whole (the index's slots point at them), each
+  // taking our bucket's listeners along; ours, emptied, go to `from`.
+  std::vector<std::pair<ClassBucket*, std::size_t>> adopted;
+  for (auto& [name, theirs] : from.buckets_) {
+    if (theirs->order.empty()) continue;
+    auto& ours = bucketEntry(buckets_, name)->second;
+    ours->added.swap(theirs->added);
+    ours->removed.swap(theirs->removed);
+    std::swap(ours, theirs);
+    // Counted before any listener runs: an entity a listener adds is
+    // signalled by its own addition.
+    adopted.emplace_back(ours.get(), ours->order.size());
+  }
+  for (auto& [b, count] : adopted) {
+    ++b->walking;
+    struct Done {
+      unsigned& walking;
+      ~Done() { --walking; }
+    } done{b->walking};
+    for (std::size_t i = 0; i < count; ++i) {
+      if (Entity* e = b->order[i]) b->added(e);
+    }
+  }
+}
+
+void Database::reserve(std::size_t n) { byId_->reserve(n); }
 
 Entity* Database::find(const Uuid& id) const {
   auto it = byId_->find(id);

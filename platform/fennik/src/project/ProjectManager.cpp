@@ -188,6 +188,7 @@ struct ProjectManager::Prepared {
   fs::path folder;
   std::shared_ptr<FileContainer> container;
   std::vector<EntityPtr> entities;
+  std::unique_ptr<Database> aside;  // the entities, resolved among themselves
   SchemaVersion stored;
 };
 
@@ -333,7 +334,7 @@ ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const
     }
     p.entities = readEntities(db, *p.container, file);
   }
-  checkAside(p.entities, file);
+  p.aside = checkAside(p.entities, file);
   // While the project is open its entities live in the database; saving
   // writes them from there, so the working folder keeps no stale copy.
   p.container->unset(ENTITIES_ENTRY);
@@ -341,19 +342,22 @@ ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const
   return p;
 }
 
-void ProjectManager::checkAside(const std::vector<EntityPtr>& entities, const fs::path& file) const {
+std::unique_ptr<Database> ProjectManager::checkAside(const std::vector<EntityPtr>& entities,
+                                                     const fs::path& file) const {
   // The entities resolved in a database of their own, and every service
   // asked whether it could load them: what would fail once the running
   // project is gone fails here, while it still runs.
-  Database aside;
-  for (const auto& entity : entities) aside.add(entity);
-  const Entity::Lookup lookup = [&aside](const Uuid& id) { return aside.find(id); };
+  auto aside = std::make_unique<Database>();
+  aside->reserve(entities.size());
+  for (const auto& entity : entities) aside->add(entity);
+  const Entity::Lookup lookup = [&aside](const Uuid& id) { return aside->find(id); };
   try {
     for (const auto& entity : entities) entity->resolvePointers(lookup);
-    context_->services()->forEach([&](Service& s) { s.checkLoad(aside); });
+    context_->services()->forEach([&](Service& s) { s.checkLoad(*aside); });
   } catch (const std::exception& e) {
     throw ProjectError("Cannot open " + quoted(file) + ": " + ENTITIES_ENTRY + ": " + e.what());
   }
+  return aside;
 }
 
 void ProjectManager::open(const fs::path& requested) {
@@ -377,7 +381,7 @@ void ProjectManager::open(const fs::path& requested) {
     closeOnLoop(true);
     guard.folder.clear();
     try {
-      install(*c, p.entities, p.container, file, p.stored, true);
+      install(*c, p.entities, p.container, file, p.stored, p.aside.get());
     } catch (const std::exception& e) {
       const std::string reason = scrubbed(e.what(), p.folder, file);
       getLogger(HOST_LOGGER)
@@ -397,7 +401,7 @@ void ProjectManager::open(const fs::path& requested) {
 
 void ProjectManager::install(EntityContext& c, const std::vector<EntityPtr>& entities,
                              const std::shared_ptr<FileContainer>& container, const std::optional<fs::path>& file,
-                             const std::optional<SchemaVersion>& stored, bool resolvedAmongThem) {
+                             const std::optional<SchemaVersion>& stored, Database* aside) {
   {
     std::lock_guard lock(mutex_);
     container_ = container;
@@ -406,11 +410,13 @@ void ProjectManager::install(EntityContext& c, const std::vector<EntityPtr>& ent
     open_ = true;
   }
   const auto& db = c.db();
-  // Resolved against exactly the database's entities already: the same
-  // lookups would give the same pointers.
-  const bool resolved = resolvedAmongThem && db->size() == 0;
-  for (const auto& entity : entities) db->add(entity);
-  if (!resolved) {
+  if (aside && db->size() == 0 && aside->size() == entities.size()) {
+    // Resolved against exactly what the database will hold: the same
+    // lookups would give the same pointers, and the index is built already.
+    db->adopt(*aside);
+  } else {
+    db->reserve(db->size() + entities.size());
+    for (const auto& entity : entities) db->add(entity);
     const Entity::Lookup lookup = [&db](const Uuid& id) { return db->find(id); };
     for (const auto& entity : entities) entity->resolvePointers(lookup);
   }
@@ -436,7 +442,7 @@ void ProjectManager::restore(EntityContext& c, Running previous, const fs::path&
   }
   if (!previous.open || !previous.container) return;
   try {
-    install(c, previous.entities, previous.container, previous.file, previous.stored, false);
+    install(c, previous.entities, previous.container, previous.file, previous.stored, nullptr);
   } catch (const std::exception& e) {
     getLogger(HOST_LOGGER)->critical("The previous project could not be restored: {}", e.what());
   }

@@ -122,27 +122,28 @@ class Aggregator final : public AggregatorBase<E> {
     detail::forEachAncestorLevel(from, [this](E* p) { aggregate(p); });
   }
 
-  // A device reports a value: only this entity changes, then its ancestors.
-  void writeExternal(E* e, const V& value) const {
+  // A device reports a value: only this entity changes, then its ancestors
+  // (unless `upwards` is false: the caller aggregates every group later).
+  void writeExternal(E* e, const V& value, bool upwards = true) const {
     bool changed = false;
     if (!handle_.getConsistent(e)) {
       handle_.setConsistent(e, true);
       changed = true;
     }
     if (handle_.get(e) == value) {
-      if (changed) reaggregateUpwards({e});
+      if (changed && upwards) reaggregateUpwards({e});
       return;
     }
     handle_.setExternal(e, value, true);
-    reaggregateUpwards({e});
+    if (upwards) reaggregateUpwards({e});
   }
 
   // A client or the editing logic writes: every member at every depth and
   // every linked peer of a written node takes the value.
-  void writeNormal(E* e, const V& value) const {
+  void writeNormal(E* e, const V& value, bool upwards = true) const {
     std::vector<E*> touched;
     writeDown(e, value, touched);
-    reaggregateUpwards(touched);
+    if (upwards) reaggregateUpwards(touched);
   }
 
  private:

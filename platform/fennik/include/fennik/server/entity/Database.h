@@ -35,6 +35,14 @@ class Database {
   bool deleteEntity(const Uuid& id);
   // Removes every entity (project close); fires the removal signals.
   void clear();
+  // Takes over every entity of `from` into this database, which must be
+  // empty (std::logic_error otherwise, nothing moved): `from` is left empty,
+  // and the additions are signalled class by class as add() would. Opening a
+  // project checks its entities in a database of their own; this makes that
+  // database's index the running one instead of building it a second time.
+  void adopt(Database& from);
+  // Makes room in the id index for n entities in all.
+  void reserve(std::size_t n);
 
   Entity* find(const Uuid& id) const;
   EntityPtr findShared(const Uuid& id) const;

@@ -64,11 +64,16 @@ class EntityService : public Service {
   void writeConsistent(const Aggregator<E, V>& aggregator, E* entity, const V& value, bool external) {
     if (!entity) return;
     if (external) {
-      aggregator.writeExternal(entity, value);
+      aggregator.writeExternal(entity, value, !groupsAggregatedLater_);
     } else {
-      aggregator.writeNormal(entity, value);
+      aggregator.writeNormal(entity, value, !groupsAggregatedLater_);
     }
   }
+
+  // While set, writes leave the groups above the written entity as they
+  // are: a group service sets it while a project loads, and aggregates every
+  // group once when the load is finished.
+  bool groupsAggregatedLater_ = false;
 
   // Service-level write of any other field: external writes compare, normal
   // writes always store and fire; neither spreads.

@@ -39,9 +39,14 @@ class FtBase : public I {
     recalculate(group);
   }
 
-  // Aggregates and recalculates every ancestor of e, nearest first.
+  // Aggregates and recalculates every ancestor of e, nearest first. While a
+  // project loads, every group is recalculated once when it has finished.
   virtual void recalcParents(E* e) {
     if (!e) return;
+    if (loading_) {
+      recalcAfterLoad_ = true;
+      return;
+    }
     detail::forEachAncestorLevel(std::vector<E*>{e}, [this](E* p) { recalcGroup(p); });
   }
 
@@ -104,15 +109,30 @@ class FtBase : public I {
 
   // Aggregates every group of the type, members before the groups that hold them.
   virtual void reaggregateAll() {
-    std::vector<E*> order;
-    std::unordered_set<E*> visited;
-    for (E* e : this->all()) visitPostOrder(e, visited, order);
-    for (E* e : order) {
-      if (!e->childrenShareds().empty()) this->aggregateFields(e);
-    }
+    for (E* group : groupsPostOrder()) this->aggregateFields(group);
   }
 
-  void loadedFinished() override { reaggregateAll(); }
+  // A loading project's entities arrive in any order, and connecting its
+  // devices reports thousands of values: the groups are brought up to date
+  // once, when every service has loaded, instead of after each value.
+  void load(FileContainer&) override {
+    loading_ = true;
+    this->groupsAggregatedLater_ = true;
+  }
+  void loadedFinished() override {
+    finishLoading();
+    if (recalcAfterLoad_) {
+      recalcAfterLoad_ = false;
+      for (E* group : groupsPostOrder()) recalcGroup(group);
+    } else {
+      reaggregateAll();
+    }
+  }
+  // A load that failed half way ends with the project's close.
+  void unloaded() override {
+    finishLoading();
+    recalcAfterLoad_ = false;
+  }
 
  protected:
   void recalculate(E* group) {
@@ -134,8 +154,33 @@ class FtBase : public I {
     }
   }
 
+  void finishLoading() {
+    loading_ = false;
+    this->groupsAggregatedLater_ = false;
+  }
+
+  // Every entity with members, members before the groups that hold them. A
+  // project has far fewer groups than entities: only groups are remembered.
+  std::vector<E*> groupsPostOrder() const {
+    std::vector<E*> order;
+    std::unordered_set<E*> visited;
+    for (E* e : this->all()) {
+      if (!e->childrenShareds().empty()) visitGroupsPostOrder(e, visited, order);
+    }
+    return order;
+  }
+  static void visitGroupsPostOrder(E* group, std::unordered_set<E*>& visited, std::vector<E*>& order) {
+    if (!visited.insert(group).second) return;
+    for (E* member : group->childrenShareds()) {
+      if (member && !member->childrenShareds().empty()) visitGroupsPostOrder(member, visited, order);
+    }
+    order.push_back(group);
+  }
+
   int deferDepth_ = 0;
   detail::UniqueList<E> pending_;
+  bool loading_ = false;
+  bool recalcAfterLoad_ = false;
 
   static void visitPostOrder(E* e, std::unordered_set<E*>& visited, std::vector<E*>& order) {
     if (!e || !visited.insert(e).second) return;

@@ -39,6 +39,7 @@
 
 namespace fennik::server {
 
+class Database;
 class EntityContext;
 
 // A failure the user must see; the message names the file and what is wrong.
@@ -109,12 +110,13 @@ class ProjectManager {
   };
   Prepared prepare(const std::filesystem::path& file) const;
   Prepared prepareIn(const std::filesystem::path& folder, const std::filesystem::path& file) const;
-  void checkAside(const std::vector<EntityPtr>& entities, const std::filesystem::path& file) const;
-  // `resolvedAmongThem`: the entities' pointers were resolved among exactly
-  // these entities, so an empty database need not resolve them again.
+  std::unique_ptr<Database> checkAside(const std::vector<EntityPtr>& entities, const std::filesystem::path& file) const;
+  // `aside`: the database of their own that exactly these entities were
+  // resolved in; an empty running database adopts it, and nothing is resolved
+  // again. Without it they are added and resolved one by one.
   void install(EntityContext& context, const std::vector<EntityPtr>& entities,
                const std::shared_ptr<FileContainer>& container, const std::optional<std::filesystem::path>& file,
-               const std::optional<SchemaVersion>& stored, bool resolvedAmongThem);
+               const std::optional<SchemaVersion>& stored, Database* aside);
   void restore(EntityContext& context, Running previous, const std::filesystem::path& failedFolder);
   void closeOnLoop(bool keepFolder = false);
   void saveOnLoop(EntityContext& context, const std::filesystem::path& file);
