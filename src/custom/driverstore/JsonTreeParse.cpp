@@ -123,7 +123,7 @@ std::optional<Json> parseJsonTree(std::string_view text, int maxDepth) {
   return tree;
 }
 
-bool parseJsonDocument(std::string_view text, int maxDepth, simdjson::dom::document& document) {
+bool parseJsonDocument(std::string_view text, int maxDepth, simdjson::dom::document& document, bool padded) {
   if (fastParserMayDisagree(text)) return false;
   simdjson::dom::parser& parser = threadParser();
   // Deeper than the tree conversion would go is refused while parsing.
@@ -131,7 +131,7 @@ bool parseJsonDocument(std::string_view text, int maxDepth, simdjson::dom::docum
   if (parser.max_depth() != depth && parser.allocate(std::max<std::size_t>(parser.capacity(), text.size()), depth))
     return false;
   element root;
-  return !parser.parse_into_document(document, text.data(), text.size()).get(root);
+  return !parser.parse_into_document(document, text.data(), text.size(), !padded).get(root);
 }
 
 }  // namespace qor::server

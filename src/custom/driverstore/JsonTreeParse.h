@@ -23,7 +23,8 @@ std::optional<fennik::server::Json> parseJsonTree(std::string_view text, int max
 
 // The same text left in simdjson's DOM (`document`), for a reader that reads
 // it in place: true when simdjson reads it as the library would, under the
-// same conditions as above.
-bool parseJsonDocument(std::string_view text, int maxDepth, simdjson::dom::document& document);
+// same conditions as above. `padded`: the text's buffer goes on for
+// simdjson's padding past its end, so it is parsed where it is, not copied.
+bool parseJsonDocument(std::string_view text, int maxDepth, simdjson::dom::document& document, bool padded = false);
 
 }  // namespace qor::server

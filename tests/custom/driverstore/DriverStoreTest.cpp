@@ -133,8 +133,9 @@ TEST_F(DriverStoreTest, ADamagedSubContainerIsRefusedNamingTheEntry) {
 // A show's devices are read on two threads; the entries still come back in
 // list order, and of several faults the first in the list is named.
 TEST_F(DriverStoreTest, ManyEntriesComeBackInOrderAndTheFirstFaultIsNamed) {
+  // A show's worth of entries is read a batch at a time: enough for several.
   std::vector<DriverStore::Entry> entries;
-  for (int i = 0; i < 40; ++i) entries.emplace_back(fennik::server::random_uuid(), Json{{"gain", i}});
+  for (int i = 0; i < 150; ++i) entries.emplace_back(fennik::server::random_uuid(), Json{{"gain", i}});
   const DriverStore store("Drivers");
   store.save(project, entries);
   const auto back = store.load(project);
@@ -143,24 +144,41 @@ TEST_F(DriverStoreTest, ManyEntriesComeBackInOrderAndTheFirstFaultIsNamed) {
     EXPECT_EQ(back[i].first, entries[i].first);
     EXPECT_EQ(back[i].second["gain"], static_cast<int>(i));
   }
+  std::vector<std::pair<Uuid, std::int64_t>> inPlace;
+  store.read(
+      project,
+      [&](const Uuid& id, const simdjson::dom::element& doc) { inPlace.emplace_back(id, doc["gain"].get_int64()); },
+      {});
+  ASSERT_EQ(inPlace.size(), entries.size());
+  for (std::size_t i = 0; i < inPlace.size(); ++i) {
+    EXPECT_EQ(inPlace[i].first, entries[i].first);
+    EXPECT_EQ(inPlace[i].second, static_cast<std::int64_t>(i));
+  }
 
   const auto name = [&](std::size_t i) { return "Drivers/" + fennik::server::UuidToS(entries[i].first); };
-  project.unset(name(30));
-  project.set(name(35), "{\"gain\":");
+  project.unset(name(130));
+  project.set(name(140), "{\"gain\":");
   const DriverStore::Verify verify = [&](const Uuid& id, const Json&) {
-    if (id == entries[12].first) throw std::runtime_error("refused");
+    if (id == entries[70].first) throw std::runtime_error("refused");
   };
-  const auto fault = [&](const DriverStore::Verify& v) {
+  const auto fault = [&](const std::function<void()>& reading) {
     try {
-      store.load(project, v);
+      reading();
     } catch (const DriverStoreError& e) {
       return std::string(e.what());
     }
     return std::string("loaded");
   };
-  EXPECT_NE(fault(verify).find("'" + name(12) + "' is damaged: refused"), std::string::npos) << fault(verify);
-  EXPECT_NE(fault({}).find("'" + name(30) + "' is damaged: it is listed in driverIds but missing"), std::string::npos)
-      << fault({});
+  // The tree reading verifies every entry; the in-place one those it refuses.
+  const auto refuse = [](const Uuid&, const simdjson::dom::element&) { throw std::runtime_error("not in place"); };
+  for (const auto& reading : {std::function<void()>([&] { store.load(project, verify); }),
+                              std::function<void()>([&] { store.read(project, refuse, verify); })})
+    EXPECT_NE(fault(reading).find("'" + name(70) + "' is damaged: refused"), std::string::npos) << fault(reading);
+  for (const auto& reading : {std::function<void()>([&] { store.load(project); }),
+                              std::function<void()>([&] { store.read(project, refuse, {}); })})
+    EXPECT_NE(fault(reading).find("'" + name(130) + "' is damaged: it is listed in driverIds but missing"),
+              std::string::npos)
+        << fault(reading);
 }
 
 }  // namespace
