@@ -30,6 +30,9 @@ BaseDevice::~BaseDevice() {
   for (auto& [id, list] : connections_) {
     for (auto& c : list) c.disconnect();
   }
+  for (auto& [device, list] : retired_) {
+    for (auto& c : list) c.disconnect();
+  }
 }
 
 std::string BaseDevice::jobLabel(const fennik::server::CallSite& where) {
@@ -62,10 +65,14 @@ void BaseDevice::toDriver(const Uuid& deviceId, const char* what, const std::fun
 
 void BaseDevice::disconnectAllDriverSignals(Device* device) {
   if (!device) return;
-  auto it = connections_.find(device->id());
-  if (it == connections_.end()) return;
-  for (auto& c : it->second) c.disconnect();
-  connections_.erase(it);
+  if (auto it = connections_.find(device->id()); it != connections_.end()) {
+    for (auto& c : it->second) c.disconnect();
+    connections_.erase(it);
+  }
+  if (auto it = retired_.find(device); it != retired_.end()) {
+    for (auto& c : it->second) c.disconnect();
+    retired_.erase(it);
+  }
 }
 
 void BaseDevice::createAllFeatures(Device* device) {
@@ -166,9 +173,43 @@ void BaseDevice::loaded() {
   armCheckTimer();
 }
 
+void BaseDevice::loadedFinished() {
+  // The closed project's connections are disconnected after the open, a
+  // slice at a time in the loop's background lane: user requests go first.
+  if (!retired_.empty()) disconnectRetiredInSlices();
+}
+
+void BaseDevice::disconnectRetiredInSlices() {
+  constexpr std::size_t DEVICES_PER_SLICE = 50;
+  std::weak_ptr<bool> alive = alive_;
+  const Uuid key = fennik::server::random_uuid();
+  loop()->post(
+      key, key, "BaseDevice::disconnectRetired",
+      [this, alive](const std::shared_ptr<fennik::server::EntityContext>&) {
+        if (alive.expired()) return;
+        for (std::size_t n = 0; n < DEVICES_PER_SLICE && !retired_.empty(); ++n) {
+          for (auto& c : retired_.begin()->second) c.disconnect();
+          retired_.erase(retired_.begin());
+        }
+        if (!retired_.empty()) disconnectRetiredInSlices();
+      },
+      fennik::server::JobLoop::Lane::Background);
+}
+
 void BaseDevice::unload() {
   checking_ = false;
   cancelCheckTimer();
+  // Disconnecting a show's few hundred thousand connections one by one
+  // took a tenth of opening the next one.
+  for (auto& [id, list] : connections_) {
+    if (const Device* device = db()->get<Device>(id)) {
+      auto& kept = retired_[device];
+      kept.insert(kept.end(), list.begin(), list.end());
+    } else {
+      for (auto& c : list) c.disconnect();
+    }
+  }
+  connections_.clear();
 }
 
 void BaseDevice::cancelCheckTimer() {

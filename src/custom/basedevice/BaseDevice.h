@@ -49,7 +49,9 @@ class BaseDevice : public fennik::server::Service {
   ~BaseDevice() override;
 
   // The speaker-setting check runs every 5 s from loaded() until unload().
+  // unload() also sets the closing project's connections aside (below).
   void loaded() override;
+  void loadedFinished() override;
   void unload() override;
 
   virtual Driver* driver(Device* device) = 0;
@@ -220,8 +222,15 @@ class BaseDevice : public fennik::server::Service {
  private:
   void armCheckTimer();
   void cancelCheckTimer();
+  void disconnectRetiredInSlices();
 
   std::map<fennik::server::Uuid, std::vector<Connection>> connections_;
+  // A closing project's connections, by device object: disconnecting a
+  // show's few hundred thousand one by one took a tenth of opening the next
+  // show. A project put back after a failed open disconnects its own as its
+  // devices connect again; otherwise they are disconnected after the next
+  // project has loaded, in the background (disconnectRetiredInSlices).
+  std::map<const Device*, std::vector<Connection>> retired_;
   fennik::server::Uuid checkTimer_{};
   bool checking_ = false;
   // Expires with this object, so jobs posted by drivers find out it is gone.

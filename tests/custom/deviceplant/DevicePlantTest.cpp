@@ -175,6 +175,24 @@ TEST_F(DevicePlantTest, LoadedRewiresEveryDeviceOnceAndReadsItsDriver) {
   const auto writes = network_->writesReceived();
   service<FtAmplifierGainService>()->setGainInDb(amp->getAmplifierGain()->childrens()[3], 30.0, false);
   EXPECT_EQ(network_->writesReceived(), writes + 1);
+
+  // Closed for an open that fails, then put back: its devices connect
+  // again, and a write still reaches the driver once.
+  qa8_->unload();
+  EXPECT_EQ(qa8_->connectionCount(amp->id()), 0u);
+  plant_->loaded();
+  qa8_->loadedFinished();
+  EXPECT_EQ(qa8_->connectionCount(amp->id()), ampWired);
+  service<FtAmplifierGainService>()->setGainInDb(amp->getAmplifierGain()->childrens()[3], 31.0, false);
+  EXPECT_EQ(network_->writesReceived(), writes + 2);
+
+  // Closed for good: once the next project has loaded, the closed one's
+  // connections are undone in the background.
+  qa8_->unload();
+  qa8_->loadedFinished();
+  context_->loop()->runUntilIdle();
+  service<FtAmplifierGainService>()->setGainInDb(amp->getAmplifierGain()->childrens()[3], 32.0, false);
+  EXPECT_EQ(network_->writesReceived(), writes + 2);
 }
 
 TEST_F(DevicePlantTest, MatrixServiceCreatesAndDuplicatesThroughThePlant) {

@@ -20,11 +20,30 @@
 // nothing. Setting QORSERVER_HEAP_PAGES=default in the environment keeps the
 // process as it was started.
 
+#include <cstddef>
+#include <memory>
+
 namespace fennik::server {
 
 // Call first in main(), before any thread starts or file is opened. Returns
 // only when the process keeps running as it is (the tunable is already set,
 // the restart was refused, or the platform has no such tunable).
 void useHugePageHeap(char** argv);
+
+// Warms `bytes` of heap on a second core while the calling thread goes on:
+// the memory is taken on the calling thread (so it comes from that thread's
+// heap), a thread of its own touches every page of it and gives it back,
+// and the calling thread's next allocations find it faulted in. Opening a
+// show builds a few hundred MiB of new entities, drivers and connections
+// while the running show is still there; on a virtual machine zeroing each
+// fresh page took a third of the open. Does nothing where the heap does not
+// keep freed memory (useHugePageHeap) or there is no second core; at most
+// 192 MiB, so the freed memory stays below the heap's trim threshold. The
+// warming is waited for when the returned object goes.
+class HeapWarming {
+ public:
+  virtual ~HeapWarming() = default;
+};
+std::unique_ptr<HeapWarming> warmHeap(std::size_t bytes);
 
 }  // namespace fennik::server
