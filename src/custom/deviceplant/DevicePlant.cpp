@@ -78,6 +78,13 @@ void DevicePlant::load(fennik::server::FileContainer& container) {
   folder_ = container.path();
   ensureDeviceTypes();
   bindDeviceTypes();
+  if (auto it = closed_.find(container.path()); it != closed_.end()) {
+    // A closed project put back: what its drivers held when it closed.
+    stored_ = std::move(it->second.stored);
+    carried_ = std::move(it->second.carried);
+    closed_.erase(it);
+    return;
+  }
 
   // Read aside and verified as a whole: a damaged entry throws before the
   // plant keeps anything of it.
@@ -166,15 +173,25 @@ void DevicePlant::save(fennik::server::FileContainer& container) {
 }
 
 void DevicePlant::unload() {
-  if (!folder_ || !std::filesystem::is_directory(*folder_)) return;
-  try {
-    fennik::server::FileContainer container(*folder_);
-    save(container);
-  } catch (const std::exception& e) {
-    fennik::server::getLogger(fennik::server::MODULE_LOGGER)
-        ->warn("The device drivers' settings could not be kept on closing: {}", e.what());
+  if (!folder_) return;
+  // Read in memory, not written to the folder: a show's thousand entries
+  // written as files took a third of closing it, and are needed only when
+  // the open that closes it fails.
+  Closed kept;
+  for (Device* device : db()->all<Device>()) {
+    if (device->getIsGroup()) continue;
+    DeviceFactory* factory = factoryForDevice(device);
+    if (fennik::devices::FennikDevice* driver = factory ? factory->deviceDriver(device->id()) : nullptr) {
+      kept.stored.emplace(device->id(), fennik::devices::readDriverSettings(*driver));
+    } else if (auto it = stored_.find(device->id()); it != stored_.end()) {
+      kept.stored.emplace(device->id(), it->second);  // not connected yet
+    }
   }
+  kept.carried = carried_;
+  closed_[*folder_] = std::move(kept);
 }
+
+void DevicePlant::loadedFinished() { closed_.clear(); }
 
 void DevicePlant::unloaded() {
   stored_.clear();

@@ -42,12 +42,14 @@ class DevicePlant : public fennik::server::Service {
   void loaded() override;
   // Keeps every device driver's offline settings with the project.
   void save(fennik::server::FileContainer& container) override;
-  // Writes the drivers' settings into the project's working folder once
-  // more before the drivers go: should the project be put back (an open of
-  // another file that failed), its devices get the values they had, not
-  // those of the last save.
+  // Keeps what the drivers hold, in memory, before the drivers go: should
+  // the project be put back (an open of another file that failed), its
+  // load takes them instead of its folder's entries, so its devices get the
+  // values they had, not those of the last save. The next project's
+  // loadedFinished drops them.
   void unload() override;
   void unloaded() override;
+  void loadedFinished() override;
   std::string serviceName() const override { return "fennik::server::DevicePlant"; }
 
   // Makes sure every registered factory's device type is in the database;
@@ -78,6 +80,13 @@ class DevicePlant : public fennik::server::Service {
   std::map<fennik::server::Uuid, fennik::devices::SettingsJson> carried_;
   // The working folder of the loaded project.
   std::optional<std::filesystem::path> folder_;
+  // What unload() kept of closed projects, by their working folder (a
+  // failed open closes the half-opened one too before the first comes back).
+  struct Closed {
+    std::map<fennik::server::Uuid, fennik::devices::DriverSettings> stored;
+    std::map<fennik::server::Uuid, fennik::devices::SettingsJson> carried;
+  };
+  std::map<std::filesystem::path, Closed> closed_;
 };
 
 }  // namespace qor::server

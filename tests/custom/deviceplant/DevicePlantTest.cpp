@@ -4,6 +4,9 @@
 #include "custom/deviceplant/DevicePlant.h"
 #include "custom/deviceplant/MatrixService.h"
 
+#include "fennik/server/project/FileContainer.h"
+#include "fennik/server/project/HostInterface.h"
+
 #include <gtest/gtest.h>
 
 namespace qor::server::testing {
@@ -193,6 +196,30 @@ TEST_F(DevicePlantTest, LoadedRewiresEveryDeviceOnceAndReadsItsDriver) {
   context_->loop()->runUntilIdle();
   service<FtAmplifierGainService>()->setGainInDb(amp->getAmplifierGain()->childrens()[3], 32.0, false);
   EXPECT_EQ(network_->writesReceived(), writes + 2);
+}
+
+TEST_F(DevicePlantTest, AClosedProjectPutBackGetsWhatItsDriversHeldWhenItClosed) {
+  Device* amp = createDevice(devicetypes::QA8_TYPE_ID);
+  ASSERT_TRUE(amp);
+  const auto folder = fennik::server::HostInterface::createTemporaryFolder("qorplant");
+  fennik::server::FileContainer project(folder);
+  plant_->load(project);
+  plant_->loaded();
+  qa8_->driver(amp)->setGain(3, 33.0);  // since the last save
+  // Closed for an open that fails, then put back.
+  plant_->unload();
+  plant_->load(project);
+  const auto* kept = plant_->storedDriverSettings(amp->id());
+  ASSERT_NE(kept, nullptr);
+  ASSERT_GT(kept->channels.size(), 3u);
+  EXPECT_EQ(kept->channels[3].gain, 33.0);
+  // Closed for good once another project has loaded: nothing is kept.
+  plant_->loaded();
+  plant_->unload();
+  plant_->loadedFinished();
+  plant_->load(project);
+  EXPECT_EQ(plant_->storedDriverSettings(amp->id()), nullptr);
+  fennik::server::HostInterface::removeFolder(folder);
 }
 
 TEST_F(DevicePlantTest, MatrixServiceCreatesAndDuplicatesThroughThePlant) {
