@@ -159,34 +159,36 @@ std::vector<Uuid> DriverStore::readIds(const FileContainer& project) const {
 }
 
 std::string DriverStore::readEntry(const FileContainer& project, const Uuid& id) const {
-  const std::string name = fennik::server::UuidToS(id);
-  if (!project.has(folder_ + "/" + name)) fail(name, "it is listed in driverIds but missing");
-  return readSmall(project, name);
-}
-
-std::string DriverStore::readSmall(const FileContainer& project, const std::string& entry) const {
-  const fs::path file = project.path(folder_ + "/" + entry);
-  std::error_code ec;
-  const auto size = fs::file_size(file, ec);
-  if (ec) fail(entry, "it cannot be read (" + ec.message() + ")");
-  if (size > limits_.maxEntryBytes) fail(entry, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
-  return project.get(folder_ + "/" + entry);
+  std::string text;
+  readEntryInto(project, id, text, 0);
+  return text;
 }
 
 void DriverStore::readEntryInto(const FileContainer& project, const Uuid& id, std::string& text,
                                 std::size_t padding) const {
   const std::string name = fennik::server::UuidToS(id);
-  const fs::path file = project.path(folder_ + "/" + name);
+  if (!project.has(folder_ + "/" + name)) fail(name, "it is listed in driverIds but missing");
+  readSmallInto(project, name, text, padding);
+}
+
+std::string DriverStore::readSmall(const FileContainer& project, const std::string& entry) const {
+  std::string text;
+  readSmallInto(project, entry, text, 0);
+  return text;
+}
+
+void DriverStore::readSmallInto(const FileContainer& project, const std::string& entry, std::string& text,
+                                std::size_t padding) const {
+  const fs::path file = project.path(folder_ + "/" + entry);
   std::error_code ec;
-  if (!fs::is_regular_file(file, ec)) fail(name, "it is listed in driverIds but missing");
   const auto size = fs::file_size(file, ec);
-  if (ec) fail(name, "it cannot be read (" + ec.message() + ")");
-  if (size > limits_.maxEntryBytes) fail(name, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
+  if (ec) fail(entry, "it cannot be read (" + ec.message() + ")");
+  if (size > limits_.maxEntryBytes) fail(entry, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
   std::ifstream in(file, std::ios::binary);
   text.reserve(static_cast<std::size_t>(size) + padding);
   text.resize(static_cast<std::size_t>(size));
   if (!in || !in.read(text.data(), static_cast<std::streamsize>(size)) || in.peek() != std::char_traits<char>::eof())
-    fail(name, "it cannot be read (it changed while being read)");
+    fail(entry, "it cannot be read (it changed while being read)");
 }
 
 void DriverStore::check(const Uuid& id, const Verify& verify, const Json& doc) const {

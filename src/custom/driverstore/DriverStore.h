@@ -91,9 +91,11 @@ class DriverStore {
   std::vector<fennik::server::Uuid> readIds(const fennik::server::FileContainer& project) const;
   std::string readEntry(const fennik::server::FileContainer& project, const fennik::server::Uuid& id) const;
   std::string readSmall(const fennik::server::FileContainer& project, const std::string& entry) const;
-  // The same text into `text`, whose buffer is reused, with `padding`
+  // The same texts into `text`, whose buffer is reused, with `padding`
   // bytes to spare past its end.
   void readEntryInto(const fennik::server::FileContainer& project, const fennik::server::Uuid& id, std::string& text,
+                     std::size_t padding) const;
+  void readSmallInto(const fennik::server::FileContainer& project, const std::string& entry, std::string& text,
                      std::size_t padding) const;
   // Runs `verify` on the entry; its refusal names the entry.
   void check(const fennik::server::Uuid& id, const Verify& verify, const Json& doc) const;
