@@ -4,6 +4,7 @@
 #include "fennik/server/core/Uuid.h"
 #include "fennik/server/entity/EntityJsonSerializer.h"
 #include "fennik/server/ksp/WireValues.h"
+#include "fennik/wire/Ksp_generated.h"
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,33 @@ TEST(WireValuesTest, WhatPassesIsExactlyWhatTheJsonWriterCanStore) {
     for (auto& c : text) c = alphabet[random() % alphabet.size()];
     ASSERT_EQ(isValidUtf8(text), jsonCanStore(text)) << ::testing::PrintToString(text);
   }
+}
+
+// A batch of changes: envelopes nested in a vector, each with a payload of
+// bytes. The bytes are opaque (any value passes); every string in every
+// nested envelope is still checked, and the problem names its field.
+TEST(WireValuesTest, NestedStringsAreCheckedAndBytePayloadsPassWhole) {
+  auto batch = [](const std::string& secondId) {
+    flatbuffers::FlatBufferBuilder b;
+    std::vector<flatbuffers::Offset<wire::Envelope>> changes;
+    const std::vector<std::uint8_t> bytes{0xff, 0xfe, 0x80, 0x00, 0xc0};
+    for (const std::string id : {std::string("first"), secondId}) {
+      changes.push_back(wire::CreateEnvelope(b, wire::MessageKind::Changed, 0, b.CreateString("qor::server::FtAudio"),
+                                             0, 0, b.CreateString(id), true, 0, b.CreateVector(bytes)));
+    }
+    b.Finish(wire::CreateChangeBatch(b, b.CreateVector(changes)));
+    return std::vector<std::uint8_t>(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
+  };
+  auto problem = [](const std::vector<std::uint8_t>& bytes) {
+    return checkWireValues(*flatbuffers::GetRoot<wire::ChangeBatch>(bytes.data()));
+  };
+  EXPECT_EQ(problem(batch("second")), std::nullopt);
+  const auto bad = problem(batch("sec\xc0\xafond"));
+  ASSERT_TRUE(bad.has_value());
+  EXPECT_EQ(*bad, "the string of field 'entity_id' is no valid UTF-8");
+  const auto tooLong = problem(batch(std::string(MAX_STRING_BYTES + 1, 'a')));
+  ASSERT_TRUE(tooLong.has_value());
+  EXPECT_NE(tooLong->find("'entity_id' is longer than"), std::string::npos);
 }
 
 }  // namespace
