@@ -226,6 +226,59 @@ TEST_F(BatchedChangesTest, ALargeBatchComesInSlicesThatTogetherHoldEveryEntityOn
   EXPECT_FALSE(nextBeforeReplyTo(batched));
 }
 
+TEST_F(BatchedChangesTest, EntriesComeInTheOrderOfEachEntitysLastChange) {
+  auto many = createDelays(300);
+  const auto manyIds = idsOf(many);
+  ASSERT_EQ(subscribe(batched, manyIds, 50), 200);
+  // A second batching client with the same entities, gone before the batch
+  // is due: the first one's batch must not miss anything for it.
+  net::KspClient leaving;
+  connect(leaving);
+  ASSERT_EQ(subscribe(leaving, manyIds, 50), 200);
+
+  auto setAll = [&](double value, bool reversed) {
+    onLoop([&](EntityContext& c) {
+      auto delays = c.services()->get<qor::server::IFtDelayService>();
+      for (std::size_t i = 0; i < many.size(); ++i)
+        delays->setDelayInMs(many[reversed ? many.size() - 1 - i : i], value, false);
+    });
+  };
+  // Three rounds in one interval, the middle one backwards; one entity is
+  // deleted between the second and the third.
+  setAll(1.0, false);
+  setAll(2.0, true);
+  const auto before = read<std::size_t>([&] { return hub->clientCount(); });
+  leaving.close();
+  ASSERT_TRUE(waitOnLoop([&] { return hub->clientCount() < before; }));
+  onLoop([&](EntityContext& c) { c.db()->deleteEntity(UuidFromS(manyIds[5])); });
+  many.erase(many.begin() + 5);
+  setAll(3.0, false);
+  passInterval(50ms);
+
+  // The deletion first, then every other entity once with its last value,
+  // in the order of the third round.
+  std::vector<net::Message> entries;
+  while (entries.size() < manyIds.size()) {
+    auto batch = nextBatch(batched);
+    ASSERT_FALSE(batch.empty());
+    entries.insert(entries.end(), batch.begin(), batch.end());
+  }
+  ASSERT_EQ(entries.size(), manyIds.size());
+  EXPECT_EQ(entries[0].kind, net::MessageKind::Deleted);
+  EXPECT_EQ(entries[0].entityId, manyIds[5]);
+  std::vector<std::string> order;
+  for (std::size_t i = 1; i < entries.size(); ++i) {
+    order.push_back(entries[i].entityId);
+    States one;
+    learn(one, entries[i]);
+    EXPECT_EQ(one[entries[i].entityId], (Known{3.0, false}));
+  }
+  auto expected = manyIds;
+  expected.erase(expected.begin() + 5);
+  EXPECT_EQ(order, expected);
+  EXPECT_FALSE(nextBeforeReplyTo(batched));
+}
+
 // A batched client behind a slow link: eight queued messages at most.
 class SlowBatchedClientTest : public BatchedChangesTest {
  protected:

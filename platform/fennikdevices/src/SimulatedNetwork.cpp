@@ -7,8 +7,6 @@
 
 #include <fmt/format.h>
 #include <pthread.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -408,11 +406,12 @@ bool NetworkState::runOneDue(std::unique_lock<std::mutex>& lock, std::int64_t un
 }
 
 void NetworkState::threadMain() {
-  // The simulated devices stand in for hardware on the network: they must not
-  // take the cores from the server they talk to. A lower priority lets the
-  // server's threads (a client's request, the loop) preempt a meter burst.
+  // The normal scheduling priority, like the server's threads: this thread
+  // holds the network's mutex while it measures, and the loop takes the same
+  // mutex to read a driver. At a lower priority it was preempted with the
+  // mutex held, and the loop (a fader move behind it) waited for it for
+  // milliseconds whenever the cores were busy.
   pthread_setname_np(pthread_self(), "qor-simnet");
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
   std::unique_lock lock(mutex);
   while (!stopping) {
     if (events.empty()) {

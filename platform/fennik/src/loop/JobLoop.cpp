@@ -220,11 +220,7 @@ void JobLoop::runEntry(const EntryPtr& entry) {
     getLogger(HOST_LOGGER)
         ->error("Job '{}' failed with an unknown exception", entry->label.empty() ? "unlabelled job" : entry->label);
   }
-  std::shared_ptr<const Job> hook;
-  {
-    std::lock_guard lock(mutex_);
-    hook = afterJob_;
-  }
+  const std::shared_ptr<const Job> hook = afterJob_.load();
   if (!hook) return;
   try {
     (*hook)();
@@ -234,8 +230,7 @@ void JobLoop::runEntry(const EntryPtr& entry) {
 }
 
 void JobLoop::setAfterJobHook(Job hook) {
-  std::lock_guard lock(mutex_);
-  afterJob_ = hook ? std::make_shared<const Job>(std::move(hook)) : nullptr;
+  afterJob_.store(hook ? std::make_shared<const Job>(std::move(hook)) : nullptr);
 }
 
 std::size_t JobLoop::runUntilIdle() {

@@ -10,49 +10,77 @@
 
 #include "fennik/wire/Ksp_generated.h"
 
-#include <absl/container/flat_hash_map.h>
-
 #include <algorithm>
 #include <cstring>
 
 namespace fennik::server::net {
 
-// The latest state of each entity, in the order of their last change. A
-// replaced state leaves a hole that compacting closes; a batch held back for
-// a slow client thus keeps only the latest states.
+// The entities of a client's next batch, in the order of their last change:
+// a change moves its entity to the end, leaving a hole that compacting
+// closes. The states themselves are kept once, in the watches, however many
+// clients batch them; a batch held back for a slow client thus sends only
+// the latest states.
 struct SubscriptionHub::Batch {
   struct Item {
-    Uuid entity;
-    Shared message;  // null where a later state replaced it
+    Watch* watch = nullptr;  // a changed entity; null for a deletion or a hole
+    Shared deletion;         // a deleted entity's message
   };
   std::vector<Item> items;
-  absl::flat_hash_map<Uuid, std::size_t, UuidHash> at;
+  std::size_t holes = 0;
   bool scheduled = false;
 
-  void add(const Uuid& entity, const Shared& message) {
-    auto [slot, added] = at.try_emplace(entity, items.size());
-    if (!added) {
-      items[slot->second].message = nullptr;
-      slot->second = items.size();
+  void add(std::uint64_t clientId, Watch& watch) {
+    auto at = std::find_if(watch.pendingIn.begin(), watch.pendingIn.end(),
+                           [&](const auto& p) { return p.first == clientId; });
+    if (at == watch.pendingIn.end()) {
+      watch.pendingIn.emplace_back(clientId, items.size());
+    } else {
+      drop(at->second);
+      at->second = items.size();
     }
-    items.push_back({entity, message});
-    if (items.size() > 2 * at.size() + 64) compact();
+    items.push_back({&watch, nullptr});
+    if (holes > items.size() / 2 + 64) compact(clientId);
   }
 
-  void compact() {
-    std::erase_if(items, [](const Item& item) { return !item.message; });
-    for (std::size_t i = 0; i < items.size(); ++i) at[items[i].entity] = i;
+  void drop(std::size_t index) {
+    items[index] = {};
+    ++holes;
+  }
+
+  void compact(std::uint64_t clientId) {
+    std::erase_if(items, [](const Item& item) { return !item.watch && !item.deletion; });
+    holes = 0;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (!items[i].watch) continue;
+      for (auto& p : items[i].watch->pendingIn) {
+        if (p.first == clientId) p.second = i;
+      }
+    }
+  }
+
+  // Lets go of the watches; their entities are no longer in this batch.
+  void release(std::uint64_t clientId) {
+    for (const auto& item : items) {
+      if (!item.watch) continue;
+      std::erase_if(item.watch->pendingIn, [&](const auto& p) { return p.first == clientId; });
+      if (item.watch->pendingIn.empty()) item.watch->latest = nullptr;
+    }
+    items.clear();
+    holes = 0;
   }
 
   // The states in order; the batch is empty afterwards.
-  std::vector<Shared> take() {
+  std::vector<Shared> take(std::uint64_t clientId) {
     std::vector<Shared> out;
-    out.reserve(at.size());
-    for (auto& item : items) {
-      if (item.message) out.push_back(std::move(item.message));
+    out.reserve(items.size() - holes);
+    for (const auto& item : items) {
+      if (item.watch) {
+        out.push_back(item.watch->latest);
+      } else if (item.deletion) {
+        out.push_back(item.deletion);
+      }
     }
-    items.clear();
-    at.clear();
+    release(clientId);
     scheduled = false;
     return out;
   }
@@ -112,6 +140,7 @@ void SubscriptionHub::detach(std::uint64_t clientId) {
     if (it == self->clients_.end()) return;
     Client client = std::move(it->second);
     self->clients_.erase(it);
+    if (client.batch) client.batch->release(clientId);
     for (const auto& id : client.ids) self->unwatchById(clientId, id);
     for (const auto& cls : client.classes) {
       auto& h = self->hooks(cls);
@@ -222,14 +251,31 @@ void SubscriptionHub::watch(Entity* entity) {
   hooks(std::string(entity->className()));
   auto& w = watches_[entity->id()];
   if (w.refs++ == 0) {
-    w.changed = entity->onChanged([this](Entity* e, std::string_view, bool) { markDirty(e); });
+    w.entity = entity;
+    w.changed = entity->onChanged([this, &w](Entity*, std::string_view, bool) { markDirty(w); });
   }
 }
 
 void SubscriptionHub::unwatch(const Uuid& id) {
   auto it = watches_.find(id);
   if (it == watches_.end()) return;
-  if (--it->second.refs <= 0) watches_.erase(it);
+  if (--it->second.refs <= 0) eraseWatch(it);
+}
+
+void SubscriptionHub::eraseWatch(Watches::iterator it) {
+  Watch& w = it->second;
+  if (w.dirty) std::erase(dirty_, &w);
+  forgetPending(w);
+  watches_.erase(it);
+}
+
+void SubscriptionHub::forgetPending(Watch& watch) {
+  for (const auto& [clientId, index] : watch.pendingIn) {
+    auto it = clients_.find(clientId);
+    if (it != clients_.end() && it->second.batch) it->second.batch->drop(index);
+  }
+  watch.pendingIn.clear();
+  watch.latest = nullptr;
 }
 
 void SubscriptionHub::watchById(std::uint64_t clientId, Entity* entity) {
@@ -246,50 +292,60 @@ void SubscriptionHub::unwatchById(std::uint64_t clientId, const Uuid& id) {
 }
 
 void SubscriptionHub::markDirty(Entity* entity) {
-  if (!entity || !dirtySet_.insert(entity).second) return;
-  // The class's removal hook keeps the pointer from outliving the entity.
-  hooks(std::string(entity->className()));
-  dirty_.push_back(entity);
+  // Only watched entities have recipients; their removal hook keeps the
+  // watch from outliving the entity.
+  if (!entity) return;
+  if (auto it = watches_.find(entity->id()); it != watches_.end()) markDirty(it->second);
 }
 
-std::vector<std::uint64_t> SubscriptionHub::recipients(const Entity* entity) const {
+void SubscriptionHub::markDirty(Watch& watch) {
+  if (watch.dirty) return;
+  watch.dirty = true;
+  dirty_.push_back(&watch);
+}
+
+void SubscriptionHub::recipients(const Entity* entity, const Watch* watch, std::vector<std::uint64_t>& out) const {
   // The watch knows who asked for the entity by id; class subscribers are
   // few, and asked in turn.
-  std::vector<std::uint64_t> out;
-  if (auto w = watches_.find(entity->id()); w != watches_.end()) out = w->second.byId;
+  out.clear();
+  if (watch) out = watch->byId;
   const auto cls = entity->className();
   for (const auto& [id, client] : clients_) {
     if (client.classes.empty() || client.classes.find(cls) == client.classes.end()) continue;
     if (std::find(out.begin(), out.end(), id) == out.end()) out.push_back(id);
   }
-  return out;
 }
 
 void SubscriptionHub::entityRemoved(Entity* entity) {
-  if (dirtySet_.erase(entity)) dirty_.erase(std::remove(dirty_.begin(), dirty_.end(), entity), dirty_.end());
-  auto to = recipients(entity);
+  auto it = watches_.find(entity->id());
+  std::vector<std::uint64_t> to;
+  recipients(entity, it == watches_.end() ? nullptr : &it->second, to);
   if (!to.empty()) {
     auto m = std::make_shared<Message>();
     m->kind = MessageKind::Deleted;
     m->route = std::string(entity->className());
     m->entityId = entity->strId();
-    deletions_.push_back(Deletion{entity->id(), std::move(m), std::move(to)});
+    deletions_.push_back(Deletion{std::move(m), std::move(to)});
   }
   for (auto& [id, client] : clients_) client.ids.erase(entity->id());
-  watches_.erase(entity->id());
+  if (it != watches_.end()) eraseWatch(it);
 }
 
 void SubscriptionHub::flush() {
   if (dirty_.empty() && deletions_.empty()) return;
   auto dirty = std::move(dirty_);
   dirty_.clear();
-  dirtySet_.clear();
+  for (Watch* w : dirty) w->dirty = false;
   auto deletions = std::move(deletions_);
   deletions_.clear();
+  // Deletions first: an entity deleted and added again in the same job
+  // (an undo) ends up present.
+  for (const auto& d : deletions) deliverDeletion(d.to, d.message);
   auto& db = *context_->db();
-  for (Entity* entity : dirty) {
-    auto to = recipients(entity);
-    if (to.empty()) continue;
+  for (Watch* w : dirty) {
+    Entity* entity = w->entity;
+    recipients(entity, w, recipients_);
+    if (recipients_.empty()) continue;
     auto serializer = db.serializer<EntityFlatbufferSerializer>(entity->className());
     if (!serializer) continue;
     auto m = std::make_shared<Message>();
@@ -299,29 +355,53 @@ void SubscriptionHub::flush() {
     serializer->setOutputData(&m->payload);
     serializer->serialize(entity);
     serializer->setOutputData(nullptr);
-    deliver(to, entity->id(), m);
+    deliverChange(recipients_, *w, m);
   }
-  for (const auto& d : deletions) deliver(d.to, d.entity, d.message);
 }
 
-void SubscriptionHub::deliver(const std::vector<std::uint64_t>& to, const Uuid& entity, const Shared& message) {
-  Frame frame;  // encoded once, for the first client without batching
+SubscriptionHub::Batch& SubscriptionHub::batchOf(std::uint64_t clientId, Client& client) {
+  if (!client.batch) client.batch = std::make_unique<Batch>();
+  Batch& batch = *client.batch;
+  if (!batch.scheduled) {
+    batch.scheduled = true;
+    scheduleBatch(clientId, client.batchInterval);
+  }
+  return batch;
+}
+
+namespace {
+
+// Sends the message at once to the recipients without batches (encoded once,
+// for the first of them) and hands the batching ones to `batched`.
+template <class Clients, class Batched>
+void deliverTo(Clients& clients, const std::vector<std::uint64_t>& to, const Message& message, Batched batched) {
+  Frame frame;
   for (auto id : to) {
-    auto it = clients_.find(id);
-    if (it == clients_.end()) continue;
-    Client& client = it->second;
-    if (client.batchInterval.count() == 0) {
-      if (!frame) frame = encode(*message);
-      if (auto sink = client.sink.lock()) sink->send(frame);
+    auto it = clients.find(id);
+    if (it == clients.end()) continue;
+    auto& client = it->second;
+    if (client.batchInterval.count() != 0) {
+      batched(id, client);
       continue;
     }
-    if (!client.batch) client.batch = std::make_unique<Batch>();
-    Batch& batch = *client.batch;
-    batch.add(entity, message);
-    if (batch.scheduled) continue;
-    batch.scheduled = true;
-    scheduleBatch(id, client.batchInterval);
+    if (!frame) frame = encode(message);
+    if (auto sink = client.sink.lock()) sink->send(frame);
   }
+}
+
+}  // namespace
+
+void SubscriptionHub::deliverChange(const std::vector<std::uint64_t>& to, Watch& watch, const Shared& message) {
+  deliverTo(clients_, to, *message, [&](std::uint64_t id, Client& client) {
+    watch.latest = message;
+    batchOf(id, client).add(id, watch);
+  });
+}
+
+void SubscriptionHub::deliverDeletion(const std::vector<std::uint64_t>& to, const Shared& message) {
+  deliverTo(clients_, to, *message, [&](std::uint64_t id, Client& client) {
+    batchOf(id, client).items.push_back({nullptr, message});
+  });
 }
 
 void SubscriptionHub::scheduleBatch(std::uint64_t clientId, std::chrono::milliseconds interval) {
@@ -365,7 +445,7 @@ void SubscriptionHub::sendBatch(std::uint64_t clientId) {
     return;
   }
   if (!client.batch) return;
-  client.unsent = client.batch->take();
+  client.unsent = client.batch->take(clientId);
   client.nextUnsent = 0;
   if (!client.unsent.empty()) sendSlice(clientId);
 }

@@ -112,7 +112,9 @@ class JobLoop {
   bool stopping_ = false;
   std::thread thread_;
   std::atomic<std::thread::id> loopThreadId_{};
-  std::shared_ptr<const Job> afterJob_;
+  // Read after every job without the mutex, which the posting threads keep
+  // busy (a wait for it is a wake-up, and on a busy machine that is slow).
+  std::atomic<std::shared_ptr<const Job>> afterJob_;
 };
 
 }  // namespace fennik::server

@@ -82,7 +82,7 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
  private:
   using Shared = std::shared_ptr<const Message>;
   // Changes waiting for a batching client's next batch (defined where it is
-  // used: its index is a flat hash map, kept out of this header).
+  // used).
   struct Batch;
   struct Client {
     std::weak_ptr<IClientSink> sink;
@@ -93,13 +93,23 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
     std::vector<Shared> unsent;                  // the batch being sent, slice by slice
     std::size_t nextUnsent = 0;
   };
+  // A watched entity. Its node in watches_ stays where it is while the
+  // entity is watched, so the change hook, the job's dirty list and the
+  // batches point at it directly instead of looking the id up per change
+  // and per client.
   struct Watch {
+    Entity* entity = nullptr;
     boost::signals2::scoped_connection changed;
     int refs = 0;
     std::vector<std::uint64_t> byId;  // the clients that subscribed to it by id
+    bool dirty = false;               // listed in dirty_ for the current job
+    // The latest state, kept while a batch holds the entity, and the
+    // batching clients whose next batch holds it (with the entry's place).
+    Shared latest;
+    std::vector<std::pair<std::uint64_t, std::size_t>> pendingIn;
   };
+  using Watches = std::unordered_map<Uuid, Watch, UuidHash>;
   struct Deletion {
-    Uuid entity;
     Shared message;
     std::vector<std::uint64_t> to;
   };
@@ -119,15 +129,22 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
              const Args& args);
   void watch(Entity* entity);
   void unwatch(const Uuid& id);
+  void eraseWatch(Watches::iterator it);
   void watchById(std::uint64_t clientId, Entity* entity);
   void unwatchById(std::uint64_t clientId, const Uuid& id);
   ClassHooks& hooks(const std::string& className);
   void markDirty(Entity* entity);
+  void markDirty(Watch& watch);
   void entityRemoved(Entity* entity);
-  std::vector<std::uint64_t> recipients(const Entity* entity) const;
-  // Sends a message to clients: at once to those without batching, into
-  // the batch of the others.
-  void deliver(const std::vector<std::uint64_t>& to, const Uuid& entity, const Shared& message);
+  // The clients that get the entity's changes, into out (cleared first).
+  void recipients(const Entity* entity, const Watch* watch, std::vector<std::uint64_t>& out) const;
+  // Sends the entity's state to clients: at once to those without
+  // batching, into the batch of the others.
+  void deliverChange(const std::vector<std::uint64_t>& to, Watch& watch, const Shared& message);
+  void deliverDeletion(const std::vector<std::uint64_t>& to, const Shared& message);
+  Batch& batchOf(std::uint64_t clientId, Client& client);
+  // Drops the entity from every batch that holds it.
+  void forgetPending(Watch& watch);
   void sendBatch(std::uint64_t clientId);
   void sendSlice(std::uint64_t clientId);
   void postInBackground(std::uint64_t clientId, const Uuid& key, void (SubscriptionHub::*step)(std::uint64_t));
@@ -135,10 +152,10 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
 
   std::shared_ptr<EntityContext> context_;
   std::map<std::uint64_t, Client> clients_;
-  std::unordered_map<Uuid, Watch, UuidHash> watches_;
+  Watches watches_;
   std::map<std::string, ClassHooks, std::less<>> classHooks_;
-  std::vector<Entity*> dirty_;
-  std::unordered_set<Entity*> dirtySet_;
+  std::vector<Watch*> dirty_;
+  std::vector<std::uint64_t> recipients_;  // reused by flush
   std::vector<Deletion> deletions_;
   boost::signals2::scoped_connection fired_;
   boost::signals2::scoped_connection notified_;
