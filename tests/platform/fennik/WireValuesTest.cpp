@@ -58,7 +58,7 @@ TEST(WireValuesTest, NestedStringsAreCheckedAndBytePayloadsPassWhole) {
     flatbuffers::FlatBufferBuilder b;
     std::vector<flatbuffers::Offset<wire::Envelope>> changes;
     const std::vector<std::uint8_t> bytes{0xff, 0xfe, 0x80, 0x00, 0xc0};
-    for (const std::string id : {std::string("first"), secondId}) {
+    for (const std::string& id : {std::string("first"), secondId}) {
       changes.push_back(wire::CreateEnvelope(b, wire::MessageKind::Changed, 0, b.CreateString("qor::server::FtAudio"),
                                              0, 0, b.CreateString(id), true, 0, b.CreateVector(bytes)));
     }
