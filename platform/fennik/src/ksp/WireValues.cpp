@@ -39,8 +39,8 @@ class ValueCheck {
         std::size_t size = 0;
         const std::uint8_t* element = at;
         if (type->st == flatbuffers::ST_TABLE) {
-          at += flatbuffers::ReadScalar<flatbuffers::uoffset_t>(
-              at);  // the vector: a union vector's types are read from it
+          // On to the vector itself: a union vector's types are read from it.
+          at += flatbuffers::ReadScalar<flatbuffers::uoffset_t>(at);
           const auto* vector = reinterpret_cast<const flatbuffers::Vector<std::uint8_t>*>(at);
           element = vector->Data();
           size = vector->size();
