@@ -4,6 +4,8 @@
 
 #include "ModelFixture.h"
 
+#include "fennik/server/entity/LoopSignal.h"
+
 #include "qor/server/services/FtAmplifierGainService.h"
 #include "qor/server/services/FtDelayService.h"
 #include "qor/server/services/FtDeviceStateService.h"
@@ -99,6 +101,66 @@ TEST_F(EntityShapeTest, FireAllSignalsReplaysObservedFieldsInFieldOrder) {
   delay->fireAllSignals(false);
   EXPECT_EQ(order.size(), 3u);
   EXPECT_EQ(externals, (std::vector<bool>{true, false}));
+}
+
+TEST_F(EntityShapeTest, ASharedChangeSignalServesManyEntitiesWhileItHasSlots) {
+  using Shared = fennik::server::Entity::SharedChangeSignal;
+  auto delays = service<FtDelayService>();
+  auto* first = delays->create();
+  auto* second = delays->create();
+  std::vector<std::string> seen;
+  auto record = [&seen](const std::string& tag) {
+    return [&seen, tag](fennik::server::Entity* e, std::string_view key, bool external) {
+      seen.push_back(tag + " " + e->strId().substr(0, 4) + " " + std::string(key) + (external ? " ext" : ""));
+    };
+  };
+  const std::string a = first->strId().substr(0, 4);
+  const std::string b = second->strId().substr(0, 4);
+
+  // One slot for both; the entities keep the signal alive.
+  auto bank = std::make_shared<Shared>();
+  auto bankSlot = bank->connect(record("bank"));
+  first->reportChangesTo(bank);
+  second->reportChangesTo(bank);
+  bank.reset();
+  auto own = first->onChanged(record("own"));
+  first->setDelayInMs(5.0, false);
+  second->setDelayInMs(3.0, true);
+  second->setDelayInMs(3.0, true);  // a device reporting the same value: no change
+  EXPECT_EQ(seen, (std::vector<std::string>{"own " + a + " delayInMs", "bank " + a + " delayInMs",
+                                            "bank " + b + " delayInMs ext"}));
+
+  // A second signal while the first still has its slot: both hear.
+  seen.clear();
+  auto other = std::make_shared<Shared>();
+  auto otherSlot = other->connect(record("other"));
+  first->reportChangesTo(other);
+  own.disconnect();
+  first->setDelayInMs(6.0, false);
+  EXPECT_EQ(seen, (std::vector<std::string>{"bank " + a + " delayInMs", "other " + a + " delayInMs"}));
+
+  // Disconnected, the first is silent and is replaced by the next one.
+  seen.clear();
+  bankSlot.disconnect();
+  auto next = std::make_shared<Shared>();
+  next->connect(record("next"));
+  second->reportChangesTo(next);
+  second->setDelayInMs(7.0, false);
+  first->setDelayInMs(8.0, false);
+  EXPECT_EQ(seen, (std::vector<std::string>{"next " + b + " delayInMs", "other " + a + " delayInMs"}));
+
+  // A slot that hands its entity a new signal while it runs: the running
+  // emission ends on the old one (which, having slots, keeps hearing), and
+  // the new one hears from the next change on.
+  seen.clear();
+  auto replacement = std::make_shared<Shared>();
+  replacement->connect(record("replacement"));
+  next->connect([&](fennik::server::Entity* e, std::string_view, bool) { e->reportChangesTo(replacement); });
+  next.reset();
+  second->setDelayInMs(9.0, false);
+  second->setDelayInMs(10.0, false);
+  EXPECT_EQ(seen, (std::vector<std::string>{"next " + b + " delayInMs", "next " + b + " delayInMs",
+                                            "replacement " + b + " delayInMs"}));
 }
 
 TEST_F(EntityShapeTest, DoSetPropertyWritesByNameThroughTheNormalPath) {

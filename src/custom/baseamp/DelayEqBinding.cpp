@@ -62,18 +62,18 @@ void BaseAmplifier::connectFtDelays(Device* device) {
     if (!parent) continue;
     refresh(*parent, *d);
     const ChannelType type = driverChannelType(parent->getChannelType());
-    for (FtDelay* child : parent->childrens()) {
-      if (!child) continue;
-      const int ch = child->getIndex();
-      keep(device, child->onDelayInMsChanged([this, deviceId, type, ch](const double& ms, bool external) {
-        if (external) return;
-        toDriver(deviceId, "setDelay", [&](Driver& drv) { drv.setDelay(type, ch, ms); });
-      }));
-      keep(device, child->onIsBypassedChanged([this, deviceId, type, ch](const bool& bypassed, bool external) {
-        if (external) return;
-        toDriver(deviceId, "setDelayBypass", [&](Driver& drv) { drv.setDelayBypass(type, ch, bypassed); });
-      }));
-    }
+    onChangesOf<FtDelay>(
+        device, parent->childrens(), [this, deviceId, type](FtDelay& e, std::string_view key, bool external) {
+          if (external) return;
+          const int ch = e.getIndex();
+          if (key == FtDelay::FIELD_DELAYINMS) {
+            const double ms = e.getDelayInMs();
+            toDriver(deviceId, "setDelay", [&](Driver& drv) { drv.setDelay(type, ch, ms); });
+          } else if (key == FtDelay::FIELD_ISBYPASSED) {
+            const bool bypassed = e.getIsBypassed();
+            toDriver(deviceId, "setDelayBypass", [&](Driver& drv) { drv.setDelayBypass(type, ch, bypassed); });
+          }
+        });
     reportInto<FtDelay>(device, parent, DriverSignal::Delay, refresh);
   }
 }
@@ -189,61 +189,43 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
     if (!parent) continue;
     refresh(*parent, *d);
     const ChannelType type = driverChannelType(parent->getChannelType());
+    // Switching a channel's equaliser on or off (a client, or an A/B preset
+    // being loaded) takes its filters in or out; they then reach the device
+    // like any other filter change, and the device's report shows the bank
+    // active or not again.
+    onChangesOf<FtEqFilterBank>(device, parent->childrens(),
+                                [filters](FtEqFilterBank& bank, std::string_view key, bool external) {
+                                  if (external || !filters || key != FtEqFilterBank::FIELD_ISACTIVE) return;
+                                  // A copy: each filter change recomputes the bank's field on the way.
+                                  const bool active = bank.getIsActive();
+                                  for (FtEqFilter* f : bank.filters()) {
+                                    if (f && f->getIsAvailable()) filters->setBypass(f, !active, false);
+                                  }
+                                });
     for (FtEqFilterBank* child : parent->childrens()) {
       if (!child) continue;
       const int ch = child->getIndex();
       const Uuid bankId = child->id();
-      // Switching a channel's equaliser on or off (a client, or an A/B
-      // preset being loaded) takes its filters in or out; they then reach
-      // the device like any other filter change, and the device's report
-      // shows the bank active or not again.
-      keep(device, child->onIsActiveChanged([this, filters, bankId](const bool& value, bool external) {
-        auto* bank = external ? nullptr : db()->get<FtEqFilterBank>(bankId);
-        if (!bank || !filters) return;
-        // A copy: the value refers to the bank's field, which each filter
-        // change recomputes on the way.
-        const bool active = value;
-        for (FtEqFilter* f : bank->filters()) {
-          if (f && f->getIsAvailable()) filters->setBypass(f, !active, false);
-        }
-      }));
-      // What every filter of the bank needs to reach the device, shared by
-      // the bank's filters: each filter's slot then holds one shared pointer
-      // (a 32-byte allocation) instead of its own 72-byte copy of it all.
-      struct BankTarget {
-        BaseAmplifier* self;
-        std::shared_ptr<FtEqFilterBankService> banks;
-        Uuid deviceId;
-        Uuid bankId;
-        ChannelType type;
-        int ch;
-      };
-      auto target = std::make_shared<const BankTarget>(BankTarget{this, banks, deviceId, bankId, type, ch});
-      for (FtEqFilter* filter : child->filters()) {
-        if (!filter) continue;
-        // Any field of a filter sends the whole filter, as the device takes
-        // it. One change connection per filter rather than one per field: a
-        // device has hundreds of filters, and each field signal costs memory.
-        keep(device, filter->onChanged([target](fennik::server::Entity* changed, std::string_view key, bool external) {
-          if (external || !isSentFilterField(key)) return;
-          const BankTarget& t = *target;
-          // The signal hands over the filter itself: no lookup by id.
-          const auto& f = static_cast<const FtEqFilter&>(*changed);
-          const int index = f.getIndex();
-          fennik::devices::EqFilter v;
-          v.type = eqFilterTypeToDriver(f.getType());
-          v.slope = eqSlopeTypeToDriver(f.getSlopeType());
-          v.bypass = f.getBypass();
-          v.freqInHz = f.getFreqInHz();
-          v.freq2InHz = f.getFreq2InHz();
-          v.gainInDb = f.getGainInDb();
-          v.quality = f.getQualityFactor();
-          v.quality2 = f.getQualityFactor2();
-          t.self->toDriver(t.deviceId, "setEqFilter", [&](Driver& drv) { drv.setEqFilter(t.type, t.ch, index, v); });
-          // The bank shows at once whether it does anything, online or not.
-          if (t.banks) t.banks->doRecalcActive(t.self->db()->get<FtEqFilterBank>(t.bankId));
-        }));
-      }
+      // Any field of a filter sends the whole filter, as the device takes
+      // it. One slot serves the bank's filters: a device has hundreds.
+      onChangesOf<FtEqFilter>(
+          device, child->filters(),
+          [this, banks, deviceId, bankId, type, ch](FtEqFilter& f, std::string_view key, bool external) {
+            if (external || !isSentFilterField(key)) return;
+            const int index = f.getIndex();
+            fennik::devices::EqFilter v;
+            v.type = eqFilterTypeToDriver(f.getType());
+            v.slope = eqSlopeTypeToDriver(f.getSlopeType());
+            v.bypass = f.getBypass();
+            v.freqInHz = f.getFreqInHz();
+            v.freq2InHz = f.getFreq2InHz();
+            v.gainInDb = f.getGainInDb();
+            v.quality = f.getQualityFactor();
+            v.quality2 = f.getQualityFactor2();
+            toDriver(deviceId, "setEqFilter", [&](Driver& drv) { drv.setEqFilter(type, ch, index, v); });
+            // The bank shows at once whether it does anything, online or not.
+            if (banks) banks->doRecalcActive(db()->get<FtEqFilterBank>(bankId));
+          });
     }
     reportInto<FtEqFilterBank>(device, parent, DriverSignal::Eq, refresh);
   }

@@ -43,14 +43,13 @@ void BaseAmplifier::connectFtAmplifierGain(Device* device) {
     }
   };
   refresh(*parent, *d);
-  for (FtAmplifierGain* child : parent->childrens()) {
-    if (!child) continue;
-    const int ch = child->getIndex();
-    keep(device, child->onGainInDbChanged([this, deviceId, ch](const double& db, bool external) {
-      if (external) return;
-      toDriver(deviceId, "setGain", [&](Driver& drv) { drv.setGain(ch, db); });
-    }));
-  }
+  onChangesOf<FtAmplifierGain>(device, parent->childrens(),
+                               [this, deviceId](FtAmplifierGain& e, std::string_view key, bool external) {
+                                 if (external || key != FtAmplifierGain::FIELD_GAININDB) return;
+                                 const int ch = e.getIndex();
+                                 const double db = e.getGainInDb();
+                                 toDriver(deviceId, "setGain", [&](Driver& drv) { drv.setGain(ch, db); });
+                               });
   reportInto<FtAmplifierGain>(device, parent, DriverSignal::Gain, refresh);
 }
 
@@ -88,14 +87,13 @@ void BaseAmplifier::connectFtAmplifierDriveMode(Device* device) {
     }
   };
   refresh(*parent, *d);
-  for (FtAmplifierDriveMode* child : parent->childrens()) {
-    if (!child) continue;
-    const int ch = child->getIndex();
-    keep(device, child->onModeChanged([this, deviceId, ch](const FtAmplifierDriveModeType& mode, bool external) {
-      if (external) return;
-      toDriver(deviceId, "setDriveMode", [&](Driver& drv) { drv.setDriveMode(ch, driveModeToDriver(mode)); });
-    }));
-  }
+  onChangesOf<FtAmplifierDriveMode>(
+      device, parent->childrens(), [this, deviceId](FtAmplifierDriveMode& e, std::string_view key, bool external) {
+        if (external || key != FtAmplifierDriveMode::FIELD_MODE) return;
+        const int ch = e.getIndex();
+        const int mode = driveModeToDriver(e.getMode());
+        toDriver(deviceId, "setDriveMode", [&](Driver& drv) { drv.setDriveMode(ch, mode); });
+      });
   reportInto<FtAmplifierDriveMode>(device, parent, DriverSignal::DriveMode, refresh);
 }
 

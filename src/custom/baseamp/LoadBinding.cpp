@@ -36,32 +36,24 @@ void BaseAmplifier::connectFtLoad(Device* device) {
     }
   };
   refresh(*parent, *d);
-  for (FtLoad* child : parent->childrens()) {
-    if (!child) continue;
-    const Uuid childId = child->id();
-    const int ch = child->getIndex();
-    auto send = [this, deviceId, childId, ch](bool external) {
-      if (external) return;
-      auto* e = db()->get<FtLoad>(childId);
-      if (!e) return;
-      fennik::devices::LoadState l;
-      l.pilotActive = e->getGenActive();
-      l.pilotFrequency = e->getOutputPilotFreq();
-      l.pilotLevel = e->getOutputPilotLevel();
-      l.thresholdMin = e->getThresholdMin();
-      l.thresholdMax = e->getThresholdMax();
-      l.thresholdMinEol = e->getThresholdMinEOL();
-      l.thresholdMaxEol = e->getThresholdMaxEOL();
-      toDriver(deviceId, "setLoad", [&](Driver& drv) { drv.setLoad(ch, l); });
-    };
-    keep(device, child->onGenActiveChanged([send](const bool&, bool external) { send(external); }));
-    keep(device, child->onOutputPilotFreqChanged([send](const double&, bool external) { send(external); }));
-    keep(device, child->onOutputPilotLevelChanged([send](const double&, bool external) { send(external); }));
-    keep(device, child->onThresholdMinChanged([send](const double&, bool external) { send(external); }));
-    keep(device, child->onThresholdMaxChanged([send](const double&, bool external) { send(external); }));
-    keep(device, child->onThresholdMinEOLChanged([send](const double&, bool external) { send(external); }));
-    keep(device, child->onThresholdMaxEOLChanged([send](const double&, bool external) { send(external); }));
-  }
+  // The device takes a channel's pilot tone and thresholds as a whole.
+  onChangesOf<FtLoad>(device, parent->childrens(), [this, deviceId](FtLoad& e, std::string_view key, bool external) {
+    if (external ||
+        !isField(key, {FtLoad::FIELD_GENACTIVE, FtLoad::FIELD_OUTPUTPILOTFREQ, FtLoad::FIELD_OUTPUTPILOTLEVEL,
+                       FtLoad::FIELD_THRESHOLDMIN, FtLoad::FIELD_THRESHOLDMAX, FtLoad::FIELD_THRESHOLDMINEOL,
+                       FtLoad::FIELD_THRESHOLDMAXEOL}))
+      return;
+    const int ch = e.getIndex();
+    fennik::devices::LoadState l;
+    l.pilotActive = e.getGenActive();
+    l.pilotFrequency = e.getOutputPilotFreq();
+    l.pilotLevel = e.getOutputPilotLevel();
+    l.thresholdMin = e.getThresholdMin();
+    l.thresholdMax = e.getThresholdMax();
+    l.thresholdMinEol = e.getThresholdMinEOL();
+    l.thresholdMaxEol = e.getThresholdMaxEOL();
+    toDriver(deviceId, "setLoad", [&](Driver& drv) { drv.setLoad(ch, l); });
+  });
   reportInto<FtLoad>(device, parent, DriverSignal::Load, refresh);
 }
 

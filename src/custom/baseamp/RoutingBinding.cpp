@@ -103,24 +103,22 @@ void BaseAmplifier::connectFtInputRouting(Device* device) {
     if (!parent) continue;
     refresh(*parent, *d);
     const int routing = routingIndex(parent->getRoutingType());
-    for (FtInputRouting* child : parent->childrens()) {
-      if (!child || routing < 0) continue;
-      const Uuid childId = child->id();
-      const int ch = child->getIndex();
-      // The routing service raises the flag, changes the selection and
-      // lowers the flag: the selection is complete when the flag falls.
-      keep(device, child->onSendSelectedInputSourcesToDriverChanged(
-                       [this, deviceId, childId, ch, routing](const bool& send, bool external) {
-                         if (external || send) return;
-                         auto* e = db()->get<FtInputRouting>(childId);
-                         if (!e) return;
-                         std::vector<int> selected;
-                         for (FtInputSource* source : e->selectedInputSources()) {
-                           if (source) selected.push_back(source->getIndex());
-                         }
-                         toDriver(deviceId, "setSelectedInputSources",
-                                  [&](Driver& drv) { drv.setSelectedInputSources(ch, routing, selected); });
-                       }));
+    // The routing service raises the flag, changes the selection and lowers
+    // the flag: the selection is complete when the flag falls.
+    if (routing >= 0) {
+      onChangesOf<FtInputRouting>(device, parent->childrens(),
+                                  [this, deviceId, routing](FtInputRouting& e, std::string_view key, bool external) {
+                                    if (external || key != FtInputRouting::FIELD_SENDSELECTEDINPUTSOURCESTODRIVER ||
+                                        e.getSendSelectedInputSourcesToDriver())
+                                      return;
+                                    const int ch = e.getIndex();
+                                    std::vector<int> selected;
+                                    for (FtInputSource* source : e.selectedInputSources()) {
+                                      if (source) selected.push_back(source->getIndex());
+                                    }
+                                    toDriver(deviceId, "setSelectedInputSources",
+                                             [&](Driver& drv) { drv.setSelectedInputSources(ch, routing, selected); });
+                                  });
     }
     reportInto<FtInputRouting>(device, parent, DriverSignal::InputRouting, refresh);
   }

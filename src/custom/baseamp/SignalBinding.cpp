@@ -48,29 +48,22 @@ void BaseAmplifier::connectFtSignalGenerator(Device* device) {
     }
   };
   refresh(*parent, *d);
-  for (FtSignalGenerator* child : parent->childrens()) {
-    if (!child) continue;
-    const Uuid childId = child->id();
-    const int ch = child->getIndex();
-    // The device takes the generator as a whole.
-    auto send = [this, deviceId, childId, ch](bool external) {
-      if (external) return;
-      auto* e = db()->get<FtSignalGenerator>(childId);
-      if (!e) return;
-      fennik::devices::SignalGeneratorState s;
-      s.active = e->getActive();
-      s.levelInDb = e->getLevelInDb();
-      s.frequencyInHz = e->getFrequencyInHz();
-      s.mode = signalGeneratorModeToDriver(e->getMode());
-      s.type = signalGeneratorTypeToDriver(e->getType());
-      toDriver(deviceId, "setSignalGenerator", [&](Driver& drv) { drv.setSignalGenerator(ch, s); });
-    };
-    keep(device, child->onActiveChanged([send](const bool&, bool external) { send(external); }));
-    keep(device, child->onLevelInDbChanged([send](const double&, bool external) { send(external); }));
-    keep(device, child->onFrequencyInHzChanged([send](const double&, bool external) { send(external); }));
-    keep(device, child->onModeChanged([send](const FtSignalGeneratorMode&, bool external) { send(external); }));
-    keep(device, child->onTypeChanged([send](const FtSignalGeneratorType&, bool external) { send(external); }));
-  }
+  // The device takes the generator as a whole.
+  onChangesOf<FtSignalGenerator>(
+      device, parent->childrens(), [this, deviceId](FtSignalGenerator& e, std::string_view key, bool external) {
+        if (external || !isField(key, {FtSignalGenerator::FIELD_ACTIVE, FtSignalGenerator::FIELD_LEVELINDB,
+                                       FtSignalGenerator::FIELD_FREQUENCYINHZ, FtSignalGenerator::FIELD_MODE,
+                                       FtSignalGenerator::FIELD_TYPE}))
+          return;
+        const int ch = e.getIndex();
+        fennik::devices::SignalGeneratorState s;
+        s.active = e.getActive();
+        s.levelInDb = e.getLevelInDb();
+        s.frequencyInHz = e.getFrequencyInHz();
+        s.mode = signalGeneratorModeToDriver(e.getMode());
+        s.type = signalGeneratorTypeToDriver(e.getType());
+        toDriver(deviceId, "setSignalGenerator", [&](Driver& drv) { drv.setSignalGenerator(ch, s); });
+      });
   reportInto<FtSignalGenerator>(device, parent, DriverSignal::SignalGenerator, refresh);
 }
 

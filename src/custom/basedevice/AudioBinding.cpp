@@ -30,26 +30,23 @@ void BaseDevice::bindChannelAudio(Device* device) {
     }
   };
   refresh(*parent, *d);
-  for (FtAudio* child : parent->childrens()) {
-    if (!child) continue;
-    const int ch = child->getIndex();
-    keep(device, child->onIsMutedChanged([this, deviceId, ch](const bool& muted, bool external) {
-      if (external) return;
+  onChangesOf<FtAudio>(device, parent->childrens(), [this, deviceId](FtAudio& e, std::string_view key, bool external) {
+    if (external) return;
+    const int ch = e.getIndex();
+    if (key == FtAudio::FIELD_ISMUTED) {
+      const bool muted = e.getIsMuted();
       toDriver(deviceId, "setMute", [&](Driver& drv) { drv.setMute(ch, muted); });
-    }));
-    keep(device, child->onLevelInDbChanged([this, deviceId, ch](const double& db, bool external) {
-      if (external) return;
+    } else if (key == FtAudio::FIELD_LEVELINDB) {
+      const double db = e.getLevelInDb();
       toDriver(deviceId, "setLevel", [&](Driver& drv) { drv.setLevel(ch, db); });
-    }));
-    keep(device, child->onTrimInDbChanged([this, deviceId, ch](const double& db, bool external) {
-      if (external) return;
+    } else if (key == FtAudio::FIELD_TRIMINDB) {
+      const double db = e.getTrimInDb();
       toDriver(deviceId, "setTrim", [&](Driver& drv) { drv.setTrim(ch, db); });
-    }));
-    keep(device, child->onPolarityInvertedChanged([this, deviceId, ch](const bool& inverted, bool external) {
-      if (external) return;
+    } else if (key == FtAudio::FIELD_POLARITYINVERTED) {
+      const bool inverted = e.getPolarityInverted();
       toDriver(deviceId, "setPolarity", [&](Driver& drv) { drv.setPolarity(ch, inverted); });
-    }));
-  }
+    }
+  });
   reportInto<FtAudio>(device, parent, DriverSignal::Audio, refresh);
 }
 

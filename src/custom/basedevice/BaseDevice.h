@@ -26,9 +26,11 @@
 #include <boost/signals2/connection.hpp>
 
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qor::server {
@@ -156,6 +158,21 @@ class BaseDevice : public fennik::server::Service {
   template <class E>
   void reportInto(Device* device, E* feature, const Subscribe& subscribe, const fennik::server::Uuid& key,
                   Refresh<E> refresh, fennik::server::CallSite where = fennik::server::CallSite::current());
+
+  // One slot for the changes of many of the device's entities (a feature's
+  // channels, a bank's filters): fn(entity, key, external) for every field
+  // write (key: the field's name) and relation change of any of them. A
+  // slot per entity and field costs a few hundred bytes, and an amplifier
+  // would need hundreds. Kept like any connection of the device.
+  template <class E, class Range, class Fn>
+  void onChangesOf(Device* device, const Range& entities, Fn fn);
+  // Whether a change's key names one of the fields.
+  static bool isField(std::string_view key, std::initializer_list<std::string_view> fields) {
+    for (std::string_view field : fields) {
+      if (key == field) return true;
+    }
+    return false;
+  }
 
   // Calls f for each pair of children of the two parents with equal index.
   template <class E, class F>

@@ -2,6 +2,7 @@
 // Template parts of BaseDevice: service lookup and the driver-to-entity jobs.
 
 #include "fennik/server/entity/Database.h"
+#include "fennik/server/entity/LoopSignal.h"
 #include "fennik/server/loop/QueuedAccessor.h"
 #include "fennik/server/service/EntityContext.h"
 #include "fennik/server/service/ServiceResolver.h"
@@ -24,6 +25,16 @@ auto* BaseDevice::createChannelShaped(S& service, Device* device, int channels, 
     if (include(i)) createChannelFeature(service, parent, i, tryGetLabelByIndex(device, i));
   }
   return parent;
+}
+
+template <class E, class Range, class Fn>
+void BaseDevice::onChangesOf(Device* device, const Range& entities, Fn fn) {
+  auto signal = std::make_shared<fennik::server::Entity::SharedChangeSignal>();
+  keep(device, signal->connect([fn = std::move(fn)](fennik::server::Entity* changed, std::string_view key,
+                                                    bool external) { fn(static_cast<E&>(*changed), key, external); }));
+  for (E* e : entities) {
+    if (e) e->reportChangesTo(signal);
+  }
 }
 
 template <class E>

@@ -47,18 +47,17 @@ void BaseDevice::connectFtGPIO(Device* device) {
     }
   };
   refresh(*parent, *d);
-  for (FtGPIO* child : parent->childrens()) {
-    if (!child) continue;
-    const int index = child->getIndex();
-    keep(device, child->onCurrentGpioModeChanged([this, deviceId, index](const FtGPIOMode& mode, bool external) {
-      if (external) return;
-      toDriver(deviceId, "setGpioMode", [&](Driver& drv) { drv.setGpioMode(index, gpioModeToDriver(mode)); });
-    }));
-    keep(device, child->onGpoDigitalChanged([this, deviceId, index](const bool& on, bool external) {
-      if (external) return;
+  onChangesOf<FtGPIO>(device, parent->childrens(), [this, deviceId](FtGPIO& e, std::string_view key, bool external) {
+    if (external) return;
+    const int index = e.getIndex();
+    if (key == FtGPIO::FIELD_CURRENTGPIOMODE) {
+      const int mode = gpioModeToDriver(e.getCurrentGpioMode());
+      toDriver(deviceId, "setGpioMode", [&](Driver& drv) { drv.setGpioMode(index, mode); });
+    } else if (key == FtGPIO::FIELD_GPODIGITAL) {
+      const bool on = e.getGpoDigital();
       toDriver(deviceId, "setGpoDigital", [&](Driver& drv) { drv.setGpoDigital(index, on); });
-    }));
-  }
+    }
+  });
   reportInto<FtGPIO>(device, parent, DriverSignal::Gpio, refresh);
 }
 

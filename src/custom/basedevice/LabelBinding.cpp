@@ -37,14 +37,17 @@ void BaseDevice::connectFtLabel(Device* device) {
     labels->setCustomName(&label, drv.getChannelCustomName(index), true);
     labels->setCustomNameRule(&label, StringValidatorRule::Unicode20Bytes, true);
   };
+  onChangesOf<FtLabel>(
+      device, device->getLabel()->childrens(), [this, deviceId](FtLabel& label, std::string_view key, bool external) {
+        if (external || key != FtLabel::FIELD_CUSTOMNAME) return;
+        const int index = label.getIndex();
+        const std::string name = label.getCustomName();
+        toDriver(deviceId, "setChannelCustomName", [&](Driver& drv) { drv.setChannelCustomName(index, name); });
+      });
   for (FtLabel* channel : device->getLabel()->childrens()) {
     if (!channel) continue;
     refresh(*channel, *d);
     const int index = channel->getIndex();
-    keep(device, channel->onCustomNameChanged([this, deviceId, index](const std::string& name, bool external) {
-      if (external) return;
-      toDriver(deviceId, "setChannelCustomName", [&](Driver& drv) { drv.setChannelCustomName(index, name); });
-    }));
     Uuid key{};
     key.data[14] = 0xC1;
     key.data[15] = static_cast<std::uint8_t>(index);

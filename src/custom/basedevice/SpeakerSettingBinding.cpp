@@ -60,16 +60,13 @@ void BaseDevice::connectFtSpeakerSetting(Device* device) {
     }
   };
   refresh(*parent, *d);
-  for (FtSpeakerSetting* child : parent->childrens()) {
-    if (!child) continue;
-    const Uuid childId = child->id();
-    auto load = [this, deviceId, childId](const std::string&, bool external) {
-      if (external) return;
-      loadSettingByFtSpeakerSetting(db()->get<Device>(deviceId), db()->get<FtSpeakerSetting>(childId));
-    };
-    keep(device, child->onSupposedSpeakerDbDspChainIdChanged(load));
-    keep(device, child->onSupposedSpsFilePathChanged(load));
-  }
+  onChangesOf<FtSpeakerSetting>(device, parent->childrens(),
+                                [this, deviceId](FtSpeakerSetting& e, std::string_view key, bool external) {
+                                  if (external || !isField(key, {FtSpeakerSetting::FIELD_SUPPOSEDSPEAKERDBDSPCHAINID,
+                                                                 FtSpeakerSetting::FIELD_SUPPOSEDSPSFILEPATH}))
+                                    return;
+                                  loadSettingByFtSpeakerSetting(db()->get<Device>(deviceId), &e);
+                                });
   reportInto<FtSpeakerSetting>(device, parent, DriverSignal::SpeakerSetting, refresh);
 }
 

@@ -1,9 +1,11 @@
 #include "fennik/server/entity/Database.h"
 
-#include <absl/container/flat_hash_map.h>
+#include <absl/container/flat_hash_set.h>
 #include <algorithm>
 #include <boost/signals2/signal.hpp>
 
+#include <cstdint>
+#include <limits>
 #include <stdexcept>
 
 namespace fennik::server {
@@ -39,11 +41,37 @@ struct Database::ClassBucket {
   }
 };
 
+// What the index keeps of an entity: the entity itself (the database owns
+// it) and its position in its class's order. The slot is found by the
+// entity's own id, which is not stored a second time: 24 bytes a slot,
+// where a map from id to entity, class and position took 48 (a show's
+// index is half a million slots).
+struct IndexSlot {
+  EntityPtr entity;
+  mutable std::uint32_t position = 0;
+};
+
+struct IndexSlotHash {
+  using is_transparent = void;
+  std::size_t operator()(const Uuid& id) const noexcept { return UuidHash{}(id); }
+  std::size_t operator()(const IndexSlot& slot) const noexcept { return UuidHash{}(slot.entity->id()); }
+};
+
+struct IndexSlotEq {
+  using is_transparent = void;
+  static const Uuid& idOf(const Uuid& id) { return id; }
+  static const Uuid& idOf(const IndexSlot& slot) { return slot.entity->id(); }
+  template <class A, class B>
+  bool operator()(const A& a, const B& b) const noexcept {
+    return idOf(a) == idOf(b);
+  }
+};
+
 // Open addressing: slots move when the table grows, so nothing keeps a
 // pointer or iterator into it beyond one call. It also remembers the class
-// of the last entity added (its name as the bucket map's key, which stays
-// put): a project's entities come class by class.
-struct Database::Index : absl::flat_hash_map<Uuid, Slot, UuidHash> {
+// of the last entity added or removed (its name as the bucket map's key,
+// which stays put): a project's entities come, and go, class by class.
+struct Database::Index : absl::flat_hash_set<IndexSlot, IndexSlotHash, IndexSlotEq> {
   std::string_view lastClass;
   ClassBucket* lastBucket = nullptr;
 };
@@ -80,40 +108,43 @@ const Database::ClassBucket* Database::findBucket(std::string_view className) co
   return it == buckets_.end() ? nullptr : it->second.get();
 }
 
+Database::ClassBucket* Database::bucketOf(std::string_view className) {
+  if (byId_->lastBucket && className == byId_->lastClass) return byId_->lastBucket;  // buckets live as long as we do
+  const auto it = bucketEntry(buckets_, className);
+  byId_->lastClass = it->first;
+  byId_->lastBucket = it->second.get();
+  return byId_->lastBucket;
+}
+
 void Database::add(EntityPtr entity) {
   if (!entity) throw std::invalid_argument("Database::add: null entity");
   // One lookup both checks and places the id.
-  auto [slot, inserted] = byId_->try_emplace(entity->id());
+  auto [slot, inserted] = byId_->insert(IndexSlot{entity});
   if (!inserted) {
     throw std::invalid_argument("Database::add: an entity with id " + entity->strId() + " already exists");
   }
   ClassBucket* b = nullptr;
   try {
-    const std::string_view className = entity->className();
-    if (byId_->lastBucket && className == byId_->lastClass) {
-      b = byId_->lastBucket;  // buckets live as long as the database
-    } else {
-      const auto it = bucketEntry(buckets_, className);
-      b = it->second.get();
-      byId_->lastClass = it->first;
-      byId_->lastBucket = b;
+    b = bucketOf(entity->className());
+    if (b->order.size() >= std::numeric_limits<std::uint32_t>::max()) {
+      throw std::length_error("Database::add: too many entities of class " + std::string(entity->className()));
     }
     b->order.push_back(entity.get());
   } catch (...) {
     byId_->erase(slot);
     throw;
   }
-  slot->second = Slot{entity, b, b->order.size() - 1};
+  slot->position = static_cast<std::uint32_t>(b->order.size() - 1);
   b->added(entity.get());
 }
 
 bool Database::eraseById(const Uuid& id, const Entity* expected) {
   auto it = byId_->find(id);
-  if (it == byId_->end() || (expected && it->second.entity.get() != expected)) return false;
+  if (it == byId_->end() || (expected && it->entity.get() != expected)) return false;
   // Keep the entity alive until the listeners have seen it go.
-  EntityPtr keep = it->second.entity;
-  ClassBucket* b = it->second.bucket;
-  b->order[it->second.position] = nullptr;
+  EntityPtr keep = it->entity;
+  ClassBucket* b = bucketOf(keep->className());
+  b->order[it->position] = nullptr;
   ++b->holes;
   b->front();  // moves past the holes at the front
   byId_->erase(it);
@@ -135,7 +166,7 @@ void Database::compact(ClassBucket& b) {
   std::size_t kept = 0;
   for (Entity* e : b.order) {
     if (!e) continue;
-    byId_->find(e->id())->second.position = kept;
+    byId_->find(e->id())->position = static_cast<std::uint32_t>(kept);
     b.order[kept++] = e;
   }
   b.order.resize(kept);
@@ -196,12 +227,12 @@ void Database::reserve(std::size_t n) { byId_->reserve(n); }
 
 Entity* Database::find(const Uuid& id) const {
   auto it = byId_->find(id);
-  return it == byId_->end() ? nullptr : it->second.entity.get();
+  return it == byId_->end() ? nullptr : it->entity.get();
 }
 
 EntityPtr Database::findShared(const Uuid& id) const {
   auto it = byId_->find(id);
-  return it == byId_->end() ? nullptr : it->second.entity;
+  return it == byId_->end() ? nullptr : it->entity;
 }
 
 std::vector<Entity*> Database::ofClass(std::string_view className) const {

@@ -19,6 +19,10 @@ std::optional<boost::signals2::connection> Entity::onPropertyChanged(std::string
 
 boost::signals2::connection Entity::onChanged(ChangeSlot slot) { return signalTable().connectChange(std::move(slot)); }
 
+void Entity::reportChangesTo(std::shared_ptr<SharedChangeSignal> signal) {
+  signalTable().reportChangesTo(std::move(signal));
+}
+
 detail::SignalTable& Entity::signalTable() {
   if (!signals_) signals_ = std::make_unique<detail::SignalTable>();
   return *signals_;

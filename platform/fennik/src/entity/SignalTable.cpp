@@ -4,8 +4,17 @@
 
 namespace fennik::server::detail {
 
+// The entity's own change slots, made at the first connect, and the shared
+// signal it reports into: an entity that only reports into a shared signal
+// (most of a device's channel features) carries no slot of its own.
 struct SignalTable::ChangeSignal {
-  LoopSignal<Entity*, std::string_view, bool> signal;
+  std::unique_ptr<SharedChangeSignal> own;
+  std::shared_ptr<SharedChangeSignal> shared;
+
+  SharedChangeSignal& ownSignal() {
+    if (!own) own = std::make_unique<SharedChangeSignal>();
+    return *own;
+  }
 };
 
 SignalTable::SignalTable() = default;
@@ -23,13 +32,34 @@ SignalBase& SignalTable::install(std::size_t slot, std::unique_ptr<SignalBase> s
 
 boost::signals2::connection SignalTable::connectChange(ChangeSlot slot) {
   if (!change_) change_ = std::make_unique<ChangeSignal>();
-  return change_->signal.connect(std::move(slot));
+  return change_->ownSignal().connect(std::move(slot));
+}
+
+void SignalTable::reportChangesTo(std::shared_ptr<SharedChangeSignal> signal) {
+  if (!change_) change_ = std::make_unique<ChangeSignal>();
+  auto& shared = change_->shared;
+  if (shared && shared != signal && !shared->empty()) {
+    // Rare (two bindings sharing one entity): the earlier signal keeps
+    // receiving, through a slot of the entity's own.
+    change_->ownSignal().connect([earlier = std::move(shared)](Entity* entity, std::string_view key, bool external) {
+      (*earlier)(entity, key, external);
+    });
+  }
+  shared = std::move(signal);
 }
 
 void SignalTable::fireChange(Entity* entity, std::string_view key, bool external) {
-  if (change_) change_->signal(entity, key, external);
+  if (!change_) return;
+  if (change_->own) (*change_->own)(entity, key, external);
+  if (change_->shared) {
+    // A slot may hand the entity a new shared signal: the one firing stays.
+    const std::shared_ptr<SharedChangeSignal> shared = change_->shared;
+    (*shared)(entity, key, external);
+  }
 }
 
-bool SignalTable::hasChangeListeners() const { return change_ && !change_->signal.empty(); }
+bool SignalTable::hasChangeListeners() const {
+  return change_ && ((change_->own && !change_->own->empty()) || (change_->shared && !change_->shared->empty()));
+}
 
 }  // namespace fennik::server::detail

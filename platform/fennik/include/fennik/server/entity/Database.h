@@ -83,17 +83,14 @@ class Database {
 
  private:
   struct ClassBucket;
-  struct Slot {
-    EntityPtr entity;
-    ClassBucket* bucket;
-    std::size_t position;  // in the bucket's order
-  };
 
   // The id index (an open-addressing table, defined in Database.cpp so its
   // headers stay out of every file that includes this one).
   struct Index;
 
   ClassBucket& bucket(std::string_view className);
+  // The bucket of the class, made when missing; remembers the last one.
+  ClassBucket* bucketOf(std::string_view className);
   const ClassBucket* findBucket(std::string_view className) const;
   // Closes the holes removals left in a class's order.
   void compact(ClassBucket& b);

@@ -23,6 +23,7 @@ class Entity : public std::enable_shared_from_this<Entity> {
  public:
   using Lookup = std::function<Entity*(const Uuid&)>;
   using ChangeSlot = detail::ChangeSlot;
+  using SharedChangeSignal = detail::SharedChangeSignal;
 
   explicit Entity(const Uuid& id) : id_(id) {}
   virtual ~Entity();
@@ -49,6 +50,10 @@ class Entity : public std::enable_shared_from_this<Entity> {
   // Fires on every successful field write (key = field name) and relation
   // change (key such as "add_parent_", "set_label_"), with the write's external.
   boost::signals2::connection onChanged(ChangeSlot slot);
+  // Also reports every such change to `signal`, which other entities may
+  // share (connect to it once, for all of them); the entity keeps it alive.
+  // A signal given before that still has slots keeps receiving too.
+  void reportChangesTo(std::shared_ptr<SharedChangeSignal> signal);
 
  protected:
   // The one write path of every typed field. With compare set, an equal value

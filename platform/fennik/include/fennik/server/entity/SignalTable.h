@@ -27,6 +27,13 @@ class SignalBase {
 
 using ChangeSlot = std::function<void(Entity*, std::string_view key, bool external)>;
 
+template <class... Args>
+class LoopSignal;
+// A change signal that many entities report into (the eight filters of an
+// equaliser bank, the channels of a feature): one slot then serves them
+// all, where a slot of its own on each entity costs a few hundred bytes.
+using SharedChangeSignal = LoopSignal<Entity*, std::string_view, bool>;
+
 class SignalTable {
  public:
   SignalTable();
@@ -42,6 +49,7 @@ class SignalTable {
   SignalBase& install(std::size_t slot, std::unique_ptr<SignalBase> signal);
 
   boost::signals2::connection connectChange(ChangeSlot slot);
+  void reportChangesTo(std::shared_ptr<SharedChangeSignal> signal);
   void fireChange(Entity* entity, std::string_view key, bool external);
   bool hasChangeListeners() const;
 
