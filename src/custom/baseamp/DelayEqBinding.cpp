@@ -106,18 +106,6 @@ void setEqFilterRanges(FtEqFilterService& filters, FtEqFilter* filter, bool exte
   filters.setQualityFactor2Max(filter, 10.0, external);
 }
 
-// The fields the device takes as one filter; ranges, consistency flags and
-// relations never reach it.
-bool isSentFilterField(std::string_view key) {
-  static constexpr std::string_view SENT[] = {FtEqFilter::FIELD_TYPE,          FtEqFilter::FIELD_SLOPETYPE,
-                                              FtEqFilter::FIELD_BYPASS,        FtEqFilter::FIELD_FREQINHZ,
-                                              FtEqFilter::FIELD_FREQ2INHZ,     FtEqFilter::FIELD_GAININDB,
-                                              FtEqFilter::FIELD_QUALITYFACTOR, FtEqFilter::FIELD_QUALITYFACTOR2};
-  for (std::string_view field : SENT)
-    if (key == field) return true;
-  return false;
-}
-
 }  // namespace
 
 FtEqFilter* BaseAmplifier::createFtEqFilter(Device*, FtChannelType) {
@@ -211,7 +199,13 @@ void BaseAmplifier::connectFtEqFilterBank(Device* device) {
       onChangesOf<FtEqFilter>(
           device, child->filters(),
           [this, banks, deviceId, bankId, type, ch](FtEqFilter& f, std::string_view key, bool external) {
-            if (external || !isSentFilterField(key)) return;
+            // The fields the device takes as one filter; ranges, consistency
+            // flags and relations never reach it.
+            if (external ||
+                !isField(key, {FtEqFilter::FIELD_TYPE, FtEqFilter::FIELD_SLOPETYPE, FtEqFilter::FIELD_BYPASS,
+                               FtEqFilter::FIELD_FREQINHZ, FtEqFilter::FIELD_FREQ2INHZ, FtEqFilter::FIELD_GAININDB,
+                               FtEqFilter::FIELD_QUALITYFACTOR, FtEqFilter::FIELD_QUALITYFACTOR2}))
+              return;
             const int index = f.getIndex();
             fennik::devices::EqFilter v;
             v.type = eqFilterTypeToDriver(f.getType());

@@ -1,8 +1,9 @@
 #include "fennik/server/entity/Database.h"
 
+#include "fennik/server/entity/LoopSignal.h"
+
 #include <absl/container/flat_hash_set.h>
 #include <algorithm>
-#include <boost/signals2/signal.hpp>
 
 #include <cstdint>
 #include <limits>
@@ -18,8 +19,17 @@ struct Database::ClassBucket {
   std::size_t holes = 0;
   std::size_t first = 0;         // no entity before this position
   mutable unsigned walking = 0;  // walks in progress: positions must stay
-  boost::signals2::signal<void(Entity*)> added;
-  boost::signals2::signal<void(Entity*)> removed;
+  // Who hears of the class's additions and removals, made at the first
+  // listener: a class nobody listens to pays nothing per entity, and a
+  // listened one pays a light signal's call (a database is used by one
+  // thread at a time), not a signals2 emission with its mutex.
+  using Signal = detail::LoopSignal<Entity*>;
+  std::unique_ptr<Signal> added;
+  std::unique_ptr<Signal> removed;
+  static Signal& made(std::unique_ptr<Signal>& signal) {
+    if (!signal) signal = std::make_unique<Signal>();
+    return *signal;
+  }
 
   std::size_t count() const { return order.size() - holes; }
   Entity* front() {
@@ -135,7 +145,7 @@ void Database::add(EntityPtr entity) {
     throw;
   }
   slot->position = static_cast<std::uint32_t>(b->order.size() - 1);
-  b->added(entity.get());
+  if (b->added) (*b->added)(entity.get());
 }
 
 bool Database::eraseById(const Uuid& id, const Entity* expected) {
@@ -158,7 +168,7 @@ bool Database::eraseById(const Uuid& id, const Entity* expected) {
       compact(*b);
     }
   }
-  b->removed(keep.get());
+  if (b->removed) (*b->removed)(keep.get());
   return true;
 }
 
@@ -218,7 +228,7 @@ void Database::adopt(Database& from) {
       ~Done() { --walking; }
     } done{b->walking};
     for (std::size_t i = 0; i < count; ++i) {
-      if (Entity* e = b->order[i]) b->added(e);
+      if (Entity* e = b->order[i]; e && b->added) (*b->added)(e);
     }
   }
 }
@@ -260,11 +270,11 @@ std::vector<EntityPtr> Database::entities() const {
 }
 
 boost::signals2::connection Database::onAdded(std::string_view className, EntitySlot slot) {
-  return bucket(className).added.connect(std::move(slot));
+  return ClassBucket::made(bucket(className).added).connect(std::move(slot));
 }
 
 boost::signals2::connection Database::onRemoved(std::string_view className, EntitySlot slot) {
-  return bucket(className).removed.connect(std::move(slot));
+  return ClassBucket::made(bucket(className).removed).connect(std::move(slot));
 }
 
 void Database::registerSerializer(std::shared_ptr<EntitySerializer> serializer) {
