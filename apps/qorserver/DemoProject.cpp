@@ -10,6 +10,7 @@
 #include "fennik/server/core/Logging.h"
 #include "fennik/server/ksp/Ksp.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -98,25 +99,6 @@ std::string add(Client& client, const std::string& kind, const std::string& type
   return result->devices()->Get(0)->str();
 }
 
-// Adds the network device to the project as a client does from the
-// discovered-device list, once discovery has listed it (it runs on its own).
-std::string addDiscovered(Client& client, const std::string& physicalId) {
-  const std::string entity = fennik::server::UuidToS(qor::server::DiscoveredDevice::idFor(physicalId));
-  for (int attempt = 0;; ++attempt) {
-    flatbuffers::FlatBufferBuilder b;
-    b.Finish(cmd::CreateDiscoveredDeviceAddArgs(b, b.CreateString(entity), 0, 0));
-    try {
-      const KspBytes reply = client.command("/discoveredDeviceAdd", b);
-      const auto* result = rootOf<cmd::DiscoveredDeviceAddResult>(reply);
-      return result->device() ? result->device()->str() : std::string();
-    } catch (const std::runtime_error&) {
-      // Not listed yet (500 "Couldn't find item"): discovery answers within moments.
-      if (attempt == 50) throw;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-  }
-}
-
 // The ids a buffer whose root is a vector of strings (an index reply) holds.
 std::vector<std::string> idsOf(const KspBytes& bytes) {
   std::vector<std::string> out;
@@ -129,6 +111,24 @@ std::vector<std::string> idsOf(const KspBytes& bytes) {
        *flatbuffers::GetRoot<flatbuffers::Vector<flatbuffers::Offset<flatbuffers::String>>>(bytes.data()))
     out.push_back(id->str());
   return out;
+}
+
+// Adds the network device to the project as a client does from the
+// discovered-device list, once discovery has listed it (it runs on its own:
+// asking before would fail the command and log it as an error).
+std::string addDiscovered(Client& client, const std::string& physicalId) {
+  const std::string entity = fennik::server::UuidToS(qor::server::DiscoveredDevice::idFor(physicalId));
+  for (int attempt = 0;; ++attempt) {
+    const auto listed = idsOf(client.call("qor::server::DiscoveredDevice", KspMethod::Index, {}, {}, {}));
+    if (std::find(listed.begin(), listed.end(), entity) != listed.end()) break;
+    if (attempt == 50) throw std::runtime_error("discovery did not list " + physicalId + " within 5 s");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  flatbuffers::FlatBufferBuilder b;
+  b.Finish(cmd::CreateDiscoveredDeviceAddArgs(b, b.CreateString(entity), 0, 0));
+  const KspBytes reply = client.command("/discoveredDeviceAdd", b);
+  const auto* result = rootOf<cmd::DiscoveredDeviceAddResult>(reply);
+  return result->device() ? result->device()->str() : std::string();
 }
 
 // Takes the project online writing, as an engineer does at the venue: every

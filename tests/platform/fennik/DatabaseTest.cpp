@@ -194,6 +194,40 @@ TEST(DatabaseTest, SignalsAdditionsAndRemovalsPerClassWithTheEntityStillAlive) {
   EXPECT_EQ(db.size(), 0u);
 }
 
+TEST(DatabaseTest, ClearingTellsEachRemovalToItsListenersAndTakesTheUnheardClassesAtOnce) {
+  Database db;
+  std::vector<std::shared_ptr<Pear>> pears;
+  for (int i = 0; i < 40; ++i) {
+    db.add(make<Apple>());
+    pears.push_back(make<Pear>());
+    db.add(pears.back());
+  }
+  // A listener that, at the first removal it hears, adds an apple (heard
+  // too, later) and a pear (nobody hears of pears; it must go all the same).
+  int heard = 0;
+  auto onRemove = db.onRemoved(kApple, [&](Entity*) {
+    if (heard++ == 0) {
+      db.add(make<Apple>());
+      pears.push_back(make<Pear>());
+      db.add(pears.back());
+    }
+  });
+  (void)onRemove;
+  db.clear();
+  EXPECT_EQ(heard, 41);
+  EXPECT_EQ(db.size(), 0u);
+  EXPECT_EQ(db.countOfClass(kPear), 0u);
+  for (const auto& pear : pears) EXPECT_EQ(db.find(pear->id()), nullptr);
+
+  // The database works as new afterwards.
+  auto again = make<Pear>();
+  db.add(again);
+  EXPECT_EQ(db.find(again->id()), again.get());
+  EXPECT_EQ(db.ofClass(kPear), std::vector<Entity*>{again.get()});
+  db.deleteEntity(again.get());
+  EXPECT_EQ(db.size(), 0u);
+}
+
 TEST(DatabaseTest, AdoptingTakesEveryEntityWithItsOrderAndSignalsThroughTheListenersOfTheAdoptingDatabase) {
   Database running;
   std::vector<std::string> seen;

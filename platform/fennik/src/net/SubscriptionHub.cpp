@@ -392,8 +392,10 @@ void deliverTo(Clients& clients, const std::vector<std::uint64_t>& to, const Mes
 }  // namespace
 
 void SubscriptionHub::deliverChange(const std::vector<std::uint64_t>& to, Watch& watch, const Shared& message) {
+  bool kept = false;  // once for all the batching clients
   deliverTo(clients_, to, *message, [&](std::uint64_t id, Client& client) {
-    watch.latest = message;
+    if (!kept) watch.latest = message;
+    kept = true;
     batchOf(id, client).add(id, watch);
   });
 }
