@@ -39,11 +39,18 @@ void SignalTable::reportChangesTo(std::shared_ptr<SharedChangeSignal> signal) {
   if (!change_) change_ = std::make_unique<ChangeSignal>();
   auto& shared = change_->shared;
   if (shared && shared != signal && !shared->empty()) {
-    // Rare (two bindings sharing one entity): the earlier signal keeps
-    // receiving, through a slot of the entity's own.
-    change_->ownSignal().connect([earlier = std::move(shared)](Entity* entity, std::string_view key, bool external) {
-      (*earlier)(entity, key, external);
-    });
+    // Rare (an entity in two groups): the earlier signal keeps receiving,
+    // through a slot of the entity's own that lets go of itself at the first
+    // change after the earlier signal lost its slots.
+    auto forward = std::make_shared<boost::signals2::connection>();
+    *forward = change_->ownSignal().connect(
+        [earlier = std::move(shared), forward](Entity* entity, std::string_view key, bool external) {
+          if (earlier->empty()) {
+            forward->disconnect();  // releases this slot, and the cycle through `forward`, after the call
+            return;
+          }
+          (*earlier)(entity, key, external);
+        });
   }
   shared = std::move(signal);
 }
