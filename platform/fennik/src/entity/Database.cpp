@@ -109,9 +109,7 @@ typename Buckets::iterator bucketEntry(Buckets& buckets, std::string_view classN
 
 }  // namespace
 
-Database::ClassBucket& Database::bucket(std::string_view className) {
-  return *bucketEntry(buckets_, className)->second;
-}
+Database::ClassBucket& Database::bucket(std::string_view className) { return *bucketOf(className); }
 
 const Database::ClassBucket* Database::findBucket(std::string_view className) const {
   auto it = buckets_.find(className);

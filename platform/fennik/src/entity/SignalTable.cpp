@@ -46,7 +46,7 @@ void SignalTable::reportChangesTo(std::shared_ptr<SharedChangeSignal> signal) {
     *forward = change_->ownSignal().connect(
         [earlier = std::move(shared), forward](Entity* entity, std::string_view key, bool external) {
           if (earlier->empty()) {
-            forward->disconnect();  // releases this slot, and the cycle through `forward`, after the call
+            forward->disconnect();  // the slot is released once this call returns
             return;
           }
           (*earlier)(entity, key, external);
