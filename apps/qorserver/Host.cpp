@@ -30,6 +30,7 @@ Host::~Host() {
   } catch (const std::exception& e) {
     getLogger(HOST_LOGGER)->error("Shutdown failed: {}", e.what());
   }
+  startWarming_.reset();
   project_.reset();
   plugins_.reset();
   module_.reset();
@@ -42,6 +43,9 @@ void Host::serve(const net::KspServerOptions& options) {
 }
 
 void Host::start() {
+  // Taken on the loop thread, so the loop's first jobs find the pages there.
+  stack_.context()->loop()->work(
+      [this](const std::shared_ptr<EntityContext>&) { startWarming_ = warmHeap(START_WARM_BYTES); });
   auto& module = module_->module();
   module.transition(ModuleState::Create);
   module.registerControllers();

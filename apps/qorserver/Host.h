@@ -5,6 +5,7 @@
 
 #include "DevicePlugins.h"
 
+#include "fennik/server/core/HugePageHeap.h"
 #include "fennik/server/module/ModuleLoader.h"
 #include "fennik/server/net/KspHost.h"
 #include "fennik/server/project/ProjectManager.h"
@@ -24,7 +25,8 @@ class Host {
                 std::optional<std::vector<std::filesystem::path>> clientFolders = std::nullopt);
   ~Host();
 
-  // Registers the module's serializers, services and controllers.
+  // Registers the module's serializers, services and controllers, and warms
+  // the loop thread's heap on a second core (START_WARM_BYTES).
   void start();
   // Starts a new, empty project: every service's initialize, loaded and
   // loadedFinished hooks, in resolver order.
@@ -49,6 +51,7 @@ class Host {
   std::unique_ptr<fennik::server::LoadedModule> module_;
   std::shared_ptr<fennik::server::ProjectManager> project_;
   std::unique_ptr<DevicePlugins> plugins_;
+  std::unique_ptr<fennik::server::HeapWarming> startWarming_;
   bool started_ = false;
 };
 

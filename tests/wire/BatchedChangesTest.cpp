@@ -10,6 +10,7 @@
 #include "qor/server/fbs/FtDelay_generated.h"
 #include "qor/server/services/IFtDelayService.h"
 
+#include <atomic>
 #include <map>
 
 namespace qor::testing {
@@ -100,6 +101,8 @@ class BatchedChangesTest : private HandMovedTime, public ServerFixture {
     for (auto* e : entities) out.push_back(e->strId());
     return out;
   }
+
+  void moveClock(std::chrono::milliseconds by) { clock->advance(by); }
 
   // The clock moves past the batch interval; the first job after that brings
   // the due batch into the queue behind it, the second runs behind the batch.
@@ -277,6 +280,70 @@ TEST_F(BatchedChangesTest, EntriesComeInTheOrderOfEachEntitysLastChange) {
   expected.erase(expected.begin() + 5);
   EXPECT_EQ(order, expected);
   EXPECT_FALSE(nextBeforeReplyTo(batched));
+}
+
+// While a large batch goes out slice by slice, its entities change again or
+// go away: the client ends with every entity's last value, learns of the
+// deleted ones, and gets nothing of an entity after its deletion.
+TEST_F(BatchedChangesTest, EntitiesThatChangeOrGoWhileTheirBatchIsSentEndRight) {
+  auto many = createDelays(4000);
+  const auto manyIds = idsOf(many);
+  ASSERT_EQ(subscribe(batched, manyIds, 50), 200);
+  const std::vector<std::string> gone{manyIds.back(), manyIds[manyIds.size() - 2], manyIds[1]};
+  auto changeAndDelete = [&](EntityContext& c) {
+    std::erase_if(many, [&](auto* e) { return std::find(gone.begin(), gone.end(), e->strId()) != gone.end(); });
+    for (const auto& id : gone) c.db()->deleteEntity(UuidFromS(id));
+    auto delays = c.services()->get<qor::server::IFtDelayService>();
+    for (auto* e : many) delays->setDelayInMs(e, 2.0, false);
+  };
+  onLoop([&](EntityContext& c) {
+    auto delays = c.services()->get<qor::server::IFtDelayService>();
+    for (auto* e : many) delays->setDelayInMs(e, 1.0, false);
+  });
+  // Run the change between the batch's first slice and the rest: a timer due
+  // with the batch's own runs after it and queues the change in the
+  // background lane behind the batch, ahead of the slices the batch queues.
+  std::atomic<bool> changed{false};
+  onLoop([&](EntityContext& c) {
+    auto jobs = c.jobs();
+    jobs->postAfter(50ms, "test: queue the change", [&, jobs] {
+      jobs->post(
+          random_uuid(), random_uuid(), "test: change while sent",
+          [&] {
+            changeAndDelete(c);
+            changed = true;
+          },
+          JobLoop::Lane::Background);
+    });
+    moveClock(50ms);
+  });
+  ASSERT_TRUE(waitOnLoop([&] { return changed.load(); }));
+  passInterval(50ms);
+
+  States states;
+  auto settled = [&] {
+    for (const auto& id : manyIds) {
+      const bool deleted = std::find(gone.begin(), gone.end(), id) != gone.end();
+      if (!(states[id] == (deleted ? Known{0, true} : Known{2.0, false}))) return false;
+    }
+    return true;
+  };
+  std::size_t batches = 0;
+  for (int pass = 0; pass < 50 && !settled(); ++pass) {
+    while (auto m = batched.next(300ms)) {
+      ASSERT_EQ(m->kind, net::MessageKind::Changes);
+      auto batch = net::decodeChangeBatch(m->payload);
+      ASSERT_TRUE(batch);
+      ++batches;
+      for (const auto& change : *batch) {
+        if (states[change.entityId].deleted) ADD_FAILURE() << change.entityId << " came after its deletion";
+        learn(states, change);
+      }
+    }
+    passInterval(50ms);
+  }
+  EXPECT_TRUE(settled());
+  EXPECT_GE(batches, 2u);
 }
 
 // A batched client behind a slow link: eight queued messages at most.

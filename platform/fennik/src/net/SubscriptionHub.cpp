@@ -15,74 +15,94 @@
 
 namespace fennik::server::net {
 
-// The entities of a client's next batch, in the order of their last change:
-// a change moves its entity to the end, leaving a hole that compacting
-// closes. The states themselves are kept once, in the watches, however many
-// clients batch them; a batch held back for a slow client thus sends only
-// the latest states.
+// A batch of a client: the entities in the order of their last change. A
+// change moves its entity to the end, leaving a hole that compacting closes;
+// an entity keeps its slot, and where[slot] is its place, so compacting moves
+// items within the batch without touching the watches. The states themselves
+// are kept once, in the watches, however many clients batch them; a batch
+// held back for a slow client thus sends only the latest states. A due batch
+// is handed over whole to be sent (an empty batch of the next generation
+// starts collecting), and its entities are let go slice by slice as they
+// go out: no job walks a whole batch of thousands of entities.
 struct SubscriptionHub::Batch {
   struct Item {
     Watch* watch = nullptr;  // a changed entity; null for a deletion or a hole
     Shared deletion;         // a deleted entity's message
+    std::uint32_t slot = 0;
   };
   std::vector<Item> items;
+  std::vector<std::uint32_t> where;  // an entity's slot -> its index in items
   std::size_t holes = 0;
+  std::size_t next = 0;  // while sent: the first item not yet out
+  std::uint32_t generation = 0;
   bool scheduled = false;
+
+  bool holds(const Watch::Pending& p, std::uint64_t clientId) const {
+    return p.client == clientId && p.generation == generation;
+  }
 
   void add(std::uint64_t clientId, Watch& watch) {
     auto at = std::find_if(watch.pendingIn.begin(), watch.pendingIn.end(),
-                           [&](const auto& p) { return p.first == clientId; });
+                           [&](const Watch::Pending& p) { return holds(p, clientId); });
+    std::uint32_t slot = 0;
     if (at == watch.pendingIn.end()) {
-      watch.pendingIn.emplace_back(clientId, items.size());
+      slot = static_cast<std::uint32_t>(where.size());
+      where.push_back(0);
+      watch.pendingIn.push_back({clientId, generation, slot});
     } else {
-      drop(at->second);
-      at->second = items.size();
+      slot = at->slot;
+      drop(slot);
     }
-    items.push_back({&watch, nullptr});
-    if (holes > items.size() / 2 + 64) compact(clientId);
+    where[slot] = static_cast<std::uint32_t>(items.size());
+    items.push_back({&watch, nullptr, slot});
+    if (holes > items.size() / 2 + 64) compact();
   }
 
-  void drop(std::size_t index) {
-    items[index] = {};
+  void addDeletion(Shared message) { items.push_back({nullptr, std::move(message), 0}); }
+
+  // The entity in the slot leaves its place.
+  void drop(std::uint32_t slot) {
+    items[where[slot]] = {};
     ++holes;
   }
 
-  void compact(std::uint64_t clientId) {
+  void compact() {
     std::erase_if(items, [](const Item& item) { return !item.watch && !item.deletion; });
     holes = 0;
     for (std::size_t i = 0; i < items.size(); ++i) {
-      if (!items[i].watch) continue;
-      for (auto& p : items[i].watch->pendingIn) {
-        if (p.first == clientId) p.second = i;
-      }
+      if (items[i].watch) where[items[i].slot] = static_cast<std::uint32_t>(i);
     }
   }
 
-  // Lets go of the watches; their entities are no longer in this batch.
-  void release(std::uint64_t clientId) {
-    for (const auto& item : items) {
-      if (!item.watch) continue;
-      std::erase_if(item.watch->pendingIn, [&](const auto& p) { return p.first == clientId; });
-      if (item.watch->pendingIn.empty()) item.watch->latest = nullptr;
-    }
+  bool unsent() const { return next < items.size(); }
+
+  // Empty again, for the given generation; keeps its capacity.
+  void restart(std::uint32_t nextGeneration) {
     items.clear();
+    where.clear();
     holes = 0;
+    next = 0;
+    generation = nextGeneration;
+    scheduled = false;
   }
 
-  // The states in order; the batch is empty afterwards.
-  std::vector<Shared> take(std::uint64_t clientId) {
-    std::vector<Shared> out;
-    out.reserve(items.size() - holes);
-    for (const auto& item : items) {
-      if (item.watch) {
-        out.push_back(item.watch->latest);
-      } else if (item.deletion) {
-        out.push_back(item.deletion);
-      }
+  // The next unsent item's state (null for a hole); the item's entity lets
+  // go of this batch.
+  Shared sendNext(std::uint64_t clientId) {
+    Item& item = items[next++];
+    Shared state = std::move(item.deletion);
+    if (Watch* watch = item.watch) {
+      state = watch->latest;
+      std::erase_if(watch->pendingIn, [&](const Watch::Pending& p) { return holds(p, clientId); });
+      if (watch->pendingIn.empty()) watch->latest = nullptr;
     }
-    release(clientId);
-    scheduled = false;
-    return out;
+    item = {};
+    return state;
+  }
+
+  // Lets go of every entity not yet sent.
+  void release(std::uint64_t clientId) {
+    while (unsent()) sendNext(clientId);
   }
 };
 
@@ -140,7 +160,7 @@ void SubscriptionHub::detach(std::uint64_t clientId) {
     if (it == self->clients_.end()) return;
     Client client = std::move(it->second);
     self->clients_.erase(it);
-    if (client.batch) client.batch->release(clientId);
+    self->releaseBatches(clientId, client);
     for (const auto& id : client.ids) self->unwatchById(clientId, id);
     for (const auto& cls : client.classes) {
       auto& h = self->hooks(cls);
@@ -270,12 +290,23 @@ void SubscriptionHub::eraseWatch(Watches::iterator it) {
 }
 
 void SubscriptionHub::forgetPending(Watch& watch) {
-  for (const auto& [clientId, index] : watch.pendingIn) {
-    auto it = clients_.find(clientId);
-    if (it != clients_.end() && it->second.batch) it->second.batch->drop(index);
+  for (const auto& p : watch.pendingIn) {
+    auto it = clients_.find(p.client);
+    if (it == clients_.end()) continue;
+    for (Batch* batch : {it->second.batch.get(), it->second.sending.get()}) {
+      if (batch && batch->holds(p, p.client)) {
+        batch->drop(p.slot);
+        break;
+      }
+    }
   }
   watch.pendingIn.clear();
   watch.latest = nullptr;
+}
+
+void SubscriptionHub::releaseBatches(std::uint64_t clientId, Client& client) {
+  if (client.sending) client.sending->release(clientId);
+  if (client.batch) client.batch->release(clientId);
 }
 
 void SubscriptionHub::watchById(std::uint64_t clientId, Entity* entity) {
@@ -401,9 +432,8 @@ void SubscriptionHub::deliverChange(const std::vector<std::uint64_t>& to, Watch&
 }
 
 void SubscriptionHub::deliverDeletion(const std::vector<std::uint64_t>& to, const Shared& message) {
-  deliverTo(clients_, to, *message, [&](std::uint64_t id, Client& client) {
-    batchOf(id, client).items.push_back({nullptr, message});
-  });
+  deliverTo(clients_, to, *message,
+            [&](std::uint64_t id, Client& client) { batchOf(id, client).addDeletion(message); });
 }
 
 void SubscriptionHub::scheduleBatch(std::uint64_t clientId, std::chrono::milliseconds interval) {
@@ -442,42 +472,46 @@ void SubscriptionHub::sendBatch(std::uint64_t clientId) {
   // Its slices must also all be out first, or an older state could arrive
   // after a newer one.
   const auto sink = client.sink.lock();
-  if (!client.unsent.empty() || (sink && sink->waitingBytes() > 0)) {
+  if ((client.sending && client.sending->unsent()) || (sink && sink->waitingBytes() > 0)) {
     scheduleBatch(clientId, client.batchInterval);
     return;
   }
   if (!client.batch) return;
-  client.unsent = client.batch->take(clientId);
-  client.nextUnsent = 0;
-  if (!client.unsent.empty()) sendSlice(clientId);
+  // The collected batch goes out; the sent one, empty now, collects the next.
+  std::swap(client.batch, client.sending);
+  if (!client.batch) client.batch = std::make_unique<Batch>();
+  client.batch->restart(client.sending->generation + 1);
+  sendSlice(clientId);
 }
 
 void SubscriptionHub::sendSlice(std::uint64_t clientId) {
   auto it = clients_.find(clientId);
-  if (it == clients_.end()) return;
+  if (it == clients_.end() || !it->second.sending) return;
   Client& client = it->second;
-  std::vector<const Message*> changes;
+  Batch& sending = *client.sending;
+  std::vector<Shared> states;
   std::size_t bytes = 0;
-  const std::size_t from = client.nextUnsent;
-  while (client.nextUnsent < client.unsent.size() && (changes.empty() || bytes < BATCH_SLICE_BYTES)) {
-    const Message* m = client.unsent[client.nextUnsent++].get();
-    bytes += m->payload.size() + m->entityId.size();
-    changes.push_back(m);
+  while (sending.unsent() && (states.empty() || bytes < BATCH_SLICE_BYTES)) {
+    if (Shared state = sending.sendNext(clientId)) {
+      bytes += state->payload.size() + state->entityId.size();
+      states.push_back(std::move(state));
+    }
   }
-  Message m;
-  m.kind = MessageKind::Changes;
-  m.payload = encodeChangeBatch(changes);
-  if (auto sink = client.sink.lock()) sink->send(encode(m));
-  // Sent states are let go now rather than with the whole batch.
-  std::fill(client.unsent.begin() + static_cast<std::ptrdiff_t>(from),
-            client.unsent.begin() + static_cast<std::ptrdiff_t>(client.nextUnsent), nullptr);
-  if (client.nextUnsent < client.unsent.size()) {
+  if (!states.empty()) {
+    std::vector<const Message*> changes;
+    changes.reserve(states.size());
+    for (const auto& state : states) changes.push_back(state.get());
+    Message m;
+    m.kind = MessageKind::Changes;
+    m.payload = encodeChangeBatch(changes);
+    if (auto sink = client.sink.lock()) sink->send(encode(m));
+  }
+  if (sending.unsent()) {
     static const Uuid sliceKey = nameUuid(Uuid{}, "fennik::server::Subscription batch slice");
     postInBackground(clientId, sliceKey, &SubscriptionHub::sendSlice);
     return;
   }
-  client.unsent = {};
-  client.nextUnsent = 0;
+  sending.restart(sending.generation);
 }
 
 }  // namespace fennik::server::net

@@ -81,17 +81,16 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
 
  private:
   using Shared = std::shared_ptr<const Message>;
-  // Changes waiting for a batching client's next batch (defined where it is
-  // used).
+  // One batch of a batching client: the one collecting changes, or the one
+  // being sent (defined where it is used).
   struct Batch;
   struct Client {
     std::weak_ptr<IClientSink> sink;
     std::unordered_set<Uuid, UuidHash> ids;
     std::set<std::string, std::less<>> classes;
     std::chrono::milliseconds batchInterval{0};  // zero: a message per change
-    std::unique_ptr<Batch> batch;                // null until the client batches
-    std::vector<Shared> unsent;                  // the batch being sent, slice by slice
-    std::size_t nextUnsent = 0;
+    std::unique_ptr<Batch> batch;                // collecting; null until the client batches
+    std::unique_ptr<Batch> sending;              // taken, and going out slice by slice
   };
   // A watched entity. Its node in watches_ stays where it is while the
   // entity is watched, so the change hook, the job's dirty list and the
@@ -104,9 +103,16 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
     std::vector<std::uint64_t> byId;  // the clients that subscribed to it by id
     bool dirty = false;               // listed in dirty_ for the current job
     // The latest state, kept while a batch holds the entity, and the
-    // batching clients whose next batch holds it (with the entry's place).
+    // batches that hold it: the client, which of its batches (a client's
+    // collecting and sending batch may both hold it) and the entity's slot
+    // in that batch.
     Shared latest;
-    std::vector<std::pair<std::uint64_t, std::size_t>> pendingIn;
+    struct Pending {
+      std::uint64_t client = 0;
+      std::uint32_t generation = 0;
+      std::uint32_t slot = 0;
+    };
+    std::vector<Pending> pendingIn;
   };
   using Watches = std::unordered_map<Uuid, Watch, UuidHash>;
   struct Deletion {
@@ -145,6 +151,8 @@ class SubscriptionHub : public IKspController, public std::enable_shared_from_th
   Batch& batchOf(std::uint64_t clientId, Client& client);
   // Drops the entity from every batch that holds it.
   void forgetPending(Watch& watch);
+  // Lets go of every entity the client's batches hold.
+  void releaseBatches(std::uint64_t clientId, Client& client);
   void sendBatch(std::uint64_t clientId);
   void sendSlice(std::uint64_t clientId);
   void postInBackground(std::uint64_t clientId, const Uuid& key, void (SubscriptionHub::*step)(std::uint64_t));
