@@ -401,6 +401,17 @@ TEST(ChangeBatchDecoding, RefusesWhatIsNoBatchOfChanges) {
   request.kind = net::MessageKind::Request;
   request.route = DELAY;
   EXPECT_FALSE(net::decodeChangeBatch(net::encodeChangeBatch({&request})));
+  // Read in place, a refused batch visits nothing, not even its valid
+  // entries before the bad one.
+  net::Message changed;
+  changed.kind = net::MessageKind::Changed;
+  changed.route = DELAY;
+  changed.entityId = "0b7d7d6e-3f0c-4a43-9d43-1f3a36c4b1a7";
+  changed.payload = {4, 0, 0, 0, 0, 0, 0, 0};
+  int visited = 0;
+  EXPECT_FALSE(
+      net::forEachChange(net::encodeChangeBatch({&changed, &request}), [&](const net::MessageView&) { ++visited; }));
+  EXPECT_EQ(visited, 0);
   // What comes back of a real batch is what went in.
   net::Message deleted;
   deleted.kind = net::MessageKind::Deleted;
@@ -411,6 +422,15 @@ TEST(ChangeBatchDecoding, RefusesWhatIsNoBatchOfChanges) {
   ASSERT_EQ(back->size(), 1u);
   EXPECT_EQ(back->front().kind, net::MessageKind::Deleted);
   EXPECT_EQ(back->front().entityId, deleted.entityId);
+  // In place: every entry in its order, with its payload's bytes.
+  const auto bytes = net::encodeChangeBatch({&changed, &deleted});
+  std::vector<std::string> seen;
+  ASSERT_TRUE(net::forEachChange(bytes, [&](const net::MessageView& v) {
+    seen.push_back(std::string(net::toString(v.kind)) + " " + std::string(v.route) + " " + std::string(v.entityId) +
+                   " " + std::to_string(v.payload.size()));
+  }));
+  EXPECT_EQ(seen, (std::vector<std::string>{"changed qor::server::FtDelay 0b7d7d6e-3f0c-4a43-9d43-1f3a36c4b1a7 8",
+                                            "deleted qor::server::FtDelay 4f1c0c8e-4d0a-4a43-9d43-1f3a36c4b1a7 0"}));
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ constexpr flatbuffers::uoffset_t MAX_TABLES = 1000000;
 std::string text(const flatbuffers::String* s) { return s ? s->str() : std::string(); }
 
 template <class Table>
-const Table* verified(const KspBytes& bytes) {
+const Table* verified(std::span<const std::uint8_t> bytes) {
   if (bytes.size() <= sizeof(flatbuffers::uoffset_t)) return nullptr;
   flatbuffers::Verifier verifier(bytes.data(), bytes.size(), MAX_DEPTH, MAX_TABLES);
   if (!verifier.VerifyBuffer<Table>(nullptr)) return nullptr;
@@ -22,6 +22,26 @@ const Table* verified(const KspBytes& bytes) {
   // Structure and values: UTF-8 strings within the limit, finite numbers.
   if (checkWireValues(*table)) return nullptr;
   return table;
+}
+
+std::string_view textView(const flatbuffers::String* s) { return s ? s->string_view() : std::string_view(); }
+
+std::span<const std::uint8_t> bytesOf(const flatbuffers::Vector<std::uint8_t>* v) {
+  return v ? std::span<const std::uint8_t>(v->data(), v->size()) : std::span<const std::uint8_t>();
+}
+
+Message toMessage(const MessageView& v) {
+  Message m;
+  m.kind = v.kind;
+  m.requestId = v.requestId;
+  m.route = std::string(v.route);
+  m.method = v.method;
+  m.path = std::string(v.path);
+  m.entityId = std::string(v.entityId);
+  m.responseRequired = v.responseRequired;
+  m.status = v.status;
+  m.payload.assign(v.payload.begin(), v.payload.end());
+  return m;
 }
 
 std::vector<std::string> texts(const flatbuffers::Vector<flatbuffers::Offset<flatbuffers::String>>* v) {
@@ -72,7 +92,7 @@ Frame encode(const Message& m) {
   return std::make_shared<const KspBytes>(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
 }
 
-std::optional<Message> decode(const std::uint8_t* data, std::size_t size) {
+std::optional<MessageView> view(const std::uint8_t* data, std::size_t size) {
   if (!data || size <= sizeof(flatbuffers::uoffset_t)) return std::nullopt;
   flatbuffers::Verifier verifier(data, size, MAX_DEPTH, MAX_TABLES);
   if (!wire::VerifyEnvelopeBuffer(verifier)) return std::nullopt;
@@ -84,17 +104,21 @@ std::optional<Message> decode(const std::uint8_t* data, std::size_t size) {
   }
   const auto kind = static_cast<std::int8_t>(e->kind());
   if (kind < 0 || kind > static_cast<std::int8_t>(MessageKind::Changes)) return std::nullopt;
-  Message m;
-  m.kind = static_cast<MessageKind>(kind);
-  m.requestId = e->request_id();
-  m.route = text(e->route());
-  m.method = e->method();
-  m.path = text(e->path());
-  m.entityId = text(e->entity_id());
-  m.responseRequired = e->response_required();
-  m.status = e->status();
-  if (e->payload()) m.payload.assign(e->payload()->begin(), e->payload()->end());
-  return m;
+  return MessageView{static_cast<MessageKind>(kind),
+                     e->request_id(),
+                     textView(e->route()),
+                     e->method(),
+                     textView(e->path()),
+                     textView(e->entity_id()),
+                     e->response_required(),
+                     e->status(),
+                     bytesOf(e->payload())};
+}
+
+std::optional<Message> decode(const std::uint8_t* data, std::size_t size) {
+  auto v = view(data, size);
+  if (!v) return std::nullopt;
+  return toMessage(*v);
 }
 
 KspBytes encodeSubscriptionArgs(const std::vector<std::string>& ids, const std::vector<std::string>& classNames,
@@ -127,21 +151,28 @@ KspBytes encodeChangeBatch(const std::vector<const Message*>& changes) {
   return {b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()};
 }
 
-std::optional<std::vector<Message>> decodeChangeBatch(const KspBytes& payload) {
+bool forEachChange(std::span<const std::uint8_t> payload, const std::function<void(const MessageView&)>& visit) {
   const auto* batch = verified<wire::ChangeBatch>(payload);
-  if (!batch) return std::nullopt;
-  std::vector<Message> out;
-  if (!batch->changes()) return out;
-  out.reserve(batch->changes()->size());
-  for (const auto* e : *batch->changes()) {
-    if (e->kind() != wire::MessageKind::Changed && e->kind() != wire::MessageKind::Deleted) return std::nullopt;
-    Message m;
-    m.kind = static_cast<MessageKind>(e->kind());
-    m.route = text(e->route());
-    m.entityId = text(e->entity_id());
-    if (e->payload()) m.payload.assign(e->payload()->begin(), e->payload()->end());
-    out.push_back(std::move(m));
+  if (!batch) return false;
+  const auto* changes = batch->changes();
+  if (!changes) return true;
+  for (const auto* e : *changes) {
+    if (e->kind() != wire::MessageKind::Changed && e->kind() != wire::MessageKind::Deleted) return false;
   }
+  for (const auto* e : *changes) {
+    MessageView v;
+    v.kind = static_cast<MessageKind>(e->kind());
+    v.route = textView(e->route());
+    v.entityId = textView(e->entity_id());
+    v.payload = bytesOf(e->payload());
+    visit(v);
+  }
+  return true;
+}
+
+std::optional<std::vector<Message>> decodeChangeBatch(const KspBytes& payload) {
+  std::vector<Message> out;
+  if (!forEachChange(payload, [&](const MessageView& v) { out.push_back(toMessage(v)); })) return std::nullopt;
   return out;
 }
 

@@ -6,9 +6,12 @@
 #include "fennik/server/ksp/Ksp.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fennik::server::net {
@@ -24,23 +27,33 @@ enum class MessageKind : std::int8_t {
 
 const char* toString(MessageKind kind);
 
-struct Message {
+// A message of the wire: owning its texts and payload (Message), or read in
+// place (MessageView), its texts and payload pointing into the bytes it was
+// read from and valid while those are. A client that only looks at what it
+// receives (a meter view of thousands of entities) reads without copying a
+// string or a payload.
+template <class Text, class Bytes>
+struct BasicMessage {
   MessageKind kind = MessageKind::Request;
   std::uint64_t requestId = 0;
-  std::string route;
+  Text route;
   std::int32_t method = 0;
-  std::string path;
-  std::string entityId;
+  Text path;
+  Text entityId;
   bool responseRequired = true;
   std::int32_t status = 0;
-  KspBytes payload;
+  Bytes payload;
 };
+using Message = BasicMessage<std::string, KspBytes>;
+using MessageView = BasicMessage<std::string_view, std::span<const std::uint8_t>>;
 
 using Frame = std::shared_ptr<const KspBytes>;
 
 Frame encode(const Message& message);
 // Null when the bytes are not a valid envelope.
 std::optional<Message> decode(const std::uint8_t* data, std::size_t size);
+// The same checks, read in place.
+std::optional<MessageView> view(const std::uint8_t* data, std::size_t size);
 
 // Payload helpers of the host routes.
 // batchIntervalMs: see SubscriptionArgs.batch_interval_ms (0: unchanged).
@@ -51,6 +64,10 @@ KspBytes encodeSubscriptionArgs(const std::vector<std::string>& ids, const std::
 // verify or holds another kind.
 KspBytes encodeChangeBatch(const std::vector<const Message*>& changes);
 std::optional<std::vector<Message>> decodeChangeBatch(const KspBytes& payload);
+// The entries of a Changes payload in their order, read in place (kind,
+// route, entity id, payload); false, with nothing visited, where
+// decodeChangeBatch would give null.
+bool forEachChange(std::span<const std::uint8_t> payload, const std::function<void(const MessageView&)>& visit);
 KspBytes encodeStringList(const std::vector<std::string>& items);
 std::optional<std::vector<std::string>> decodeStringList(const KspBytes& payload);
 // An index reply: a buffer whose root is a vector of strings.
