@@ -148,21 +148,26 @@ const DriverSettings* DevicePlant::storedDriverSettings(const Uuid& deviceId) co
   return it == stored_.end() ? nullptr : &it->second;
 }
 
-void DevicePlant::save(fennik::server::FileContainer& container) {
-  std::vector<DriverStore::TextEntry> entries;
-  const std::size_t repairs = fennik::server::json_text::repairs;
+void DevicePlant::forEachDeviceDriver(const std::function<void(Device*, fennik::devices::FennikDevice*)>& visit) const {
   for (Device* device : db()->all<Device>()) {
     // A group's values are its members': it has no driver of its own.
     if (device->getIsGroup()) continue;
     DeviceFactory* factory = factoryForDevice(device);
-    fennik::devices::FennikDevice* driver = factory ? factory->deviceDriver(device->id()) : nullptr;
+    visit(device, factory ? factory->deviceDriver(device->id()) : nullptr);
+  }
+}
+
+void DevicePlant::save(fennik::server::FileContainer& container) {
+  std::vector<DriverStore::TextEntry> entries;
+  const std::size_t repairs = fennik::server::json_text::repairs;
+  forEachDeviceDriver([&](Device* device, fennik::devices::FennikDevice* driver) {
     if (driver) {
       entries.emplace_back(device->id(),
                            fennik::devices::driverSettingsText(fennik::devices::readDriverSettings(*driver)));
     } else if (auto it = carried_.find(device->id()); it != carried_.end()) {
       entries.emplace_back(device->id(), DriverStore::text(it->second));
     }
-  }
+  });
   if (const std::size_t repaired = fennik::server::json_text::repairs - repairs)
     fennik::server::getLogger(fennik::server::MODULE_LOGGER)
         ->warn(
@@ -178,15 +183,13 @@ void DevicePlant::unload() {
   // written as files took a third of closing it, and are needed only when
   // the open that closes it fails.
   Closed kept;
-  for (Device* device : db()->all<Device>()) {
-    if (device->getIsGroup()) continue;
-    DeviceFactory* factory = factoryForDevice(device);
-    if (fennik::devices::FennikDevice* driver = factory ? factory->deviceDriver(device->id()) : nullptr) {
+  forEachDeviceDriver([&](Device* device, fennik::devices::FennikDevice* driver) {
+    if (driver) {
       kept.stored.emplace(device->id(), fennik::devices::readDriverSettings(*driver));
     } else if (auto it = stored_.find(device->id()); it != stored_.end()) {
       kept.stored.emplace(device->id(), it->second);  // not connected yet
     }
-  }
+  });
   kept.carried = carried_;
   closed_[*folder_] = std::move(kept);
 }

@@ -10,6 +10,7 @@
 #include "fennik/server/service/Service.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -69,6 +70,9 @@ class DevicePlant : public fennik::server::Service {
 
   DeviceFactory* factoryFor(const DeviceType* type) const;
   DeviceFactory* factoryForDevice(const Device* device) const;
+  // Every device that has a driver of its own (a group has none), with its
+  // driver, or null while it has none.
+  void forEachDeviceDriver(const std::function<void(Device*, fennik::devices::FennikDevice*)>& visit) const;
 
   void bindDeviceTypes();
 
