@@ -153,7 +153,7 @@ DriverStore::Json DriverStore::parseEntry(const Uuid& id, const std::string& tex
 }
 
 std::vector<Uuid> DriverStore::readIds(const FileContainer& project) const {
-  if (!fs::is_directory(project.path(folder_))) fail("", "it is no folder");
+  if (!project.exists(folder_) || project.has(folder_)) fail("", "it is no folder");
   if (!project.has(folder_ + "/" + IDS_ENTRY)) fail(IDS_ENTRY, "the list of devices is missing");
   return parseIds(readSmall(project, IDS_ENTRY));
 }
@@ -179,16 +179,19 @@ std::string DriverStore::readSmall(const FileContainer& project, const std::stri
 
 void DriverStore::readSmallInto(const FileContainer& project, const std::string& entry, std::string& text,
                                 std::size_t padding) const {
-  const fs::path file = project.path(folder_ + "/" + entry);
-  std::error_code ec;
-  const auto size = fs::file_size(file, ec);
-  if (ec) fail(entry, "it cannot be read (" + ec.message() + ")");
-  if (size > limits_.maxEntryBytes) fail(entry, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
-  std::ifstream in(file, std::ios::binary);
-  text.reserve(static_cast<std::size_t>(size) + padding);
-  text.resize(static_cast<std::size_t>(size));
-  if (!in || !in.read(text.data(), static_cast<std::streamsize>(size)) || in.peek() != std::char_traits<char>::eof())
-    fail(entry, "it cannot be read (it changed while being read)");
+  const std::string name = folder_ + "/" + entry;
+  std::uintmax_t size = 0;
+  try {
+    size = project.size(name);
+    if (size > limits_.maxEntryBytes) fail(entry, fmt::format("it is larger than {} bytes", limits_.maxEntryBytes));
+    text = project.get(name);
+  } catch (const DriverStoreError&) {
+    throw;
+  } catch (const std::exception& e) {
+    fail(entry, std::string("it cannot be read (") + e.what() + ")");
+  }
+  if (text.size() != size) fail(entry, "it cannot be read (it changed while being read)");
+  text.reserve(text.size() + padding);
 }
 
 void DriverStore::check(const Uuid& id, const Verify& verify, const Json& doc) const {

@@ -343,7 +343,7 @@ bool PanelService::applyTemplate(FtPanel* panel, const std::string& id) {
 
 void PanelService::load(fennik::server::FileContainer& container) {
   restored_.clear();
-  folder_ = container.path();
+  container_ = std::make_shared<fennik::server::FileContainer>(container);
   ensureDeviceTypes();
   // Device types are not kept in the project file: panel devices get theirs back.
   for (Device* device : db()->all<Device>()) {
@@ -391,10 +391,9 @@ void PanelService::unload() {
   // Kept in the working folder once more before the drivers go: should the
   // project be put back (an open of another file that failed), its panels
   // get the drivers they had, not those of the last save.
-  if (folder_ && std::filesystem::is_directory(*folder_)) {
+  if (container_ && std::filesystem::is_directory(container_->path())) {
     try {
-      fennik::server::FileContainer container(*folder_);
-      save(container);
+      save(*container_);
     } catch (const std::exception& e) {
       getLogger(MODULE_LOGGER)->warn("The panel drivers could not be kept on closing: {}", e.what());
     }
@@ -408,7 +407,7 @@ void PanelService::unload() {
 void PanelService::unloaded() {
   panels_.clear();
   restored_.clear();
-  folder_.reset();
+  container_.reset();
 }
 
 }  // namespace qor::server

@@ -127,8 +127,9 @@ class PanelService : public fennik::server::Service {
   std::map<fennik::server::Uuid, std::shared_ptr<Driver>> restored_;
   // Drivers asked to identify a panel on the network, by physical id.
   std::map<std::string, Panel> finders_;
-  // The working folder of the loaded project.
-  std::optional<std::filesystem::path> folder_;
+  // The loaded project's container (a copy: it shares the entries the
+  // project holds in memory).
+  std::shared_ptr<fennik::server::FileContainer> container_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

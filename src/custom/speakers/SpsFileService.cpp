@@ -24,7 +24,8 @@ auto logger() { return fennik::server::getLogger(fennik::server::MODULE_LOGGER);
 }  // namespace
 
 void SpsFileService::load(fennik::server::FileContainer& container) {
-  container_ = std::make_shared<fennik::server::FileContainer>(container.path());
+  // A copy shares the entries the project holds in memory.
+  container_ = std::make_shared<fennik::server::FileContainer>(container);
 }
 
 void SpsFileService::loaded() { clearUnusedCachedSpsFiles(); }
@@ -69,7 +70,7 @@ std::optional<fennik::devices::SpeakerSetting> SpsFileService::loadSpeakerSettin
     logger()->warn("SpsFileService: Couldn't fetch {} from project file", name);
     return std::nullopt;
   }
-  return loadSpeakerSetting((cache->path() / entry).string());
+  return loadSpeakerSetting(cache->path(entry).string());  // a file from here on
 }
 
 std::string SpsFileService::storeSpsFileIntoProjectFileAndReturnCachedPath(const std::string& path) const {
@@ -84,10 +85,10 @@ std::string SpsFileService::storeSpsFileIntoProjectFileAndReturnCachedPath(const
   try {
     const std::string bytes = fennik::server::readFileBytes(path, fennik::devices::sps::MAX_SPS_BYTES);
     const std::string name = fennik::server::contentChecksum(bytes) + ".sps";
-    const fs::path cached = cache->path() / name;
     // The same content is cached once, whatever the file was called.
     if (!cache->has(name)) cache->set(name, bytes);
     if (!cache->has(name)) throw std::runtime_error("the copy is missing after writing it");
+    const fs::path cached = cache->path(name);  // a file, also when the project held it in memory
     logger()->info("SpsFileService: Cached {} in project file as {}", path, cached.string());
     return cached.string();
   } catch (const std::exception& e) {

@@ -1,6 +1,7 @@
 // The project container on disk: entries in the working folder, packing it
 // into a zip and back, and refusing what would leave the folder.
 
+#include "fennik/server/core/FileBytes.h"
 #include "fennik/server/project/FileContainer.h"
 #include "fennik/server/project/HostInterface.h"
 
@@ -261,6 +262,64 @@ TEST_F(ProjectFilesTest, UnpackingStopsAtTheLimits) {
               std::string::npos);
     EXPECT_EQ(refused({4u << 20, 6u << 20}, toMemory), "unpacked");
   }
+}
+
+// Entries held in memory answer as files do, in the container and in its
+// scoped ones, until a caller asks for a path: then they are files.
+TEST_F(ProjectFilesTest, HeldEntriesAnswerAsFilesUntilAPathIsAskedFor) {
+  const std::string ids = "[\"a\",\"b\"]";
+  const std::string big = largeText(200000);
+  FileContainer c(root_ / "work");
+  c.set("version.json", "{}");
+  c.hold("drivers/a", "alpha");
+  c.hold("drivers/b", big);
+  c.hold("drivers/driverIds", ids);
+  const fs::path onDisk = c.path() / "drivers";
+  EXPECT_FALSE(fs::exists(onDisk));
+
+  EXPECT_TRUE(c.exists("drivers"));
+  EXPECT_FALSE(c.has("drivers"));
+  EXPECT_TRUE(c.has("drivers/b"));
+  EXPECT_EQ(c.get("drivers/b"), big);
+  EXPECT_EQ(c.size("drivers/b"), big.size());
+  EXPECT_EQ(c.ls(), (std::vector<std::string>{"drivers", "version.json"}));
+  EXPECT_EQ(c.ls("drivers"), (std::vector<std::string>{"a", "b", "driverIds"}));
+  auto sub = c.scopedContainer("drivers");
+  EXPECT_EQ(sub->ls(), (std::vector<std::string>{"a", "b", "driverIds"}));
+  EXPECT_EQ(sub->load("driverIds"), Json::parse(ids));
+
+  // Written again: kept in memory, changed or not; removed: gone.
+  sub->set("a", "alpha");
+  sub->set("b", "beta");
+  EXPECT_EQ(c.get("drivers/b"), "beta");
+  EXPECT_TRUE(sub->unset("driverIds"));
+  EXPECT_FALSE(c.has("drivers/driverIds"));
+  EXPECT_FALSE(fs::exists(onDisk / "a"));
+
+  // The sum is the one of the same entries written as files.
+  FileContainer files(root_ / "files");
+  files.set("version.json", "{}");
+  files.set("drivers/a", "alpha");
+  files.set("drivers/b", "beta");
+  EXPECT_EQ(c.checksum(), files.checksum());
+  EXPECT_EQ(c.checksum({"version.json"}), files.checksum({"version.json"}));
+
+  // Packed and unpacked, they are the files they stand for.
+  const fs::path zipped = root_ / "held.qor";
+  HostInterface::zip(c.path(), zipped, c.heldEntries());
+  const auto back = HostInterface::unzip(zipped, root_ / "back", UnpackLimits(), {"drivers/a", "drivers/b"});
+  EXPECT_EQ(back.at("drivers/a"), "alpha");
+  EXPECT_EQ(back.at("drivers/b"), "beta");
+
+  // Asking for a path writes the entry (or a folder's entries) out.
+  const fs::path a = c.path("drivers");
+  EXPECT_EQ(readFileBytes(onDisk / "a", 100), "alpha");
+  EXPECT_EQ(readFileBytes(onDisk / "b", 100), "beta");
+  EXPECT_TRUE(c.heldEntries().empty());
+  EXPECT_EQ(c.checksum(), files.checksum());
+  EXPECT_TRUE(c.rm("drivers"));
+  EXPECT_FALSE(c.exists("drivers"));
+  EXPECT_FALSE(fs::exists(a));
 }
 
 }  // namespace

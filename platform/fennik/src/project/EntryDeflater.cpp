@@ -19,6 +19,41 @@ constexpr std::size_t MAX_PIECE = std::size_t{1} << 30;
 
 }  // namespace
 
+std::shared_ptr<const DeflatedBytes> compacted(const DeflatedBytes& deflated) {
+  auto one = std::make_shared<DeflatedBytes>();
+  one->size = deflated.size;
+  one->crc = deflated.crc;
+  one->dataSize = deflated.dataSize;
+  DeflatedBytes::Block block{std::unique_ptr<char[]>(new char[std::max<std::size_t>(deflated.dataSize, 1)]), 0};
+  for (const auto& b : deflated.blocks) {
+    std::copy_n(b.data.get(), b.size, block.data.get() + block.size);
+    block.size += b.size;
+  }
+  one->blocks.push_back(std::move(block));
+  return one;
+}
+
+std::string inflated(const DeflatedBytes& deflated) {
+  // One byte to spare: a stream that holds more than it records stops there.
+  std::string bytes(deflated.size + 1, '\0');
+  std::unique_ptr<inflate_state> state(new inflate_state);  // the init sets what it reads
+  isal_inflate_init(state.get());
+  state->crc_flag = ISAL_DEFLATE;
+  state->next_out = reinterpret_cast<std::uint8_t*>(bytes.data());
+  state->avail_out = static_cast<std::uint32_t>(bytes.size());
+  for (const auto& b : deflated.blocks) {
+    state->next_in = reinterpret_cast<std::uint8_t*>(b.data.get());
+    state->avail_in = static_cast<std::uint32_t>(b.size);
+    if (isal_inflate(state.get()) < 0) throw std::runtime_error("its compressed bytes are damaged");
+  }
+  bytes.pop_back();
+  if (state->block_state != ISAL_BLOCK_FINISH || state->avail_out != 1 ||
+      crc32_gzip_refl(0, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) != deflated.crc) {
+    throw std::runtime_error("its compressed bytes are damaged");
+  }
+  return bytes;
+}
+
 // The stream and its level buffer are left uninitialised (the init sets
 // what it reads): zeroing them would cost more than deflating a small entry.
 EntryDeflater::EntryDeflater(std::size_t expectedOut)

@@ -32,6 +32,14 @@ struct DeflatedBytes {
   std::uint32_t crc = 0;      // of what it was
 };
 
+// The same stream in one block of its exact size: what a small entry kept in
+// memory for long holds (a deflater's blocks are at least 64 KiB).
+std::shared_ptr<const DeflatedBytes> compacted(const DeflatedBytes& deflated);
+
+// The bytes again. Throws std::runtime_error when the stream is damaged or
+// its size or CRC-32 is not what it records.
+std::string inflated(const DeflatedBytes& deflated);
+
 class EntryDeflater {
  public:
   // `expectedOut`: about how many deflated bytes to expect (0: unknown).

@@ -24,6 +24,7 @@
 #include <memory>
 #include <new>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <variant>
 #include <vector>
@@ -176,6 +177,27 @@ class Precompressed {
 // with ISA-L from its raw stream (several times faster than libzip's zlib)
 // and its CRC checked at the end; any other entry is read through libzip.
 // Damage throws the reason, in libzip's words.
+// The files and folders a zip's entries make, to find a name used as both.
+class EntryLayout {
+ public:
+  // False when `name` (relative, '/'-separated) clashes with an entry before.
+  bool add(std::string name, bool isFolder) {
+    while (name.ends_with('/')) name.pop_back();
+    if ((isFolder ? files_ : folders_).count(name)) return false;
+    for (auto slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
+      const std::string parent = name.substr(0, slash);
+      if (files_.count(parent)) return false;
+      folders_.insert(parent);
+    }
+    (isFolder ? folders_ : files_).insert(std::move(name));
+    return true;
+  }
+
+ private:
+  std::set<std::string> files_;
+  std::set<std::string> folders_;
+};
+
 class EntryReader {
  public:
   // `scratch` is the inflater's state (large), reused from entry to entry.
@@ -288,6 +310,7 @@ void detail::unzipEntries(const fs::path& zipFile, const fs::path& folder, const
     return std::runtime_error("'" + file + "' is refused: " + what + " '" + name + "' unpacks to more than " +
                               std::to_string(limit >> 20) + " MiB");
   };
+  EntryLayout layout;
   for (zip_int64_t i = 0; i < count; ++i) {
     zip_stat_t stat;
     if (zip_stat_index(archive.get(), static_cast<zip_uint64_t>(i), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_NAME)) {
@@ -299,6 +322,11 @@ void detail::unzipEntries(const fs::path& zipFile, const fs::path& folder, const
     }
     const fs::path relative = fs::path(name).lexically_normal();
     const fs::path target = folder / relative;
+    // An entry that is a file and a folder at once: entries that are not
+    // written to the folder would not meet on the file system.
+    if (!layout.add(relative.generic_string(), name.back() == '/')) {
+      throw std::runtime_error("'" + file + "' is damaged: entry '" + name + "' is a file and a folder at once");
+    }
     if (name.back() == '/') {
       fs::create_directories(target);
       continue;

@@ -81,6 +81,22 @@ std::string scrubbed(std::string reason, const fs::path& folder, const fs::path&
 }
 
 // A new working folder, named after this process.
+// Entries unpacked up to this size are held in memory (FileContainer::hold).
+constexpr std::uint64_t HELD_ENTRY_BYTES = std::uint64_t{1} << 20;
+
+// The entry being held while it is unpacked, and those done.
+struct HeldUnpacking {
+  EntryDeflater deflater;
+  std::optional<std::string> current;
+  std::vector<std::pair<std::string, std::shared_ptr<const DeflatedBytes>>> done;
+
+  void finishCurrent() {
+    if (!current) return;
+    done.emplace_back(std::move(*current), compacted(*deflater.finish()));
+    current.reset();
+  }
+};
+
 fs::path workingFolder() {
   return HostInterface::createTemporaryFolder(std::string(ProjectManager::WORKING_FOLDER_PREFIX) + "-" +
                                               std::to_string(::getpid()));
@@ -291,6 +307,10 @@ ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const
   // Their size and sum stand in for the text in the project's checksum.
   std::optional<EntitiesForwardReader> reader;
   auto sum = std::make_shared<DeflatedBytes>();
+  // The small entries (a show's driver entries among them) are held in
+  // memory, deflated again, rather than becoming files of the folder.
+  HeldUnpacking held;
+  detail::EntrySink holdUnpacked = [&held](std::string_view bytes) { held.deflater.add(bytes); };
   detail::EntrySink readUnpacked = [&](std::string_view bytes) {
     sum->crc = crc32_gzip_refl(sum->crc, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     sum->size += bytes.size();
@@ -298,7 +318,12 @@ ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const
   };
   try {
     detail::unzipEntries(file, p.folder, limits_, [&](const std::string& name, std::uint64_t declared) {
-      if (name != ENTITIES_ENTRY) return static_cast<detail::EntrySink*>(nullptr);
+      held.finishCurrent();
+      if (name != ENTITIES_ENTRY) {
+        if (declared > HELD_ENTRY_BYTES) return static_cast<detail::EntrySink*>(nullptr);
+        held.current = name;
+        return &holdUnpacked;
+      }
       // The entities take about a quarter more memory than their text; the
       // drivers and connections of their devices come on top.
       p.warming = warmHeap(declared + declared / 4);
@@ -309,7 +334,9 @@ ProjectManager::Prepared ProjectManager::prepareIn(const fs::path& folder, const
   } catch (const std::exception& e) {
     throw ProjectError(e.what());  // names the file and the reason
   }
+  held.finishCurrent();
   p.container = std::make_shared<FileContainer>(p.folder);
+  for (auto& [name, deflated] : held.done) p.container->hold(name, std::move(deflated));
   {
     std::vector<MemoryEntry> inMemory;
     if (reader) inMemory.emplace_back(ENTITIES_ENTRY, std::string_view(), sum);
@@ -527,6 +554,7 @@ void ProjectManager::writeContainer(EntityContext& context, const fs::path& file
   record["savedBy"] = hostVersion_;
   record["checksum"] = container.checksum({VERSION_ENTRY}, fromMemory);
   container.store(VERSION_ENTRY, record, 2);
+  for (auto& held : container.heldEntries()) fromMemory.push_back(std::move(held));
   HostInterface::zip(container.path(), file, fromMemory);
 }
 
