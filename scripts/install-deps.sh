@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3 git
   libboost-dev nlohmann-json3-dev libflatbuffers-dev flatbuffers-compiler
   libspdlog-dev libfmt-dev libzip-dev zlib1g-dev libisal-dev libcli11-dev
-  libsimdjson-dev libabsl-dev
+  libsimdjson-dev libabsl-dev libtcmalloc-minimal4
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nodejs chromium
   python3-flatbuffers python3-websocket

@@ -58,10 +58,28 @@ std::size_t startLines(const std::string& output) {
       std::distance(std::sregex_iterator(output.begin(), output.end(), line), std::sregex_iterator()));
 }
 
-TEST(ServeCommandTest, RunsWithItsHeapOnHugePagesUnlessTold) {
-  // The server restarts itself once with the allocator's huge-page tunable;
-  // a tunable the user set stays.
+std::string mapsOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/maps");
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(ServeCommandTest, RunsOnTheHeapItIsBuiltFor) {
   setenv("GLIBC_TUNABLES", "glibc.malloc.tcache_count=8", 1);
+  if (QORSERVER_USES_TCMALLOC) {
+    // Built with tcmalloc: it allocates, and glibc's tunables are left as
+    // the user set them (no restart for them).
+    ChildProcess server({QORSERVER_PATH, "--port", "0"});
+    ASSERT_TRUE(server.waitForOutput("qorserver is running", 30000)) << server.output();
+    EXPECT_NE(mapsOf(server.pid()).find("libtcmalloc"), std::string::npos);
+    EXPECT_EQ(environmentOf(server.pid()).find("hugetlb"), std::string::npos);
+    EXPECT_EQ(startLines(server.output()), 1u) << server.output();
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait(30000), 0) << server.output();
+    unsetenv("GLIBC_TUNABLES");
+    return;
+  }
+  // On glibc's allocator the server restarts itself once with the
+  // huge-page tunable; a tunable the user set stays.
   {
     ChildProcess server({QORSERVER_PATH, "--port", "0"});
     ASSERT_TRUE(server.waitForOutput("qorserver is running", 30000)) << server.output();

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include <dlfcn.h>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -66,7 +67,16 @@ std::unique_ptr<HeapWarming> warmHeap(std::size_t bytes) {
   return std::make_unique<Warming>(std::min(bytes, MAX_WARM));
 }
 
+// Whether the process allocates with tcmalloc (the server links it): glibc's
+// tunables and settings then concern an allocator nobody uses, and
+// tcmalloc keeps freed memory for reuse by itself.
+static bool tcmallocAllocates() { return dlsym(RTLD_DEFAULT, "tc_version") != nullptr; }
+
 void useHugePageHeap(char** argv) {
+  if (tcmallocAllocates()) {
+    freedHeapKept = true;
+    return;
+  }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 35))
   if (const char* choice = std::getenv("QORSERVER_HEAP_PAGES"); choice && std::strcmp(choice, "default") == 0) return;
   const char* current = std::getenv("GLIBC_TUNABLES");
