@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <future>
 #include <set>
 #include <stdexcept>
@@ -19,7 +17,6 @@
 
 namespace qor::server {
 
-namespace fs = std::filesystem;
 using fennik::server::FileContainer;
 using fennik::server::Uuid;
 

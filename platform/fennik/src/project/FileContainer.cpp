@@ -31,11 +31,20 @@ struct FileContainer::Held {
   mutable std::mutex mutex;
   std::map<std::string, std::shared_ptr<const DeflatedBytes>> entries;
 
-  // The first key at or below `key` as a folder.
-  auto below(const std::string& key) const { return entries.lower_bound(key + '/'); }
-  bool hasBelow(const std::string& key) const {
-    auto it = below(key);
+  // The entry `key` and, taken as a folder, every entry below it; the caller
+  // holds the mutex.
+  bool holdsAt(const std::string& key) const {
+    if (entries.count(key)) return true;
+    auto it = entries.lower_bound(key + '/');
     return it != entries.end() && it->first.starts_with(key + '/');
+  }
+  std::map<std::string, std::shared_ptr<const DeflatedBytes>> extractAt(const std::string& key) {
+    std::map<std::string, std::shared_ptr<const DeflatedBytes>> out;
+    if (auto it = entries.find(key); it != entries.end()) out.insert(entries.extract(it));
+    for (auto it = entries.lower_bound(key + '/'); it != entries.end() && it->first.starts_with(key + '/');) {
+      out.insert(entries.extract(it++));
+    }
+    return out;
   }
 };
 
@@ -78,11 +87,7 @@ void FileContainer::release(const std::string& key) const {
   std::map<std::string, std::shared_ptr<const DeflatedBytes>> out;
   {
     std::lock_guard lock(held_->mutex);
-    auto& entries = held_->entries;
-    if (auto it = entries.find(key); it != entries.end()) out.insert(entries.extract(it));
-    for (auto it = held_->below(key); it != entries.end() && it->first.starts_with(key + '/');) {
-      out.insert(entries.extract(it++));
-    }
+    out = held_->extractAt(key);
   }
   for (const auto& [name, deflated] : out) {
     const fs::path file = held_->root / name;
@@ -123,7 +128,7 @@ bool FileContainer::exists(const std::string& name) const {
   const std::string k = key(name);
   {
     std::lock_guard lock(held_->mutex);
-    if (held_->entries.count(k) || held_->hasBelow(k)) return true;
+    if (held_->holdsAt(k)) return true;
   }
   std::error_code ec;
   return fs::exists(folder_ / relativeName(name), ec);
@@ -230,16 +235,10 @@ bool FileContainer::unset(const std::string& name) const {
 }
 
 bool FileContainer::rm(const std::string& name) const {
-  const std::string k = key(name);
   bool held = false;
   {
     std::lock_guard lock(held_->mutex);
-    auto& entries = held_->entries;
-    held = entries.erase(k) > 0;
-    for (auto it = held_->below(k); it != entries.end() && it->first.starts_with(k + '/');) {
-      it = entries.erase(it);
-      held = true;
-    }
+    held = !held_->extractAt(key(name)).empty();
   }
   std::error_code ec;
   const auto removed = fs::remove_all(folder_ / relativeName(name), ec);
