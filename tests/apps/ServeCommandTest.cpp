@@ -5,15 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
+#include <set>
 #include <string>
+#include <thread>
 
 namespace qor::testing {
 namespace {
@@ -101,6 +107,61 @@ TEST(ServeCommandTest, RunsOnTheHeapItIsBuiltFor) {
   server.signal(SIGTERM);
   EXPECT_EQ(server.wait(30000), 0) << server.output();
   unsetenv("QORSERVER_HEAP_PAGES");
+}
+
+// The scheduling slice of one thread in nanoseconds, as the kernel reports
+// it (zero on kernels that keep no slice per thread).
+std::uint64_t sliceOf(pid_t tid) {
+  std::uint64_t attr[7] = {sizeof attr};  // struct sched_attr, first version
+  if (syscall(SYS_sched_getattr, tid, attr, sizeof attr, 0) != 0) return 0;
+  return attr[3];  // sched_runtime: the slice, for the normal policy
+}
+
+// The server's threads by name, with their slices (a thread takes the name
+// of the thread that started it until it names itself), once both threads
+// of a request's round trip have started.
+std::map<std::string, std::multiset<std::uint64_t>> threadSlicesOf(pid_t pid) {
+  std::map<std::string, std::multiset<std::uint64_t>> slices;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    slices.clear();
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+      std::ifstream comm(task.path() / "comm");
+      std::string name;
+      std::getline(comm, name);
+      slices[name].insert(sliceOf(static_cast<pid_t>(std::stol(task.path().filename().string()))));
+    }
+    if (slices.contains("event-loop") && slices.contains("ksp-network")) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return slices;
+}
+
+TEST(ServeCommandTest, ItsNetworkThreadAndEventLoopAskForShortSlices) {
+  // A fader move's request and reply pass these two threads; on busy cores
+  // a woken thread with the default slice waits up to a scheduler tick.
+  const std::uint64_t defaultSlice = sliceOf(0);
+  if (defaultSlice == 0) GTEST_SKIP() << "this kernel keeps no scheduling slice per thread";
+  {
+    ChildProcess server({QORSERVER_PATH, "--port", "0"});
+    ASSERT_TRUE(server.waitForOutput("qorserver is running", 30000)) << server.output();
+    const auto slices = threadSlicesOf(server.pid());
+    ASSERT_TRUE(slices.contains("event-loop") && slices.contains("ksp-network")) << slices.size() << " threads";
+    EXPECT_TRUE(slices.at("event-loop").contains(100'000));
+    EXPECT_TRUE(slices.at("ksp-network").contains(100'000));
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait(30000), 0) << server.output();
+  }
+  // The environment can keep the kernel's default, for comparing the two.
+  setenv("QORSERVER_THREAD_SLICE", "default", 1);
+  ChildProcess server({QORSERVER_PATH, "--port", "0"});
+  ASSERT_TRUE(server.waitForOutput("qorserver is running", 30000)) << server.output();
+  const auto slices = threadSlicesOf(server.pid());
+  EXPECT_TRUE(slices.at("event-loop").contains(defaultSlice));
+  EXPECT_FALSE(slices.at("event-loop").contains(100'000));
+  EXPECT_FALSE(slices.at("ksp-network").contains(100'000));
+  server.signal(SIGTERM);
+  EXPECT_EQ(server.wait(30000), 0) << server.output();
+  unsetenv("QORSERVER_THREAD_SLICE");
 }
 
 TEST(ServeCommandTest, MakesItsProjectsFolderWhenMissing) {

@@ -1,6 +1,7 @@
-// UUID texts, rounding and module loading failures.
+// UUID texts, rounding, module loading failures and thread slices.
 
 #include "fennik/server/core/Math.h"
+#include "fennik/server/core/ThreadSlice.h"
 #include "fennik/server/core/Uuid.h"
 #include "fennik/server/module/ModuleLoader.h"
 
@@ -8,7 +9,13 @@
 
 #include <boost/uuid/uuid_io.hpp>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <set>
+#include <thread>
 
 namespace fennik::server {
 namespace {
@@ -69,6 +76,33 @@ TEST(ModuleLoaderTest, MissingOrForeignLibrariesFailWithTheirPath) {
   }
   // A real shared library without the entry point.
   EXPECT_THROW(loadModule("libm.so.6", globals), std::runtime_error);
+}
+
+// The calling thread's nice value and slice (ns; zero where the kernel keeps
+// no slice per thread).
+std::pair<int, std::uint64_t> schedulingOfThisThread() {
+  std::uint64_t attr[7] = {sizeof attr};  // struct sched_attr
+  syscall(SYS_sched_getattr, 0, attr, sizeof attr, 0);
+  return {getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), attr[3]};
+}
+
+TEST(ThreadSliceTest, AThreadKeepsItsNiceValueAndItsChildrenTheDefaultSlice) {
+  std::thread([] {
+    const auto [niceBefore, defaultSlice] = schedulingOfThisThread();
+    if (defaultSlice == 0) GTEST_SKIP() << "this kernel keeps no scheduling slice per thread";
+    // A thread the user (or a service manager) made nicer stays as nice:
+    // the call only shortens its turns.
+    ASSERT_EQ(setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), niceBefore + 3), 0);
+    EXPECT_TRUE(useShortSlice(std::chrono::microseconds(200)));
+    EXPECT_EQ(schedulingOfThisThread(), std::make_pair(niceBefore + 3, std::uint64_t{200'000}));
+    // Below the kernel's least slice it gets the least, 0.1 ms.
+    EXPECT_TRUE(useShortSlice(std::chrono::microseconds(20)));
+    EXPECT_EQ(schedulingOfThisThread().second, 100'000u);
+    // A thread it starts is not one a user waits on.
+    std::uint64_t childSlice = 0;
+    std::thread([&] { childSlice = schedulingOfThisThread().second; }).join();
+    EXPECT_EQ(childSlice, defaultSlice);
+  }).join();
 }
 
 }  // namespace

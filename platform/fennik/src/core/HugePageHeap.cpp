@@ -10,6 +10,7 @@
 
 #include <dlfcn.h>
 #include <malloc.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace fennik::server {
@@ -44,6 +45,7 @@ class Warming final : public HeapWarming {
     }
     try {
       thread_ = std::thread([blocks, step] {
+        pthread_setname_np(pthread_self(), "heap-warming");
         for (char* block : blocks) {
           for (std::size_t at = 0; at < WARM_BLOCK; at += step) static_cast<volatile char*>(block)[at] = 0;
           std::free(block);

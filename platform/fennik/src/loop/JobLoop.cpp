@@ -1,8 +1,11 @@
 #include "fennik/server/loop/JobLoop.h"
 
 #include "fennik/server/core/Logging.h"
+#include "fennik/server/core/ThreadSlice.h"
 
 #include <boost/functional/hash.hpp>
+
+#include <pthread.h>
 
 #include <future>
 #include <stdexcept>
@@ -249,6 +252,9 @@ std::size_t JobLoop::runUntilIdle() {
 }
 
 void JobLoop::threadMain() {
+  // A request's job should not wait a scheduler tick for the core.
+  if (useShortSlice()) getLogger(HOST_LOGGER)->debug("The event loop runs in short scheduling slices");
+  pthread_setname_np(pthread_self(), "event-loop");  // as top -H and ps show it
   std::unique_lock lock(mutex_);
   loopThreadId_ = std::this_thread::get_id();
   for (;;) {

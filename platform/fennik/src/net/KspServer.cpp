@@ -4,6 +4,7 @@
 #include "ClientOutbox.h"
 
 #include "fennik/server/core/Logging.h"
+#include "fennik/server/core/ThreadSlice.h"
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -14,6 +15,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <pthread.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -332,7 +334,12 @@ class KspServer::Impl {
     }
     port_ = acceptor_.local_endpoint().port();
     accept();
-    thread_ = std::thread([this] { ioc_->run(); });
+    thread_ = std::thread([this] {
+      // Requests are read and replies written here: no tick's wait for the core.
+      if (useShortSlice()) getLogger(HOST_LOGGER)->debug("The network thread runs in short scheduling slices");
+      pthread_setname_np(pthread_self(), "ksp-network");
+      ioc_->run();
+    });
   }
 
   void stop() {

@@ -2,6 +2,7 @@
 
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <stdexcept>
@@ -152,6 +153,7 @@ std::shared_ptr<const DeflatedBytes> BackgroundDeflate::finish() {
 }
 
 void BackgroundDeflate::work() {
+  pthread_setname_np(pthread_self(), "entry-deflater");
   std::unique_lock lock(mutex_);
   try {
     while (true) {
