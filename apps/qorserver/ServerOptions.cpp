@@ -105,10 +105,14 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, char** argv) {
   app.footer(
       "Environment:\n"
       "  QORSERVER_DATA_DIR      the data folder (speaker databases); default $XDG_DATA_HOME/qorserver\n"
-      "  QORSERVER_HEAP_PAGES    'default' keeps the heap on normal pages; otherwise the server\n"
-      "                          restarts itself once at start with its heap on huge pages\n"
-      "                          (GLIBC_TUNABLES=glibc.malloc.hugetlb=1), so that building and\n"
-      "                          opening large shows is not slowed by page faults");
+      "  QORSERVER_HEAP_PAGES    'default' keeps the heap on normal pages; otherwise a server built\n"
+      "                          without tcmalloc restarts itself once at start with its heap on\n"
+      "                          huge pages (GLIBC_TUNABLES=glibc.malloc.hugetlb=1), so that building\n"
+      "                          and opening large shows is not slowed by page faults\n"
+      "  QORSERVER_THREAD_SLICE  'default' leaves the network thread and the event loop with the\n"
+      "                          kernel's default scheduling slice; otherwise they ask for 0.1 ms\n"
+      "                          turns, so that a request on busy cores does not wait a scheduler\n"
+      "                          tick for each of them (Linux 6.12 and later)");
 
   auto* catalogue = app.add_subcommand("catalogue", "Print the entity catalogue (types, fields, enumerations)");
   catalogue->add_flag("--json", options.catalogueJson, "Print it as one JSON document");
