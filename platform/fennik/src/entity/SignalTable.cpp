@@ -65,8 +65,4 @@ void SignalTable::fireChange(Entity* entity, std::string_view key, bool external
   }
 }
 
-bool SignalTable::hasChangeListeners() const {
-  return change_ && ((change_->own && !change_->own->empty()) || (change_->shared && !change_->shared->empty()));
-}
-
 }  // namespace fennik::server::detail

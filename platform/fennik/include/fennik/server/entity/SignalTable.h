@@ -51,7 +51,6 @@ class SignalTable {
   boost::signals2::connection connectChange(ChangeSlot slot);
   void reportChangesTo(std::shared_ptr<SharedChangeSignal> signal);
   void fireChange(Entity* entity, std::string_view key, bool external);
-  bool hasChangeListeners() const;
 
  private:
   struct ChangeSignal;
