@@ -1,8 +1,8 @@
 #pragma once
 // A short scheduling slice for the threads a user waits on.
 //
-// A fader move passes the network thread, the event loop and the network
-// thread again before its reply leaves. On a machine whose cores are all
+// A fader move wakes the network thread, which reads it, and the event
+// loop, which runs it and writes the reply. On a machine whose cores are all
 // busy (metering clients, the simulated network, a browser on the same
 // laptop) each of these threads, when woken, waited for the running thread's
 // slice to end: up to a scheduler tick, 4 ms at HZ=250, per hop. Linux 6.12
@@ -19,8 +19,8 @@
 namespace fennik::server {
 
 // The slice the server's network thread and event loop ask for. The kernel
-// takes 0.1 ms to 100 ms; its default is 0.75 ms times (1 + log2 of the
-// cores, up to 8): 1.5 ms on two cores, 3 ms on eight.
+// takes 0.1 ms to 100 ms; its default grows with the number of cores
+// (1.4 ms on the two-core machine of docs/performance.md).
 constexpr std::chrono::microseconds RESPONSIVE_SLICE{100};
 
 // Asks the kernel for the slice on the calling thread. Returns whether the
